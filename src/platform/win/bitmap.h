@@ -1,0 +1,41 @@
+// The platform's bitmap object: loads ".bmp" files of 1, 4, 8, 24 and 32 bits per pixel
+// (uncompressed, bottom-up or top-down) and offers its size, its 256-entry palette, row access and
+// a drawing canvas that BitBlt copies from. Compressed or malformed files are refused.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/win/gdi.h"
+
+class TBitmap {
+ public:
+  TBitmap() = default;
+
+  // Replaces the contents with the file's; throws KlvError naming the file and the problem, and
+  // leaves the bitmap empty on failure.
+  void LoadFromFile(const std::string& fileName);
+
+  int Width() const { return width_; }
+  int Height() const { return height_; }
+  bool Empty() const { return width_ == 0; }
+  // True when the file stored palette indices (1, 4 or 8 bits); such a bitmap is held as 8-bit indices.
+  bool Is8Bit() const { return indexed_; }
+  // The file's colours, zero entries past them.
+  const std::array<PALETTEENTRY, 256>& Palette() const { return palette_; }
+
+  // Row y from the top: palette indices (8-bit bitmaps) or blue, green, red triples (others).
+  const uint8_t* Row(int y) const;
+  // A context over the pixels (Indexed8 or Bgr24) for BitBlt. Valid while the bitmap lives unchanged.
+  HDC Canvas();
+
+ private:
+  int width_ = 0;
+  int height_ = 0;
+  bool indexed_ = false;
+  std::array<PALETTEENTRY, 256> palette_{};
+  std::vector<uint8_t> pixels_;  // top row first, rows of width * (1 or 3) bytes
+  HDC__ canvas_{};
+};
