@@ -1,0 +1,96 @@
+// Bounds-checked reading of bitmap file headers and colour tables.
+#include "platform/win/bmp_format.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kSignature[2] = {'B', 'M'};
+constexpr uint32_t kPixelOffsetField = 10;  // byte offset of bfOffBits in the file header
+
+uint32_t Get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+         static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+BITMAPINFOHEADER DecodeInfoHeader(const uint8_t* p) {
+  BITMAPINFOHEADER h{};
+  h.biSize = Get32(p);
+  h.biWidth = static_cast<LONG>(Get32(p + 4));
+  h.biHeight = static_cast<LONG>(Get32(p + 8));
+  h.biPlanes = Get16(p + 12);
+  h.biBitCount = Get16(p + 14);
+  h.biCompression = Get32(p + 16);
+  h.biSizeImage = Get32(p + 20);
+  h.biXPelsPerMeter = static_cast<LONG>(Get32(p + 24));
+  h.biYPelsPerMeter = static_cast<LONG>(Get32(p + 28));
+  h.biClrUsed = Get32(p + 32);
+  h.biClrImportant = Get32(p + 36);
+  return h;
+}
+
+// |value| as unsigned, defined for the most negative value too.
+uint32_t Magnitude(LONG value) {
+  return value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
+BmpSource::BmpSource(const std::string& fileName) : fileName_(fileName), stream_(fileName, std::ios::binary) {
+  if (!stream_) Fail(KlvErrorKind::FileOpen, "cannot open the file");
+  stream_.seekg(0, std::ios::end);
+  const std::streamoff end = stream_.tellg();
+  if (!stream_ || end < 0) Fail(KlvErrorKind::FileOpen, "cannot read the file");
+  size_ = static_cast<uint64_t>(end);
+}
+
+void BmpSource::ReadAt(uint64_t offset, void* out, size_t count, const char* what) {
+  if (offset > size_ || count > size_ - offset) Fail(KlvErrorKind::ShortFile, std::string("file ends inside the ") + what);
+  stream_.seekg(static_cast<std::streamoff>(offset));
+  stream_.read(static_cast<char*>(out), static_cast<std::streamsize>(count));
+  if (!stream_) Fail(KlvErrorKind::FileOpen, std::string("cannot read the ") + what);
+}
+
+std::vector<uint8_t> BmpSource::ReadBytesAt(uint64_t offset, uint64_t count, const char* what) {
+  if (offset > size_ || count > size_ - offset) Fail(KlvErrorKind::ShortFile, std::string("file ends inside the ") + what);
+  std::vector<uint8_t> bytes(static_cast<size_t>(count));
+  ReadAt(offset, bytes.data(), bytes.size(), what);
+  return bytes;
+}
+
+void BmpSource::Fail(KlvErrorKind kind, const std::string& problem) const { throw KlvError(kind, fileName_, problem); }
+
+BmpHeaders ReadBmpHeaders(BmpSource& source, std::span<const uint32_t> acceptedSizes) {
+  uint8_t fileHeader[kBmpFileHeaderBytes + 4];  // the file header and the information header's size
+  source.ReadAt(0, fileHeader, sizeof fileHeader, "file header");
+  if (std::memcmp(fileHeader, kSignature, sizeof kSignature) != 0)
+    source.Fail(KlvErrorKind::BadFormat, "no \"BM\" signature: not a bitmap file");
+  const uint32_t infoSize = Get32(fileHeader + kBmpFileHeaderBytes);
+  if (std::find(acceptedSizes.begin(), acceptedSizes.end(), infoSize) == acceptedSizes.end())
+    source.Fail(KlvErrorKind::BadFormat, "unsupported information header size " + std::to_string(infoSize));
+
+  uint8_t info[kBmpInfoHeaderBytes];
+  source.ReadAt(kBmpFileHeaderBytes, info, sizeof info, "information header");
+  BmpHeaders headers;
+  headers.pixelOffset = Get32(fileHeader + kPixelOffsetField);
+  headers.info = DecodeInfoHeader(info);
+  headers.width = Magnitude(headers.info.biWidth);
+  headers.height = Magnitude(headers.info.biHeight);
+  headers.topDown = headers.info.biHeight < 0;
+  if (headers.width == 0 || headers.width > kBmpMaxDimension || headers.height == 0 ||
+      headers.height > kBmpMaxDimension)
+    source.Fail(KlvErrorKind::OutOfRange, "bitmap size " + std::to_string(headers.info.biWidth) + " x " +
+                                              std::to_string(headers.info.biHeight) + " is outside 1..32768");
+  return headers;
+}
+
+std::vector<RGBQUAD> ReadBmpColourTable(BmpSource& source, uint64_t offset, uint32_t count) {
+  if (count > kBmpMaxColours)
+    source.Fail(KlvErrorKind::OutOfRange, "colour table of " + std::to_string(count) + " entries (at most 256)");
+  std::vector<RGBQUAD> table(count);
+  source.ReadAt(offset, table.data(), table.size() * sizeof(RGBQUAD), "colour table");
+  return table;
+}
