@@ -26,7 +26,8 @@ class TBitmap {
   // The file's colours, zero entries past them.
   const std::array<PALETTEENTRY, 256>& Palette() const { return palette_; }
 
-  // Row y from the top: palette indices (8-bit bitmaps) or blue, green, red triples (others).
+  // Row y from the top: palette indices (8-bit bitmaps) or blue, green, red triples (others);
+  // null when y is outside 0..Height() - 1.
   const uint8_t* Row(int y) const;
   // A context over the pixels (Indexed8 or Bgr24) for BitBlt. Valid while the bitmap lives unchanged.
   HDC Canvas();
