@@ -140,7 +140,7 @@ class TKalvorG : public TComponent {
   void InitWindowed();
   void SetUpPalette();
   DWORD MemoryCaps() const;
-  // Reads BackSurface's and Src's descriptions and clips the rectangle; false when nothing is drawn.
+  // ADDBlt and ADDBlt2: reads both descriptions, clips the rectangle, blends each channel in place.
   template <class Blend>
   void BlendBlt(int32_t X, int32_t Y, IDirectDrawSurface* Src, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H,
                 Blend blend);

@@ -132,6 +132,7 @@ class TKalvorRM : public TKalvorG, public TextureSource {
   DDSURFACEDESC TexFormatDesc{};
 
  private:
+  void ReleaseLayer();
   bool ChooseDevice(DWORD& zDepth);
   void CreateZBuffer(DWORD zDepth);
   bool CreateDevice();
