@@ -1,0 +1,66 @@
+// The process's one virtual display (see virtual_display.h). Its state is process-wide because the
+// display is: every DirectDraw object and the window backend see the same screen.
+#include "platform/dx5/virtual_display.h"
+
+#include "platform/dx5/ddraw_objects.h"
+#include "platform/win/gdi_pixels.h"
+
+namespace {
+
+struct DisplayState {
+  DisplayMode mode = kDesktopDisplayMode;
+  RECT clientArea{0, 0, 640, 480};
+  const DDrawSurface* primary = nullptr;
+  uint64_t presentedFrames = 0;
+};
+
+DisplayState& State() {
+  static DisplayState state;
+  return state;
+}
+
+}  // namespace
+
+DisplayMode CurrentDisplayMode() { return State().mode; }
+void SetCurrentDisplayMode(const DisplayMode& mode) { State().mode = mode; }
+
+RECT WindowClientArea() { return State().clientArea; }
+void SetWindowClientArea(const RECT& area) { State().clientArea = area; }
+
+DisplayView FrontBufferView() {
+  DisplayView view;
+  const DDrawSurface* primary = State().primary;
+  if (primary == nullptr) return view;
+  const PixelBlock block = primary->Block();
+  view.pixels = block.bits;
+  view.width = block.width;
+  view.height = block.height;
+  view.pitch = block.pitch;
+  view.format = GdiFormatOf(block.format).value_or(GdiFormat::Rgb565);
+  view.palette = view.format == GdiFormat::Indexed8 && block.palette == nullptr ? SystemPaletteEntries() : block.palette;
+  return view;
+}
+
+uint64_t PresentedFrameCount() { return State().presentedFrames; }
+
+bool FrontBufferToXrgb(std::vector<uint32_t>& pixels, int& width, int& height) {
+  const DisplayView view = FrontBufferView();
+  if (view.pixels == nullptr) return false;
+  width = view.width;
+  height = view.height;
+  pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  for (int y = 0; y < height; ++y)
+    RowToXrgb(view.format, view.pixels + y * view.pitch, width, view.palette,
+              pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width));
+  return true;
+}
+
+void ShowPrimarySurface(const DDrawSurface* primary) { State().primary = primary; }
+
+void ForgetPrimarySurface(const DDrawSurface* primary) {
+  if (State().primary == primary) State().primary = nullptr;
+}
+
+bool IsShownPrimarySurface(const DDrawSurface* surface) { return surface != nullptr && State().primary == surface; }
+
+void CountPresentedFrame() { ++State().presentedFrames; }
