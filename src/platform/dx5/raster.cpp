@@ -1,0 +1,286 @@
+// Triangle set-up and span drawing for the software rasteriser. The pipeline per triangle: fetch
+// and validate the three vertices, clip (depth 0..1 and a guard band around the viewport) when
+// asked, snap to 28.4 fixed point, cull by winding, then walk the rows with exact integer edge
+// bounds (top-left fill rule) and draw each span with a routine chosen once per draw call.
+#include "platform/dx5/raster.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/dx5/raster_span.h"
+
+namespace {
+
+constexpr float kSubpixel = 16.0f;  // 28.4 fixed point: 4 fractional bits
+constexpr int kSubpixelShift = 4;
+// With clipping on, triangles are cut geometrically only where they leave this many pixels around
+// the viewport; the rest of the way the scissor rectangle cuts them, which needs no new vertices.
+constexpr float kGuardBand = 4096.0f;
+// Without clipping, a triangle reaching beyond this many pixels from the origin draws nothing: its
+// edge equations would not fit the integer set-up.
+constexpr float kMaxUnclipped = 1 << 20;
+constexpr int kMaxClipVertices = 3 + 6;  // a triangle cut by six planes
+
+struct ClipVertex {
+  float a[kAttributeCount];  // x, y and the interpolated attributes, indexed by Attribute
+};
+
+float Channel(D3DCOLOR color, int shift) { return static_cast<float>((color >> shift) & 0xFF); }
+
+bool Finite(const D3DTLVERTEX& v) {
+  return std::isfinite(v.sx) && std::isfinite(v.sy) && std::isfinite(v.sz) && std::isfinite(v.rhw);
+}
+
+// The attributes of one vertex. Colours come from `colorSource` (the first vertex for flat shading);
+// texture coordinates are premultiplied by rhw when they are to be interpolated in perspective.
+ClipVertex MakeVertex(const D3DTLVERTEX& v, const D3DTLVERTEX& colorSource, const SpanParams& params) {
+  ClipVertex out{};
+  out.a[kX] = v.sx;
+  out.a[kY] = v.sy;
+  out.a[kZ] = v.sz * params.zScale;
+  out.a[kW] = v.rhw;
+  float scale = params.perspective ? v.rhw : 1.0f;
+  out.a[kU] = v.tu * scale;
+  out.a[kV] = v.tv * scale;
+  out.a[kR] = Channel(colorSource.color, 16);
+  out.a[kG] = Channel(colorSource.color, 8);
+  out.a[kB] = Channel(colorSource.color, 0);
+  if (params.specular) {
+    out.a[kSR] = Channel(colorSource.specular, 16);
+    out.a[kSG] = Channel(colorSource.specular, 8);
+    out.a[kSB] = Channel(colorSource.specular, 0);
+  }
+  out.a[kF] = params.fog ? Channel(v.specular, 24) : 255.0f;
+  return out;
+}
+
+// Signed distance of a vertex inside one clip plane (inside when >= 0).
+struct ClipPlane {
+  int attribute;
+  float sign;   // +1: attribute >= bound; -1: attribute <= bound
+  float bound;
+  float Distance(const ClipVertex& v) const { return sign * (v.a[attribute] - bound); }
+};
+
+// The point where the edge from `inside` to `outside` crosses the plane. Computed from the inside
+// vertex in both directions of travel, so two triangles sharing the edge get the same point.
+ClipVertex Crossing(const ClipVertex& inside, const ClipVertex& outside, const ClipPlane& plane) {
+  float din = plane.Distance(inside);
+  float dout = plane.Distance(outside);
+  float t = din / (din - dout);
+  ClipVertex out;
+  for (int i = 0; i < kAttributeCount; ++i) out.a[i] = inside.a[i] + (outside.a[i] - inside.a[i]) * t;
+  out.a[plane.attribute] = plane.bound;
+  return out;
+}
+
+// Sutherland-Hodgman against one plane; returns the new vertex count.
+int ClipPolygon(const ClipVertex* in, int count, ClipVertex* out, const ClipPlane& plane) {
+  int written = 0;
+  for (int i = 0; i < count; ++i) {
+    const ClipVertex& a = in[i];
+    const ClipVertex& b = in[(i + 1) % count];
+    bool aIn = plane.Distance(a) >= 0.0f;
+    bool bIn = plane.Distance(b) >= 0.0f;
+    if (aIn) out[written++] = a;
+    if (aIn != bIn) out[written++] = aIn ? Crossing(a, b, plane) : Crossing(b, a, plane);
+  }
+  return written;
+}
+
+// Sets up one edge a -> b of a clockwise triangle (y down) for rows starting at py.
+// Pixel centres sit on integer coordinates. The edge function E = (xb - xa)(y - ya) - (yb - ya)(x - xa)
+// is positive inside; a centre exactly on the edge belongs to the triangle only for a top edge
+// (horizontal, running right) or a left edge (running up), so shared edges draw each pixel once.
+EdgeBound MakeEdge(int64_t xa, int64_t ya, int64_t xb, int64_t yb, int py) {
+  int64_t a = ya - yb;
+  int64_t bx = xb - xa;
+  bool topLeft = a > 0 || (a == 0 && bx > 0);
+  int64_t bias = topLeft ? 0 : 1;
+  int64_t k = bx * ((int64_t{py} << kSubpixelShift) - ya) - a * xa - bias;  // E - bias = 16 a x + k
+  int64_t kStep = bx << kSubpixelShift;
+  EdgeBound edge;
+  if (a > 0) {
+    edge.kind = 1;
+    edge.Start(-k, a << kSubpixelShift, -kStep);
+  } else if (a < 0) {
+    edge.kind = -1;
+    edge.Start(k, (-a) << kSubpixelShift, kStep);
+  } else {
+    edge.k = k;
+    edge.kStep = kStep;
+  }
+  return edge;
+}
+
+struct DrawContext {
+  const SpanParams* params;
+  SpanTriangleFn drawRows;
+  int scissorX0, scissorY0, scissorX1, scissorY1;
+  RasterStats* stats;
+};
+
+// Snaps, culls and rasterises one triangle of clipped vertices.
+void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVertex* v1, const ClipVertex* v2) {
+  int64_t x0 = std::lrint(v0->a[kX] * kSubpixel), y0 = std::lrint(v0->a[kY] * kSubpixel);
+  int64_t x1 = std::lrint(v1->a[kX] * kSubpixel), y1 = std::lrint(v1->a[kY] * kSubpixel);
+  int64_t x2 = std::lrint(v2->a[kX] * kSubpixel), y2 = std::lrint(v2->a[kY] * kSubpixel);
+  int64_t area = (x1 - x0) * (y2 - y0) - (y1 - y0) * (x2 - x0);  // > 0: clockwise on screen
+  if (area == 0) return;
+  // Direct3D culls the winding it names: D3DCULL_CCW drops counter-clockwise triangles.
+  if (ctx.params->cullMode == D3DCULL_CCW && area < 0) return;
+  if (ctx.params->cullMode == D3DCULL_CW && area > 0) return;
+  if (area < 0) {
+    std::swap(v1, v2);
+    std::swap(x1, x2);
+    std::swap(y1, y2);
+    area = -area;
+  }
+
+  int64_t minY = std::min({y0, y1, y2});
+  int64_t maxY = std::max({y0, y1, y2});
+  int rowFirst = static_cast<int>(std::max<int64_t>(ctx.scissorY0, -FloorDiv(-minY, 16)));
+  int rowLast = static_cast<int>(std::min<int64_t>(ctx.scissorY1 - 1, FloorDiv(maxY, 16)));
+  if (rowFirst > rowLast) return;
+
+  SpanTriangle tri;
+  // Plane equations of every attribute from the snapped positions.
+  float fx0 = static_cast<float>(x0) / kSubpixel, fy0 = static_cast<float>(y0) / kSubpixel;
+  float dx1 = static_cast<float>(x1 - x0) / kSubpixel, dy1 = static_cast<float>(y1 - y0) / kSubpixel;
+  float dx2 = static_cast<float>(x2 - x0) / kSubpixel, dy2 = static_cast<float>(y2 - y0) / kSubpixel;
+  float det = static_cast<float>(area) / (kSubpixel * kSubpixel);
+  for (int i = kZ; i < kAttributeCount; ++i) {
+    float da1 = v1->a[i] - v0->a[i];
+    float da2 = v2->a[i] - v0->a[i];
+    float ddx = (da1 * dy2 - da2 * dy1) / det;
+    float ddy = (da2 * dx1 - da1 * dx2) / det;
+    tri.dx[i] = ddx;
+    tri.dy[i] = ddy;
+    tri.origin[i] = v0->a[i] - ddx * fx0 - ddy * fy0;  // the value at pixel (0, 0)
+  }
+  tri.edges[0] = MakeEdge(x0, y0, x1, y1, rowFirst);
+  tri.edges[1] = MakeEdge(x1, y1, x2, y2, rowFirst);
+  tri.edges[2] = MakeEdge(x2, y2, x0, y0, rowFirst);
+  tri.rowFirst = rowFirst;
+  tri.rowLast = rowLast;
+  tri.columnFirst = ctx.scissorX0;
+  tri.columnLast = ctx.scissorX1 - 1;
+  uint64_t passed = ctx.drawRows(*ctx.params, tri);
+  if (ctx.stats != nullptr) {
+    ++ctx.stats->triangles;
+    ctx.stats->depthPassed += passed;
+  }
+}
+
+bool InsideAll(const ClipVertex* v, int count, const ClipPlane* planes, int planeCount) {
+  for (int p = 0; p < planeCount; ++p)
+    for (int i = 0; i < count; ++i)
+      if (planes[p].Distance(v[i]) < 0.0f) return false;
+  return true;
+}
+
+}  // namespace
+
+void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, const RasterDepth* depth,
+                         const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
+                         const WORD* indices, size_t indexCount, bool clip, RasterStats* stats) {
+  if (target.bits == nullptr || target.width <= 0 || target.height <= 0) return;
+  if (texture != nullptr && (texture->bits == nullptr || texture->width <= 0 || texture->height <= 0)) texture = nullptr;
+  if (depth != nullptr && (depth->bits == nullptr || !state.zEnable)) depth = nullptr;
+
+  SpanParams params = MakeSpanParams(state, target, depth, texture);
+  DrawContext ctx;
+  ctx.params = &params;
+  ctx.drawRows = ChooseSpanRoutine(params);
+  ctx.stats = stats;
+  ctx.scissorX0 = 0;
+  ctx.scissorY0 = 0;
+  ctx.scissorX1 = target.width;
+  ctx.scissorY1 = target.height;
+  if (depth != nullptr) {
+    ctx.scissorX1 = std::min(ctx.scissorX1, depth->width);
+    ctx.scissorY1 = std::min(ctx.scissorY1, depth->height);
+  }
+  if (clip) {
+    ctx.scissorX0 = std::max(ctx.scissorX0, state.viewportX0);
+    ctx.scissorY0 = std::max(ctx.scissorY0, state.viewportY0);
+    ctx.scissorX1 = std::min(ctx.scissorX1, state.viewportX1);
+    ctx.scissorY1 = std::min(ctx.scissorY1, state.viewportY1);
+  }
+  if (ctx.scissorX0 >= ctx.scissorX1 || ctx.scissorY0 >= ctx.scissorY1) return;
+
+  const float guardX0 = static_cast<float>(state.viewportX0) - kGuardBand;
+  const float guardY0 = static_cast<float>(state.viewportY0) - kGuardBand;
+  const float guardX1 = static_cast<float>(state.viewportX1) + kGuardBand;
+  const float guardY1 = static_cast<float>(state.viewportY1) + kGuardBand;
+  const ClipPlane planes[] = {
+      {kZ, 1.0f, 0.0f},      {kZ, -1.0f, params.zScale},     {kX, 1.0f, guardX0},
+      {kX, -1.0f, guardX1},  {kY, 1.0f, guardY0},   {kY, -1.0f, guardY1},
+  };
+  const ClipPlane unclipped[] = {
+      {kX, 1.0f, -kMaxUnclipped}, {kX, -1.0f, kMaxUnclipped}, {kY, 1.0f, -kMaxUnclipped}, {kY, -1.0f, kMaxUnclipped},
+  };
+
+  for (size_t i = 0; i + 3 <= indexCount; i += 3) {
+    WORD i0 = indices[i], i1 = indices[i + 1], i2 = indices[i + 2];
+    if (i0 >= vertexCount || i1 >= vertexCount || i2 >= vertexCount) continue;
+    const D3DTLVERTEX& a = vertices[i0];
+    const D3DTLVERTEX& b = vertices[i1];
+    const D3DTLVERTEX& c = vertices[i2];
+    if (!Finite(a) || !Finite(b) || !Finite(c)) continue;
+    ClipVertex poly[kMaxClipVertices];
+    poly[0] = MakeVertex(a, a, params);
+    poly[1] = MakeVertex(b, params.gouraud ? b : a, params);
+    poly[2] = MakeVertex(c, params.gouraud ? c : a, params);
+    if (!clip) {
+      if (InsideAll(poly, 3, unclipped, 4)) SetupTriangle(ctx, &poly[0], &poly[1], &poly[2]);
+      continue;
+    }
+    int count = 3;
+    if (!InsideAll(poly, 3, planes, 6)) {
+      ClipVertex scratch[kMaxClipVertices];
+      for (const ClipPlane& plane : planes) {
+        count = ClipPolygon(poly, count, scratch, plane);
+        std::copy(scratch, scratch + count, poly);
+        if (count < 3) break;
+      }
+    }
+    for (int k = 1; k + 1 < count; ++k) SetupTriangle(ctx, &poly[0], &poly[k], &poly[k + 1]);
+  }
+}
+
+void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color) {
+  x0 = std::max(x0, 0);
+  y0 = std::max(y0, 0);
+  x1 = std::min(x1, target.width);
+  y1 = std::min(y1, target.height);
+  if (target.bits == nullptr || x0 >= x1 || y0 >= y1) return;
+  uint32_t pixel = PackPixel(target.format, (color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
+  for (int y = y0; y < y1; ++y) {
+    uint8_t* row = target.bits + y * target.pitch;
+    if (target.format == RasterPixelFormat::Xrgb32) {
+      std::fill_n(reinterpret_cast<uint32_t*>(row) + x0, x1 - x0, pixel);
+    } else {
+      std::fill_n(reinterpret_cast<uint16_t*>(row) + x0, x1 - x0, static_cast<uint16_t>(pixel));
+    }
+  }
+}
+
+void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value) {
+  x0 = std::max(x0, 0);
+  y0 = std::max(y0, 0);
+  x1 = std::min(x1, depth.width);
+  y1 = std::min(y1, depth.height);
+  if (depth.bits == nullptr || x0 >= x1 || y0 >= y1) return;
+  float clamped = value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f;
+  auto stored = static_cast<uint32_t>(static_cast<double>(clamped) * depth.maxValue);
+  for (int y = y0; y < y1; ++y) {
+    uint8_t* row = depth.bits + y * depth.pitch;
+    if (depth.bytesPerPixel == 4) {
+      std::fill_n(reinterpret_cast<uint32_t*>(row) + x0, x1 - x0, stored);
+    } else {
+      std::fill_n(reinterpret_cast<uint16_t*>(row) + x0, x1 - x0, static_cast<uint16_t>(stored));
+    }
+  }
+}

@@ -1,0 +1,96 @@
+// The software rasteriser behind the Direct3D device: plain records describing a colour target, a
+// depth buffer, a texture and the render state, and free functions that clear rectangles and draw
+// indexed lists of D3DTLVERTEX triangles into them. It knows nothing of surfaces or interfaces, so
+// it runs (and is tested) on plain memory. Whatever the vertices hold, it writes only inside the
+// target and depth records it is given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/dx5/d3d.h"
+
+enum class RasterPixelFormat {
+  Rgb565,  // 16 bits: red 11..15, green 5..10, blue 0..4
+  Rgb555,  // 16 bits: red 10..14, green 5..9, blue 0..4
+  Xrgb32,  // 32 bits: 0x00RRGGBB (the top byte is written as 0xFF)
+};
+
+struct RasterTarget {
+  uint8_t* bits = nullptr;  // row 0, the top row
+  intptr_t pitch = 0;       // bytes from one row to the next
+  int width = 0;
+  int height = 0;
+  RasterPixelFormat format = RasterPixelFormat::Rgb565;
+};
+
+// A depth buffer of `bytesPerPixel` 2 (16-bit depth) or 4 (24- or 32-bit depth); `maxValue` is the
+// stored value of depth 1.0 (far), 0 is depth 0.0 (near).
+struct RasterDepth {
+  uint8_t* bits = nullptr;
+  intptr_t pitch = 0;
+  int width = 0;
+  int height = 0;
+  int bytesPerPixel = 2;
+  uint32_t maxValue = 0xFFFF;
+};
+
+enum class RasterTexelFormat {
+  Indexed8,  // one byte, an index into `palette`
+  Direct16,  // 16 bits with the channel layout in `red`, `green`, `blue`
+  Xrgb32,    // 0x??RRGGBB
+};
+
+// Where one colour channel sits in a 16-bit texel: `bits` wide (4 to 8), starting at bit `shift`.
+struct RasterChannel {
+  uint32_t shift = 0;
+  uint32_t bits = 0;
+};
+
+struct RasterTexture {
+  const uint8_t* bits = nullptr;  // row 0, the top row
+  intptr_t pitch = 0;
+  int width = 0;   // 1 or more
+  int height = 0;  // 1 or more
+  RasterTexelFormat format = RasterTexelFormat::Xrgb32;
+  uint32_t palette[256] = {};  // 0x00RRGGBB per index, for Indexed8
+  RasterChannel red, green, blue;  // for Direct16
+  // Raw texel values from keyLow to keyHigh (inclusive) are transparent when colour keying is on.
+  bool hasColorKey = false;
+  uint32_t keyLow = 0;
+  uint32_t keyHigh = 0;
+};
+
+// The render states the rasteriser honours, already decoded from Direct3D's values.
+struct RasterState {
+  bool zEnable = true;
+  bool zWrite = true;
+  bool perspective = true;  // texture coordinates interpolated through rhw
+  bool gouraud = true;      // false: every pixel takes the first vertex's colour and specular
+  DWORD cullMode = D3DCULL_CCW;
+  bool specular = true;     // add the vertex specular colour, saturating
+  bool fog = false;         // blend toward fogColor by the specular alpha (255 clear, 0 fog)
+  D3DCOLOR fogColor = 0;
+  bool colorKey = false;    // honour the texture's colour key
+  // Pixels drawn when clipping is on: columns x0..x1-1, rows y0..y1-1 (clipped again to the target).
+  int viewportX0 = 0, viewportY0 = 0, viewportX1 = 0, viewportY1 = 0;
+};
+
+// Counters a caller may ask a draw to add to.
+struct RasterStats {
+  uint64_t triangles = 0;    // triangles that reached set-up (after culling and clipping)
+  uint64_t depthPassed = 0;  // pixels that passed the depth test (all covered pixels when z is off)
+};
+
+// Draws indexedCount / 3 triangles. Triangles with an index at or beyond vertexCount, or with a
+// NaN or infinite coordinate, draw nothing. With `clip` the triangles are clipped to depth 0..1
+// and to the viewport; without it they are only cut to the target, and those with coordinates
+// beyond what the fixed-point set-up holds draw nothing. `depth` and `texture` may be null.
+void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, const RasterDepth* depth,
+                         const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
+                         const WORD* indices, size_t indexCount, bool clip, RasterStats* stats);
+
+// Fills the rectangle [x0, x1) x [y0, y1), cut to the target, with the colour (0x??RRGGBB).
+void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color);
+// Fills the rectangle, cut to the buffer, with the depth value `value` (0.0 near to 1.0 far).
+void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value);
