@@ -1,0 +1,188 @@
+// The generated default data set: every file loads, the fugu has its fins, the height map tiles and
+// keeps the ground under the flight band, the models stay within the renderer's budget, the sky is
+// closed and seen from inside, and only the leaves use the transparent colour key.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <deque>
+#include <map>
+#include <string>
+#include <tuple>
+
+#include "model/klvdib.h"
+#include "model/klvloader.h"
+#include "model/sceneobject.h"
+#include "model/texture_source.h"
+#include "platform/win/bitmap.h"
+
+namespace {
+
+const std::string kDataDir = std::string(KLV_DATA_DIR) + "/";
+const char* const kModels[] = {"sky.klv", "ki3.klv", "f3f.klv", "wfgshou.klv", "tate2.klv", "fugu4.klv"};
+constexpr int kModelBudget = 6000;  // vertices and faces of all models together
+
+// Makes a record per texture and notes, per name, whether its bitmap uses the colour key.
+class KeyCheckingTextures : public TextureSource {
+ public:
+  TKlvTexdata* FindTexture(const std::string& name) override {
+    for (TKlvTexdata& tex : textures)
+      if (tex.Name == name) return &tex;
+    return nullptr;
+  }
+  TKlvTexdata* MakeTextureFromBitmap(TBitmap& bitmap, const std::string& name) override {
+    usesKey[name] = UsesColourKey(bitmap);
+    TKlvTexdata& tex = textures.emplace_back();
+    tex.Index = static_cast<int32_t>(textures.size()) - 1;
+    tex.Name = name;
+    return &tex;
+  }
+
+  // Index 0 in an 8-bit bitmap; black, or a colour a 5-6-5 surface rounds to black, otherwise.
+  static bool UsesColourKey(const TBitmap& bitmap) {
+    for (int y = 0; y < bitmap.Height(); ++y) {
+      const uint8_t* row = bitmap.Row(y);
+      for (int x = 0; x < bitmap.Width(); ++x) {
+        if (bitmap.Is8Bit() ? row[x] == 0 : (row[3 * x] < 8 && row[3 * x + 1] < 4 && row[3 * x + 2] < 8)) return true;
+      }
+    }
+    return false;
+  }
+
+  std::deque<TKlvTexdata> textures;
+  std::map<std::string, bool> usesKey;
+};
+
+struct LoadedModel {
+  TSceneObject* root = nullptr;
+  ~LoadedModel() { FreeObjectTree(root); }
+};
+
+template <typename F>
+void ForEachObject(TSceneObject* obj, F&& f) {
+  for (; obj; obj = obj->Next) {
+    f(obj);
+    ForEachObject(obj->FirstChild, f);
+  }
+}
+
+TVector3 Sub(TVector3 a, TVector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+TVector3 Cross(TVector3 a, TVector3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+float Dot(TVector3 a, TVector3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+TVector3 Pos(const TSceneObject* obj, int i) { return {obj->Vertices[i].X, obj->Vertices[i].Y, obj->Vertices[i].Z}; }
+
+}  // namespace
+
+TEST(DataSet, EveryModelLoadsWithinTheBudgetAsTriangleFansWithUnitNormals) {
+  KeyCheckingTextures textures;
+  int vertices = 0, faces = 0;
+  for (const char* name : kModels) {
+    SCOPED_TRACE(name);
+    LoadedModel model{LoadModelFile(textures, kDataDir + name)};
+    ASSERT_NE(model.root, nullptr);
+    ForEachObject(model.root, [&](TSceneObject* obj) {
+      vertices += obj->VertexCount;
+      faces += obj->FaceCount;
+      for (int f = 0; f < obj->FaceCount; ++f) {
+        EXPECT_EQ(obj->Faces[f].PrimType, 6);
+        // The renderer's screen test of a face looks at its first four vertices only.
+        EXPECT_GE(obj->Faces[f].IndexCount, 3);
+        EXPECT_LE(obj->Faces[f].IndexCount, 4);
+      }
+      for (int v = 0; v < obj->VertexCount; ++v) {
+        const TMeshVertex& m = obj->Vertices[v];
+        EXPECT_NEAR(std::sqrt(m.NX * m.NX + m.NY * m.NY + m.NZ * m.NZ), 1.0f, 1e-4f);
+      }
+    });
+  }
+  EXPECT_LE(vertices, kModelBudget);
+  EXPECT_LE(faces, kModelBudget);
+
+  for (const auto& [name, keyed] : textures.usesKey) EXPECT_EQ(keyed, name == "leaves.bmp") << name;
+  EXPECT_TRUE(textures.usesKey.count("leaves.bmp"));
+}
+
+TEST(DataSet, GroundTextureHasNoTransparentTexels) {
+  TBitmap meta;
+  meta.LoadFromFile(kDataDir + "meta.bmp");
+  EXPECT_EQ(meta.Width(), 512);
+  EXPECT_EQ(meta.Height(), 512);
+  EXPECT_FALSE(KeyCheckingTextures::UsesColourKey(meta));
+}
+
+TEST(DataSet, FuguHasBothPectoralFinsAndTheTailFinAroundItsBody) {
+  KeyCheckingTextures textures;
+  LoadedModel fugu{LoadModelFile(textures, kDataDir + "fugu4.klv")};
+  TSceneObject* right = FindObject(fugu.root, 'R' | 'H' << 8 | 'r' << 16 | 'e' << 24);
+  TSceneObject* left = FindObject(fugu.root, 'L' | 'H' << 8 | 'r' << 16 | 'e' << 24);
+  TSceneObject* tail = FindObject(fugu.root, 'O' | 'H' << 8 | 'r' << 16 | 'e' << 24);
+  ASSERT_NE(right, nullptr);
+  ASSERT_NE(left, nullptr);
+  ASSERT_NE(tail, nullptr);
+  const TVector3 lo = fugu.root->BoundsMin, hi = fugu.root->BoundsMax;
+  // Pectoral fins on the right (+x) and left flanks, in the front half; the tail fin at the tail end.
+  EXPECT_GT(right->Local(3, 0), 0.5f * hi.x);
+  EXPECT_LT(left->Local(3, 0), 0.5f * lo.x);
+  EXPECT_GT(right->Local(3, 2), 0.5f * (lo.z + hi.z));
+  EXPECT_LT(tail->Local(3, 2), lo.z + 0.1f * (hi.z - lo.z));
+  EXPECT_LT(tail->BoundsMin.z, 0.0f);  // the fan reaches back beyond the body
+  for (TSceneObject* fin : {right, left, tail}) EXPECT_EQ(fin->Parent, fugu.root);
+}
+
+TEST(DataSet, ChromeObjectIsEnvironmentMapped) {
+  KeyCheckingTextures textures;
+  LoadedModel wfg{LoadModelFile(textures, kDataDir + "wfgshou.klv")};
+  EXPECT_EQ(wfg.root->EnvMap.Enabled, 1);
+  EXPECT_GT(wfg.root->EnvMap.Scale, 0.0f);
+}
+
+// Seen from its centre, every sky face must run clockwise on the screen (the side that survives
+// counter-clockwise culling): its fan cross product points away from the centre. Every edge is
+// shared by two faces, so no direction escapes it.
+TEST(DataSet, SkyIsClosedAndFacesInwards) {
+  KeyCheckingTextures textures;
+  LoadedModel sky{LoadModelFile(textures, kDataDir + "sky.klv")};
+  const TSceneObject* obj = sky.root;
+  std::map<std::pair<std::tuple<float, float, float>, std::tuple<float, float, float>>, int> edges;
+  for (int f = 0; f < obj->FaceCount; ++f) {
+    const TMeshFace& face = obj->Faces[f];
+    const TVector3 a = Pos(obj, face.Indices[0]);
+    for (int w = 0; w + 2 < face.IndexCount; ++w) {
+      const TVector3 b = Pos(obj, face.Indices[w + 1]), c = Pos(obj, face.Indices[w + 2]);
+      const TVector3 cross = Cross(Sub(b, a), Sub(c, a));
+      if (Dot(cross, cross) > 1e-12f) {
+        EXPECT_GT(Dot(cross, a) + Dot(cross, b) + Dot(cross, c), 0.0f) << "face " << f;
+      }
+    }
+    for (int k = 0; k < face.IndexCount; ++k) {
+      const TVector3 p = Pos(obj, face.Indices[k]), q = Pos(obj, face.Indices[(k + 1) % face.IndexCount]);
+      auto pt = std::make_tuple(p.x, p.y, p.z), qt = std::make_tuple(q.x, q.y, q.z);
+      if (pt == qt) continue;  // the collapsed edge of a pole triangle
+      ++edges[{std::min(pt, qt), std::max(pt, qt)}];
+    }
+  }
+  for (const auto& [edge, count] : edges) EXPECT_EQ(count, 2);
+}
+
+TEST(DataSet, HeightMapTilesAndKeepsTheGroundBelowTheFlightBand) {
+  TKlvDIB map;
+  map.LoadFromFile(kDataDir + "maphi.bmp");
+  ASSERT_EQ(map.Header.biBitCount, 8);
+  ASSERT_EQ(map.Header.biWidth, 512);
+  ASSERT_EQ(map.Header.biHeight, 512);
+  const auto at = [&](int row, int col) { return static_cast<int>(map.Bits[row * map.RowBytes + col]); };
+  int neighbourStep = 0, seamStep = 0, lowest = 255;
+  for (int i = 0; i < 512; ++i) {
+    for (int j = 0; j < 512; ++j) {
+      lowest = std::min(lowest, at(i, j));
+      if (i + 1 < 512) {
+        neighbourStep = std::max({neighbourStep, std::abs(at(i, j) - at(i + 1, j)), std::abs(at(j, i) - at(j, i + 1))});
+      }
+    }
+    seamStep = std::max({seamStep, std::abs(at(0, i) - at(511, i)), std::abs(at(i, 0) - at(i, 511))});
+  }
+  EXPECT_LE(seamStep, neighbourStep);
+  // Height 25 + 37.5 (p - 128) / 128 stays above z 20, the lower edge of the flight band.
+  EXPECT_GT(25 + 37.5 * (lowest - 128) / 128.0, 20.0);
+}
