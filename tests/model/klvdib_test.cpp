@@ -15,7 +15,7 @@ class KlvDIBTest : public ::testing::Test {
  protected:
   void TearDown() override { std::filesystem::remove(path_); }
   std::string Write(const std::vector<uint8_t>& bytes) {
-    WriteFileBytes(path_, bytes);
+    bmpfix::Rewrite(path_, bytes);
     return path_;
   }
   std::string path_ = TempFile("klvdib.bmp");

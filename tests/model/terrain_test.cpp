@@ -30,7 +30,7 @@ class TerrainTest : public ::testing::Test {
     std::vector<uint8_t> topDown(static_cast<size_t>(width) * height);
     for (int i = 0; i < height; ++i)
       for (int j = 0; j < width; ++j) topDown[static_cast<size_t>(height - 1 - i) * width + j] = pixel(i, j);
-    WriteBmp8(path_, width, height, topDown, bmpfix::Palette(256));
+    bmpfix::Rewrite(path_, EncodeBmp8(width, height, topDown, bmpfix::Palette(256)));
   }
 
   // The scene's values, except that U counts rows and V counts columns when `indexCoords` is set.
@@ -150,9 +150,9 @@ TEST_F(TerrainTest, UnsuitableHeightMapsAreRefusedAndLeaveTheGridAsItWas) {
   EXPECT_EQ(LoadError(), KlvErrorKind::OutOfRange);
   WriteMap([](int, int) { return 0; }, kGrid, kGrid - 1);
   EXPECT_EQ(LoadError(), KlvErrorKind::OutOfRange);
-  WriteBmp24(path_, kGrid, kGrid, std::vector<uint8_t>(kGrid * kGrid * 3));
+  bmpfix::Rewrite(path_, EncodeBmp24(kGrid, kGrid, std::vector<uint8_t>(kGrid * kGrid * 3)));
   EXPECT_EQ(LoadError(), KlvErrorKind::BadFormat);
-  WriteFileBytes(path_, bmpfix::Cut(EncodeBmp8(kGrid, kGrid, std::vector<uint8_t>(kGrid * kGrid), bmpfix::Palette(256)), 5000));
+  bmpfix::Rewrite(path_, bmpfix::Cut(EncodeBmp8(kGrid, kGrid, std::vector<uint8_t>(kGrid * kGrid), bmpfix::Palette(256)), 5000));
   EXPECT_EQ(LoadError(), KlvErrorKind::ShortFile);
   std::filesystem::remove(path_);
   EXPECT_EQ(LoadError(), KlvErrorKind::FileOpen);

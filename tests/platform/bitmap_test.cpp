@@ -16,7 +16,7 @@ class BitmapTest : public ::testing::Test {
  protected:
   void TearDown() override { std::filesystem::remove(path_); }
   void Load(const std::vector<uint8_t>& bytes) {
-    WriteFileBytes(path_, bytes);
+    bmpfix::Rewrite(path_, bytes);
     bitmap_.LoadFromFile(path_);
   }
   KlvErrorKind LoadError(const std::vector<uint8_t>& bytes) {

@@ -31,6 +31,13 @@ inline std::string TempFile(const std::string& name) {
   return (std::filesystem::temp_directory_path() / ("klv_bmp_" + std::to_string(getpid()) + "_" + name)).string();
 }
 
+// Replaces a file with `bytes`. Removing it first avoids the flush some file systems force when a
+// file with data is truncated and rewritten, which makes thousands of rewrites slow.
+inline void Rewrite(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::filesystem::remove(path);
+  WriteFileBytes(path, bytes);
+}
+
 inline std::vector<PALETTEENTRY> Palette(int count) {
   std::vector<PALETTEENTRY> palette(count);
   for (int i = 0; i < count; ++i)
