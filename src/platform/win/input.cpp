@@ -5,10 +5,14 @@
 #include "platform/win/winstate.h"
 #include "platform/win/winuser.h"
 
+void ApplyCursorVisibility() {
+  if (SdlVideoActive()) SDL_ShowCursor(WinState().cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+}
+
 int ShowCursor(BOOL show) {
   KlvWinState& state = WinState();
   state.cursorCount += show ? 1 : -1;
-  if (SdlVideoActive()) SDL_ShowCursor(state.cursorCount >= 0 ? SDL_ENABLE : SDL_DISABLE);
+  ApplyCursorVisibility();
   return state.cursorCount;
 }
 

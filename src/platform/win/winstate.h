@@ -43,5 +43,9 @@ struct KlvWinState {
 
 KlvWinState& WinState();
 
+// Shows or hides SDL's cursor to match the display counter (a window backend calls it once SDL
+// video runs, as the counter may have changed before).
+void ApplyCursorVisibility();
+
 // True when SDL's video subsystem runs, so there is a display to ask and to show things on.
 bool SdlVideoActive();

@@ -1,0 +1,160 @@
+// The SDL2 window backend. The picture lives in a streaming texture of the frame's size, so an
+// expose or a resize draws it again without the caller.
+#include "platform/win/sdl_window.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/error.h"
+#include "platform/win/winstate.h"
+#include "platform/win/winuser.h"
+
+namespace {
+
+constexpr int kBytesPerPixel = 4;
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw KlvError(KlvErrorKind::Unsupported, "", what + ": " + SDL_GetError());
+}
+
+}  // namespace
+
+TKlvSdlWindow::TKlvSdlWindow(const std::string& title) {
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) Fail("no display");
+  // SDL keeps the screen awake by default; a screen saver leaves blanking to the system.
+  SDL_EnableScreenSaver();
+  const KlvWindowSettings& s = Settings();
+  window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, s.clientWidth,
+                             s.clientHeight, SDL_WINDOW_HIDDEN);
+  if (window_ == nullptr) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    Fail("cannot make a window");
+  }
+  renderer_ = SDL_CreateRenderer(window_, -1, 0);
+  if (renderer_ == nullptr) {
+    SDL_DestroyWindow(window_);
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    Fail("cannot draw in the window");
+  }
+  wakeEventType_ = SDL_RegisterEvents(1);
+  ApplyCursorVisibility();
+}
+
+TKlvSdlWindow::~TKlvSdlWindow() {
+  if (texture_) SDL_DestroyTexture(texture_);
+  SDL_DestroyRenderer(renderer_);
+  SDL_DestroyWindow(window_);
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+void TKlvSdlWindow::SettingsChanged() {
+  const KlvWindowSettings& s = Settings();
+  bool coversScreen = s.stayOnTop && !s.border;
+  SDL_SetWindowFullscreen(window_, coversScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+  if (!coversScreen) {
+    SDL_SetWindowSize(window_, s.clientWidth, s.clientHeight);
+    SDL_SetWindowPosition(window_, s.left, s.top);
+    SDL_SetWindowBordered(window_, s.border ? SDL_TRUE : SDL_FALSE);
+    SDL_SetWindowAlwaysOnTop(window_, s.stayOnTop ? SDL_TRUE : SDL_FALSE);
+  }
+  if (s.visible) {
+    SDL_ShowWindow(window_);
+    SDL_RaiseWindow(window_);
+  } else {
+    SDL_HideWindow(window_);
+  }
+}
+
+void TKlvSdlWindow::Present(const uint8_t* pixels, int width, int height, intptr_t pitch) {
+  if (width <= 0 || height <= 0) return;
+  if (texture_ == nullptr || width != textureWidth_ || height != textureHeight_) {
+    if (texture_) SDL_DestroyTexture(texture_);
+    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
+    textureWidth_ = texture_ ? width : 0;
+    textureHeight_ = texture_ ? height : 0;
+    if (texture_ == nullptr) return;
+  }
+  void* target = nullptr;
+  int targetPitch = 0;
+  if (SDL_LockTexture(texture_, nullptr, &target, &targetPitch) != 0) return;
+  // Row by row, because the caller's pitch may be negative or differ from the texture's.
+  for (int y = 0; y < height; ++y)
+    std::memcpy(static_cast<uint8_t*>(target) + y * targetPitch, pixels + y * pitch,
+                static_cast<size_t>(width) * kBytesPerPixel);
+  SDL_UnlockTexture(texture_);
+  Redraw();
+}
+
+void TKlvSdlWindow::Redraw() {
+  SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+  SDL_RenderClear(renderer_);
+  int outWidth = 0, outHeight = 0;
+  if (texture_ && SDL_GetRendererOutputSize(renderer_, &outWidth, &outHeight) == 0) {
+    // The largest rectangle of the picture's shape that fits, centred.
+    double scale = std::min(static_cast<double>(outWidth) / textureWidth_, static_cast<double>(outHeight) / textureHeight_);
+    SDL_Rect target;
+    target.w = static_cast<int>(textureWidth_ * scale);
+    target.h = static_cast<int>(textureHeight_ * scale);
+    target.x = (outWidth - target.w) / 2;
+    target.y = (outHeight - target.h) / 2;
+    SDL_RenderCopy(renderer_, texture_, nullptr, &target);
+  }
+  SDL_RenderPresent(renderer_);
+}
+
+bool TKlvSdlWindow::NextEvent(KlvWindowEvent& event, int timeoutMs) {
+  SDL_Event sdlEvent;
+  bool got = timeoutMs == 0 ? SDL_PollEvent(&sdlEvent) != 0
+             : timeoutMs < 0 ? SDL_WaitEvent(&sdlEvent) != 0
+                             : SDL_WaitEventTimeout(&sdlEvent, timeoutMs) != 0;
+  // Events that mean nothing to the form (and wake-ups) are consumed and reported as none; the
+  // loop simply asks again.
+  return got && Translate(sdlEvent, event);
+}
+
+void TKlvSdlWindow::Wake() {
+  SDL_Event wake{};
+  wake.type = wakeEventType_;
+  SDL_PushEvent(&wake);
+}
+
+bool TKlvSdlWindow::Translate(const SDL_Event& e, KlvWindowEvent& event) {
+  switch (e.type) {
+    case SDL_KEYDOWN:
+    case SDL_KEYUP:
+      event.kind = e.type == SDL_KEYDOWN ? KlvWindowEvent::Kind::KeyDown : KlvWindowEvent::Kind::KeyUp;
+      event.key = KlvVirtualKeyFromScancode(e.key.keysym.scancode);
+      return true;
+    case SDL_MOUSEMOTION:
+      event.kind = KlvWindowEvent::Kind::MouseMove;
+      event.x = e.motion.x;
+      event.y = e.motion.y;
+      return true;
+    case SDL_MOUSEBUTTONUP:
+      event.kind = KlvWindowEvent::Kind::Click;
+      return e.button.button == SDL_BUTTON_LEFT;
+    case SDL_QUIT:
+      event.kind = KlvWindowEvent::Kind::Close;
+      return true;
+    case SDL_WINDOWEVENT:
+      switch (e.window.event) {
+        case SDL_WINDOWEVENT_EXPOSED:
+          Redraw();
+          event.kind = KlvWindowEvent::Kind::Paint;
+          return true;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+          Redraw();
+          return false;
+        case SDL_WINDOWEVENT_CLOSE:
+          event.kind = KlvWindowEvent::Kind::Close;
+          return true;
+        case SDL_WINDOWEVENT_FOCUS_LOST:
+          event.kind = KlvWindowEvent::Kind::FocusLost;
+          return true;
+        default:
+          return false;
+      }
+    default:
+      return false;
+  }
+}

@@ -1,0 +1,39 @@
+// The SDL2 window backend: a real window on the display. Made borderless and stay-on-top (the
+// saver's set-up) it covers the whole monitor (full-screen desktop, the monitor's mode is left
+// alone); otherwise it is an ordinary window of the client size. The presented picture is scaled
+// to the window with its shape kept, black bars filling the rest. The system's screen blanking
+// stays allowed.
+#pragma once
+
+#include <SDL.h>
+
+#include <string>
+
+#include "platform/win/window_backend.h"
+
+class TKlvSdlWindow : public KlvWindowBackend {
+ public:
+  // Starts SDL video and makes the (hidden) window; throws KlvError(Unsupported) when there is no
+  // display or SDL cannot make a window.
+  explicit TKlvSdlWindow(const std::string& title);
+  ~TKlvSdlWindow() override;
+
+  void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) override;
+  bool NextEvent(KlvWindowEvent& event, int timeoutMs) override;
+  void Wake() override;
+
+ protected:
+  void SettingsChanged() override;
+
+ private:
+  bool Translate(const SDL_Event& sdlEvent, KlvWindowEvent& event);
+  // Draws the last picture again, letterboxed.
+  void Redraw();
+
+  SDL_Window* window_ = nullptr;
+  SDL_Renderer* renderer_ = nullptr;
+  SDL_Texture* texture_ = nullptr;
+  int textureWidth_ = 0;
+  int textureHeight_ = 0;
+  Uint32 wakeEventType_ = 0;
+};

@@ -1,0 +1,71 @@
+// The seam between the application object and a window system: one main window that reports its
+// input as events, takes the picture to show, and carries the form settings (client size,
+// position, stay-on-top, border, visibility). Backends: SDL2 (a real window) and headless (events
+// injected by tests and tools).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win/wintypes.h"
+
+class KlvWindowBackend;
+
+// The opaque window handle: what HWND points at for windows of these backends.
+struct HWND__ {
+  KlvWindowBackend* window;
+};
+
+struct KlvWindowEvent {
+  enum class Kind { KeyDown, KeyUp, MouseMove, Click, Paint, Close, FocusLost };
+  Kind kind = Kind::Paint;
+  BYTE key = 0;  // KeyDown, KeyUp: the virtual key, sided for Shift, Control and Alt; 0 for a key without one
+  int x = 0;     // MouseMove: the cursor in client coordinates
+  int y = 0;
+};
+
+// The form settings, as the main window last set them.
+struct KlvWindowSettings {
+  int clientWidth = 640;
+  int clientHeight = 480;
+  int left = 0;
+  int top = 0;
+  bool stayOnTop = false;
+  bool border = true;
+  bool visible = false;
+};
+
+class KlvWindowBackend {
+ public:
+  KlvWindowBackend() : handle_{this} {}
+  KlvWindowBackend(const KlvWindowBackend&) = delete;
+  KlvWindowBackend& operator=(const KlvWindowBackend&) = delete;
+  virtual ~KlvWindowBackend() = default;
+
+  HWND Handle() { return &handle_; }
+  const KlvWindowSettings& Settings() const { return settings_; }
+
+  void SetClientSize(int width, int height);
+  void SetPosition(int left, int top);
+  void SetStayOnTop(bool stayOnTop);
+  void SetBorder(bool border);
+  void SetVisible(bool visible);
+
+  // Shows a width x height picture of 32-bit XRGB pixels (little-endian 0x00RRGGBB words); row 0
+  // is the top row and `pitch` is the byte step from one row to the next (negative for bottom-up
+  // storage). The pixels are copied. Main thread only.
+  virtual void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) = 0;
+
+  // Takes the next event, waiting up to `timeoutMs` for one (0: no wait, negative: no limit).
+  // False when none came in time or Wake was called. Main thread only.
+  virtual bool NextEvent(KlvWindowEvent& event, int timeoutMs) = 0;
+  // Makes a waiting NextEvent return; callable from any thread.
+  virtual void Wake() = 0;
+
+ protected:
+  // Called after every change of the settings, to apply them to the real window.
+  virtual void SettingsChanged() = 0;
+
+ private:
+  HWND__ handle_;
+  KlvWindowSettings settings_;
+};
