@@ -39,6 +39,24 @@ std::vector<int> StretchMap(int srcStart, int srcSize, int dstSize) {
   return map;
 }
 
+// A keyed copy between blocks of one format at one scale: the common case, typed per pixel size.
+template <typename T>
+void CopyKeyedRows(const PixelBlock& dst, const RECT& dstRect, const PixelBlock& src, const RECT& srcRect,
+                   const KeyRange& key) {
+  const int width = dstRect.right - dstRect.left;
+  const int height = dstRect.bottom - dstRect.top;
+  for (int y = 0; y < height; ++y) {
+    const T* from = reinterpret_cast<const T*>(src.bits + (srcRect.top + y) * src.pitch) + srcRect.left;
+    T* to = reinterpret_cast<T*>(dst.bits + (dstRect.top + y) * dst.pitch) + dstRect.left;
+    // Written without a branch so the loop vectorises: a key pixel rewrites what is there.
+    for (int x = 0; x < width; ++x) {
+      const T value = from[x];
+      const bool isKey = static_cast<DWORD>(value) - key.low <= key.high - key.low;
+      to[x] = isKey ? to[x] : value;
+    }
+  }
+}
+
 bool Convertible(SurfaceFormat dst, SurfaceFormat src) {
   if (dst == src) return true;
   return !IsDepthFormat(dst) && !IsDepthFormat(src);
@@ -110,6 +128,14 @@ bool CopyBlock(const PixelBlock& dst, const RECT& dstRect, const PixelBlock& src
     return CopyBlock(dst, dstRect, copy.block, copy.rect, key);
   }
   const int dstWidth = dstRect.right - dstRect.left;
+  if (key != nullptr && key->low <= key->high && dst.format == src.format && dstWidth == srcRect.right - srcRect.left &&
+      dstRect.bottom - dstRect.top == srcRect.bottom - srcRect.top) {
+    switch (SurfaceBytesPerPixel(dst.format)) {
+      case 1: CopyKeyedRows<uint8_t>(dst, dstRect, src, srcRect, *key); return true;
+      case 2: CopyKeyedRows<uint16_t>(dst, dstRect, src, srcRect, *key); return true;
+      default: CopyKeyedRows<uint32_t>(dst, dstRect, src, srcRect, *key); return true;
+    }
+  }
   const int dstHeight = dstRect.bottom - dstRect.top;
   const int srcWidth = srcRect.right - srcRect.left;
   const int srcHeight = srcRect.bottom - srcRect.top;
