@@ -4,6 +4,7 @@
 #include "model/terrain.h"
 
 #include <cmath>
+#include <cstdlib>
 
 #include "model/klvdib.h"
 #include "platform/error.h"

@@ -3,6 +3,8 @@
 // out of bounds (this test also runs under the sanitizers).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 
