@@ -96,6 +96,8 @@ TEST_F(SurfaceTest, ColourFillWritesTheRawValueInsideTheRectangleOnly) {
   DDBLTFX badFx{};
   badFx.dwSize = 99;
   EXPECT_EQ(s32->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, &badFx), DDERR_INVALIDPARAMS);
+  EXPECT_EQ(s32->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL, nullptr), DDERR_INVALIDPARAMS);
+  EXPECT_EQ(ReadPixel(s32, 0, 0), 0x00ABCDEFu);
   s32->Release();
   s->Release();
 }
@@ -171,6 +173,22 @@ TEST_F(SurfaceTest, BltStretchesAndConvertsBetweenFormats) {
   RECT one{0, 0, 1, 1};
   ASSERT_EQ(src->Blt(&one, dst, &one, DDBLT_WAIT, nullptr), DD_OK);
   EXPECT_EQ(ReadPixel(src, 0, 0), 0x008408FFu);
+  dst->Release();
+  src->Release();
+}
+
+TEST_F(SurfaceTest, AKeyedConvertingBltTestsTheKeyOnTheSourceValues) {
+  IDirectDrawSurface* src = MakeSurface(3, 1, SurfaceFormat::Indexed8);
+  WritePixel(src, 0, 0, 0);
+  WritePixel(src, 1, 0, 249);  // pure red in the system palette
+  WritePixel(src, 2, 0, 0);
+  DDCOLORKEY key{0, 0};
+  ASSERT_EQ(src->SetColorKey(DDCKEY_SRCBLT, &key), DD_OK);
+  IDirectDrawSurface* dst = MakeSurface(6, 1, SurfaceFormat::Rgb565);
+  ASSERT_EQ(Fill(dst, nullptr, 0x07E0), DD_OK);
+  ASSERT_EQ(dst->Blt(nullptr, src, nullptr, DDBLT_KEYSRC | DDBLT_WAIT, nullptr), DD_OK);
+  const uint32_t expected[6] = {0x07E0, 0x07E0, 0xF800, 0xF800, 0x07E0, 0x07E0};
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(ReadPixel(dst, x, 0), expected[x]) << x;
   dst->Release();
   src->Release();
 }
@@ -338,9 +356,15 @@ TEST_F(SurfaceTest, QueryInterfaceAnswersTheSurfaceAndRefusesOthers) {
   EXPECT_EQ(s->Release(), 1u);
   EXPECT_EQ(s->QueryInterface(IID_IDirectDrawPalette, &out), E_NOINTERFACE);
   EXPECT_EQ(out, nullptr);
-  // Only texture surfaces are textures.
+  // Only texture surfaces are textures; the texture holds its surface.
   EXPECT_EQ(s->QueryInterface(IID_IDirect3DTexture2, &out), E_NOINTERFACE);
   EXPECT_EQ(s->Release(), 0u);
+  IDirectDrawSurface* t = MakeSurface(4, 4, SurfaceFormat::Indexed8, DDSCAPS_TEXTURE);
+  IDirect3DTexture2* texture = nullptr;
+  ASSERT_EQ(t->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&texture)), DD_OK);
+  ASSERT_NE(texture, nullptr);
+  EXPECT_EQ(t->Release(), 1u);
+  EXPECT_EQ(texture->Release(), 0u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 #include "platform/ddraw_test_util.h"
@@ -63,6 +64,10 @@ TEST(BitBlt, ClipsToBothContextsAndServesOnlySourceCopy) {
   EXPECT_EQ(dstPixels, (std::vector<uint8_t>{5, 6, 0, 0, 8, 9, 0, 0}));
   ASSERT_EQ(BitBlt(&dst, 3, 1, 5, 5, &src, -2, 0, SRCCOPY), TRUE);  // nothing of the source is left
   EXPECT_EQ(dstPixels[7], 0);
+  // Positions and sizes at the ends of the integer range copy nothing and touch nothing.
+  EXPECT_EQ(BitBlt(&dst, INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX, &src, 0, 0, SRCCOPY), TRUE);
+  EXPECT_EQ(BitBlt(&dst, INT32_MAX, 0, INT32_MAX, 1, &src, INT32_MIN, 0, SRCCOPY), TRUE);
+  EXPECT_EQ(dstPixels, (std::vector<uint8_t>{5, 6, 0, 0, 8, 9, 0, 0}));
 }
 
 // Two bitmaps the tests copy: 8-bit with its own palette, and 24-bit.

@@ -177,12 +177,13 @@ RECT DDrawSurface::DestinationRect(const RECT* destRect) const {
 
 HRESULT DDrawSurface::Blt(RECT* destRect, IDirectDrawSurface* src, RECT* srcRect, DWORD flags, DDBLTFX* fx) {
   if (HRESULT usable = CheckUsable(); usable != DD_OK) return usable;
+  if (fx != nullptr && fx->dwSize != kDDBltFxSize) return DDERR_INVALIDPARAMS;
   if (destRect != nullptr && Inverted(*destRect)) return DDERR_INVALIDRECT;
   RECT dst = DestinationRect(destRect);
   const RECT bounds{0, 0, width_, height_};
 
   if (flags & DDBLT_COLORFILL) {
-    if (fx == nullptr || fx->dwSize != kDDBltFxSize) return DDERR_INVALIDPARAMS;
+    if (fx == nullptr) return DDERR_INVALIDPARAMS;
     if (clipper_ != nullptr) {
       dst = IntersectRect(dst, bounds);
     } else if (!RectInside(dst, width_, height_)) {

@@ -41,19 +41,25 @@ HDC__& ScreenContext() {
   return screen;
 }
 
-// Shrinks a copy so that it lies inside both contexts; false when nothing is left.
+// Shrinks a copy so that it lies inside both contexts; false when nothing is left. Worked in 64
+// bits so that no position or size a caller passes can overflow.
 bool ClipCopy(const HDC__& dst, int& x, int& y, int& width, int& height, const HDC__& src, int& sx, int& sy) {
-  const int left = std::max({0, -x, -sx});
-  const int top = std::max({0, -y, -sy});
-  x += left;
-  sx += left;
-  width -= left;
-  y += top;
-  sy += top;
-  height -= top;
-  width = std::min({width, dst.width - x, src.width - sx});
-  height = std::min({height, dst.height - y, src.height - sy});
-  return width > 0 && height > 0;
+  const int64_t left = std::max<int64_t>({0, -int64_t{x}, -int64_t{sx}});
+  const int64_t top = std::max<int64_t>({0, -int64_t{y}, -int64_t{sy}});
+  const int64_t dx = x + left;
+  const int64_t dy = y + top;
+  const int64_t fromX = sx + left;
+  const int64_t fromY = sy + top;
+  const int64_t w = std::min<int64_t>({width - left, dst.width - dx, src.width - fromX});
+  const int64_t h = std::min<int64_t>({height - top, dst.height - dy, src.height - fromY});
+  if (w <= 0 || h <= 0) return false;
+  x = static_cast<int>(dx);
+  y = static_cast<int>(dy);
+  sx = static_cast<int>(fromX);
+  sy = static_cast<int>(fromY);
+  width = static_cast<int>(w);
+  height = static_cast<int>(h);
+  return true;
 }
 
 }  // namespace
