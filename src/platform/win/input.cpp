@@ -20,8 +20,17 @@ BOOL GetCursorPos(POINT* point) {
   if (point == nullptr) return FALSE;
   if (SdlVideoActive()) {
     int x = 0, y = 0;
-    SDL_GetGlobalMouseState(&x, &y);
-    *point = POINT{x, y};
+    // Over our own window SDL's tracked position is current; its global query may return a
+    // cached value on X11 servers without raw input events.
+    if (SDL_Window* window = SDL_GetMouseFocus()) {
+      int left = 0, top = 0;
+      SDL_GetMouseState(&x, &y);
+      SDL_GetWindowPosition(window, &left, &top);
+      *point = POINT{left + x, top + y};
+    } else {
+      SDL_GetGlobalMouseState(&x, &y);
+      *point = POINT{x, y};
+    }
     return TRUE;
   }
   KlvWinState& state = WinState();
