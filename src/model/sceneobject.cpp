@@ -41,16 +41,6 @@ uint16_t* CopyIndices(const uint16_t* indices, int32_t indexCount) {
   return copy;
 }
 
-void GrowBounds(TSceneObject* obj, float x, float y, float z) {
-  // Two independent strict tests per axis, so the first element sets both ends.
-  if (x > obj->BoundsMax.x) obj->BoundsMax.x = x;
-  if (x < obj->BoundsMin.x) obj->BoundsMin.x = x;
-  if (y > obj->BoundsMax.y) obj->BoundsMax.y = y;
-  if (y < obj->BoundsMin.y) obj->BoundsMin.y = y;
-  if (z > obj->BoundsMax.z) obj->BoundsMax.z = z;
-  if (z < obj->BoundsMin.z) obj->BoundsMin.z = z;
-}
-
 void FreeObjectArrays(TSceneObject* obj) {
   delete[] obj->Vertices;
   for (int32_t i = 0; i < obj->FaceCount; ++i) {
@@ -191,4 +181,14 @@ TSceneObject* FindObject(TSceneObject* obj, int32_t id) {
     }
   }
   return nullptr;
+}
+
+void GrowBounds(TSceneObject* obj, float x, float y, float z) {
+  // Two independent strict tests per axis, so the first element sets both ends.
+  if (x > obj->BoundsMax.x) obj->BoundsMax.x = x;
+  if (x < obj->BoundsMin.x) obj->BoundsMin.x = x;
+  if (y > obj->BoundsMax.y) obj->BoundsMax.y = y;
+  if (y < obj->BoundsMin.y) obj->BoundsMin.y = y;
+  if (z > obj->BoundsMax.z) obj->BoundsMax.z = z;
+  if (z < obj->BoundsMin.z) obj->BoundsMin.z = z;
 }

@@ -78,6 +78,9 @@ void AddVertex(TSceneObject* obj, float x, float y, float z, float nx, float ny,
 void AddFace(TSceneObject* obj, const uint16_t* indices, int32_t indexCount, uint8_t primType, TKlvTexdata* texture);
 void AddPoint(TSceneObject* obj, float x, float y, float z);
 void AddPolygon(TSceneObject* obj, const uint16_t* indices, int32_t indexCount, uint8_t primType);
+// Widens the bounds to include (x, y, z), as AddVertex and AddPoint do: two independent strict tests
+// per axis. For code that moves vertices in place; the bounds never shrink.
+void GrowBounds(TSceneObject* obj, float x, float y, float z);
 // Child becomes the first child of Parent.
 void AttachObject(TSceneObject* parent, TSceneObject* child);
 // Frees obj, all its later siblings and all their descendants (iterative: no recursion depth limit).

@@ -54,16 +54,6 @@ void ComputeNormal(THeightField* hf, int32_t row, int32_t col) {
   cell.NZ = static_cast<float>(double{nz} / length);
 }
 
-// Grows the bounds by the rule of AddVertex: two independent strict tests per axis.
-void GrowBounds(TSceneObject* obj, float x, float y, float z) {
-  if (x > obj->BoundsMax.x) obj->BoundsMax.x = x;
-  if (x < obj->BoundsMin.x) obj->BoundsMin.x = x;
-  if (y > obj->BoundsMax.y) obj->BoundsMax.y = y;
-  if (y < obj->BoundsMin.y) obj->BoundsMin.y = y;
-  if (z > obj->BoundsMax.z) obj->BoundsMax.z = z;
-  if (z < obj->BoundsMin.z) obj->BoundsMin.z = z;
-}
-
 }  // namespace
 
 void CreateHeightField(THeightField*& hf) { hf = new THeightField{}; }

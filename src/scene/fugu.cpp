@@ -24,15 +24,6 @@ TMatrix44 Translation(float z) {
   return t;
 }
 
-void GrowBounds(TSceneObject* obj, float x, float y, float z) {
-  if (x > obj->BoundsMax.x) obj->BoundsMax.x = x;
-  if (x < obj->BoundsMin.x) obj->BoundsMin.x = x;
-  if (y > obj->BoundsMax.y) obj->BoundsMax.y = y;
-  if (y < obj->BoundsMin.y) obj->BoundsMin.y = y;
-  if (z > obj->BoundsMax.z) obj->BoundsMax.z = z;
-  if (z < obj->BoundsMin.z) obj->BoundsMin.z = z;
-}
-
 }  // namespace
 
 TFuguSkin* BuildFuguSkin(TSceneObject* mesh) {
