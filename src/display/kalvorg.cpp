@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <array>
 
+#include "display/dxcalls.h"
 #include "display/kalvorrm.h"
 #include "model/klvdib.h"
 
 TKalvorGUnitState KalvorGUnit;
+
+using namespace dxcalls;
 
 namespace {
 
@@ -16,20 +19,8 @@ constexpr int kFullScreenWidth = 640;
 constexpr int kFullScreenHeight = 480;
 constexpr DWORD kFullScreenCooperation =
     DDSCL_FULLSCREEN | DDSCL_ALLOWREBOOT | DDSCL_NOWINDOWCHANGES | DDSCL_EXCLUSIVE | DDSCL_ALLOWMODEX;
-constexpr int kPaletteSize = 256;
 constexpr int kStaticLow = 10;    // entries 0..9 are static colours
 constexpr int kStaticHigh = 246;  // and so are 246..255
-
-template <class T>
-HRESULT Query(IUnknown* from, REFIID iid, T** out) {
-  *out = nullptr;
-  return from ? from->QueryInterface(iid, reinterpret_cast<void**>(out)) : DDERR_INVALIDOBJECT;
-}
-
-HRESULT Store(HRESULT result) {
-  KalvorGUnit.LastResult = result;
-  return result;
-}
 
 DDSURFACEDESC EmptySurfaceDesc() {
   DDSURFACEDESC desc{};
@@ -92,22 +83,10 @@ BOOL DriverCallback(GUID* guid, const char* description, const char* name, void*
 
 // The system palette with the 20 static colours read-only and the rest reserved for animation.
 std::array<PALETTEENTRY, kPaletteSize> MainPaletteEntries() {
-  std::array<PALETTEENTRY, kPaletteSize> entries{};
-  HDC screen = ::GetDC(nullptr);
-  GetSystemPaletteEntries(screen, 0, kPaletteSize, entries.data());
-  ::ReleaseDC(nullptr, screen);
+  std::array<PALETTEENTRY, kPaletteSize> entries = SystemPalette();
   for (int i = 0; i < kPaletteSize; ++i)
     entries[i].peFlags = (i < kStaticLow || i >= kStaticHigh) ? D3DPAL_READONLY : PC_RESERVED;
   return entries;
-}
-
-void SetSourceKey(IDirectDrawSurface* surface) {
-  DDCOLORKEY key{0, 0};
-  if (surface) Store(surface->SetColorKey(DDCKEY_SRCBLT, &key));
-}
-
-void SetPaletteOn(IDirectDrawSurface* surface, IDirectDrawPalette* palette) {
-  if (surface) Store(surface->SetPalette(palette));
 }
 
 bool IsLost(IDirectDrawSurface* surface) { return surface && surface->IsLost() == DDERR_SURFACELOST; }

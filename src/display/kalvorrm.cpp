@@ -4,9 +4,12 @@
 
 #include <algorithm>
 
+#include "display/dxcalls.h"
 #include "platform/win/messagebox.h"
 
 TKalvorRMUnitState KalvorRMUnit;
+
+using namespace dxcalls;
 
 namespace {
 
@@ -30,17 +33,6 @@ constexpr const char* kTryCaption = "Try";
 constexpr const char* kCreateFailedText = "D3DDevice Initialize was Failed. I'm going to try Others.";
 constexpr const char* kNoDeviceText = "No D3D Device can be used.";
 constexpr const char* kAllFailedText = "All D3D Devices were Failed.";
-
-template <class T>
-HRESULT Query(IUnknown* from, REFIID iid, T** out) {
-  *out = nullptr;
-  return from ? from->QueryInterface(iid, reinterpret_cast<void**>(out)) : DDERR_INVALIDOBJECT;
-}
-
-HRESULT Store(HRESULT result) {
-  KalvorGUnit.LastResult = result;
-  return result;
-}
 
 bool IsHardware(const TD3DDeviceEntry& device) { return device.HALDesc.dcmColorModel != 0; }
 
@@ -253,6 +245,7 @@ bool TKalvorRM::RmInit() {
   DWORD zDepth = 0;
   if (!KalvorGUnit.DirectDraw2 || !BackSurface || !ChooseDevice(zDepth) || !u.D3D) {
     MessageBoxA(OwnerWindow(), kNoDeviceText, kFailedCaption, MB_OK);
+    ReleaseLayer();
     return false;
   }
   if (zDepth == 0) zDepth = 16;
@@ -261,6 +254,7 @@ bool TKalvorRM::RmInit() {
   Store(Query(u.D3DRM, IID_IDirect3DRM2, &u.D3DRM2));
   if (!CreateDevice()) {
     MessageBoxA(OwnerWindow(), kAllFailedText, kFailedCaption, MB_OK);
+    ReleaseLayer();
     return false;
   }
   SetRenderStates();

@@ -90,7 +90,7 @@ class TKalvorRM : public TKalvorG, public TextureSource {
 
   // Builds the 3D layer. False, after a message box, when no device could be made (an empty
   // device table, no device matching the policy, a device index out of range, every creation
-  // attempt failed); what was made so far stays for RmRelease.
+  // attempt failed); the 3D objects made on the way are released again.
   bool RmInit();
   void RmRelease();
   // Loads a mesh file into a new frame under SceneFrame; `Replace` (may be null) is replaced.

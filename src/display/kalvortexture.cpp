@@ -4,49 +4,23 @@
 #include <array>
 #include <string>
 
+#include "display/dxcalls.h"
 #include "display/kalvorrm.h"
 #include "platform/error.h"
 #include "platform/win/bitmap.h"
+
+using namespace dxcalls;
 
 namespace {
 
 constexpr DWORD kTextureFlags = DDSD_CAPS | DDSD_HEIGHT | DDSD_WIDTH | DDSD_PIXELFORMAT;
 constexpr DWORD kSoftwareTextureCaps = DDSCAPS_TEXTURE | DDSCAPS_SYSTEMMEMORY;
 constexpr DWORD kHardwareTextureCaps = DDSCAPS_TEXTURE | DDSCAPS_VIDEOMEMORY | DDSCAPS_ALLOCONLOAD;
-constexpr int kPaletteSize = 256;
 constexpr int kPaletteBitDepth = 8;
 constexpr DWORD kRGBThreshold = 16;
 constexpr D3DVALUE kTexturePower = 20.0f;
 
-template <class T>
-HRESULT Query(IUnknown* from, REFIID iid, T** out) {
-  *out = nullptr;
-  return from ? from->QueryInterface(iid, reinterpret_cast<void**>(out)) : DDERR_INVALIDOBJECT;
-}
-
-HRESULT Store(HRESULT result) {
-  KalvorGUnit.LastResult = result;
-  return result;
-}
-
 bool HasAlpha(const DDPIXELFORMAT& format) { return (format.dwFlags & (DDPF_ALPHAPIXELS | DDPF_ALPHA)) != 0; }
-
-std::array<PALETTEENTRY, kPaletteSize> SystemPalette() {
-  std::array<PALETTEENTRY, kPaletteSize> entries{};
-  HDC screen = ::GetDC(nullptr);
-  GetSystemPaletteEntries(screen, 0, kPaletteSize, entries.data());
-  ::ReleaseDC(nullptr, screen);
-  return entries;
-}
-
-void SetSourceKey(IDirectDrawSurface* surface) {
-  DDCOLORKEY key{0, 0};
-  if (surface) Store(surface->SetColorKey(DDCKEY_SRCBLT, &key));
-}
-
-void SetPaletteOn(IDirectDrawSurface* surface, IDirectDrawPalette* palette) {
-  if (surface) Store(surface->SetPalette(palette));
-}
 
 }  // namespace
 
