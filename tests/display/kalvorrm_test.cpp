@@ -213,4 +213,29 @@ TEST_F(RmTest, ReleaseOnAnotherComponentReleasesOnlyItsDisplayLayer) {
   EXPECT_EQ(KalvorGUnit.DirectDraw, nullptr);
 }
 
+TEST_F(RmTest, RetainedModeFramesAreReplacedWrappedAndReleased) {
+  SetUpDisplays();
+  KalvorRMUnit.DeviceChoice = 2;
+  ASSERT_TRUE(rm.RmInit());
+  TKalvorFrame* frame = nullptr;
+  rm.MakeFramefromFile(&frame, (ConfigDir() / "missing.x").string());
+  ASSERT_NE(frame, nullptr);
+  TKalvorFrame* first = frame;
+  rm.MakeFramefromFile(&frame, (ConfigDir() / "missing.x").string());
+  EXPECT_NE(frame, first);
+  ASSERT_EQ(KalvorRMUnit.FrameList->size(), 1u);
+  EXPECT_EQ((*KalvorRMUnit.FrameList)[0].get(), frame);
+  rm.MakeFramefromFile(nullptr, (ConfigDir() / "other.x").string());
+  EXPECT_EQ(KalvorRMUnit.FrameList->size(), 2u);
+
+  for (int wrapType : {0, 3, 9}) {
+    rm.SetWrap(frame, (ConfigDir() / "missing.bmp").string(), wrapType, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 1, 1);
+    EXPECT_NE(frame->Mesh, nullptr);
+  }
+  rm.Render();
+  rm.RMClear();
+  rm.RmRelease();
+  EXPECT_EQ(KalvorRMUnit.FrameList, nullptr);
+}
+
 }  // namespace
