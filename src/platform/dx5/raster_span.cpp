@@ -5,6 +5,7 @@
 #include "platform/dx5/raster_span.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -61,85 +62,81 @@ inline uint32_t FogBlend(uint32_t color, uint32_t fogColor, uint32_t weight) {
   return (color * weight + fogColor * (256 - weight)) >> 8;
 }
 
-template <TexKind T, bool Persp, ZMode Z, bool Wide>
-uint64_t DrawSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, int n) {
-  const float fx = static_cast<float>(x0);
-  const float fy = static_cast<float>(y);
-  const float last = static_cast<float>(n - 1);
-  auto at = [&](int i) { return tri.origin[i] + tri.dx[i] * fx + tri.dy[i] * fy; };
-
-  Ramp r = ColorRamp(at(kR), tri.dx[kR], last);
-  Ramp g = ColorRamp(at(kG), tri.dx[kG], last);
-  Ramp b = ColorRamp(at(kB), tri.dx[kB], last);
-  Ramp sr = ColorRamp(at(kSR), tri.dx[kSR], last);
-  Ramp sg = ColorRamp(at(kSG), tri.dx[kSG], last);
-  Ramp sb = ColorRamp(at(kSB), tri.dx[kSB], last);
-  Ramp f = ColorRamp(at(kF), tri.dx[kF], last);
-
-  float z = 0.0f, dz = 0.0f;
-  if constexpr (Z != ZMode::None) {
-    z = ClampF(at(kZ), 0.0f, p.zScale);
-    float zEnd = ClampF(at(kZ) + tri.dx[kZ] * last, 0.0f, p.zScale);
-    dz = n > 1 ? (zEnd - z) / last : 0.0f;
+// Reads texel (tx, ty) as 0x00RRGGBB into *rgb; false when colour keying makes it transparent.
+template <TexKind T>
+inline bool FetchTexel(const SpanParams& p, uint32_t tx, uint32_t ty, uint32_t* rgb) {
+  const uint8_t* texRow = p.texture.bits + static_cast<intptr_t>(ty) * p.texture.pitch;
+  uint32_t raw;
+  if constexpr (T == TexKind::Indexed8) {
+    raw = texRow[tx];
+    *rgb = p.texture.palette[raw];
+  } else if constexpr (T == TexKind::Direct16) {
+    raw = reinterpret_cast<const uint16_t*>(texRow)[tx];
+    auto expand = [raw](const ChannelExpand& c) {
+      uint32_t value = (raw >> c.shift) & c.mask;
+      return ((value << c.left) | (value >> c.right)) & 0xFF;
+    };
+    *rgb = (expand(p.red) << 16) | (expand(p.green) << 8) | expand(p.blue);
+  } else {
+    raw = reinterpret_cast<const uint32_t*>(texRow)[tx] & 0x00FFFFFFu;
+    *rgb = raw;
   }
-  float w = at(kW), u = at(kU), v = at(kV);
-  const float dw = tri.dx[kW], du = tri.dx[kU], dv = tri.dx[kV];
+  return raw - p.keyLow > p.keyRange;
+}
+
+// The interpolants one span carries from pixel to pixel. The colour ramps are r, g, b, the
+// specular r, g, b and the fog factor; z, w, u and v are stepped by repeated float addition, and
+// every path below steps them the same way, so all paths give the same pixels.
+enum RampIndex { kRampR, kRampG, kRampB, kRampSR, kRampSG, kRampSB, kRampF, kRampCount };
+
+struct SpanState {
+  Ramp ramps[kRampCount];
+  float z, w, u, v;
+  float dz, dw, du, dv;
+};
+
+// Draws pixels x .. end - 1 one at a time and leaves `s` stepped past them.
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
+uint64_t DrawPixels(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x, int end, SpanState& s) {
   const float texW = static_cast<float>(p.texture.width), texH = static_cast<float>(p.texture.height);
   const uint32_t maxU = static_cast<uint32_t>(p.texture.width - 1), maxV = static_cast<uint32_t>(p.texture.height - 1);
-
-  uint8_t* row = p.target.bits + y * p.target.pitch;
-  uint8_t* depthRow = Z != ZMode::None ? p.depth.bits + y * p.depth.pitch : nullptr;
+  Ramp* c = s.ramps;
   uint64_t passed = 0;
-  for (int x = x0; x < x0 + n; ++x) {
+  for (; x < end; ++x) {
     bool draw = true;
     uint32_t zStored = 0;
     if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
-      zStored = std::min(static_cast<uint32_t>(std::max(Truncate(z), 0)), p.depth.maxValue);
+      zStored = std::min(static_cast<uint32_t>(std::max(Truncate(s.z), 0)), p.depth.maxValue);
       draw = zStored <= reinterpret_cast<const uint16_t*>(depthRow)[x];
     } else if constexpr (Z == ZMode::Test32 || Z == ZMode::Write32) {
-      zStored = static_cast<uint32_t>(std::clamp<int64_t>(static_cast<int64_t>(z), 0, p.depth.maxValue));
+      zStored = static_cast<uint32_t>(std::clamp<int64_t>(static_cast<int64_t>(s.z), 0, p.depth.maxValue));
       draw = zStored <= reinterpret_cast<const uint32_t*>(depthRow)[x];
     }
     if (draw) {
       ++passed;
-      uint32_t cr = static_cast<uint32_t>(r.value) >> 16;
-      uint32_t cg = static_cast<uint32_t>(g.value) >> 16;
-      uint32_t cb = static_cast<uint32_t>(b.value) >> 16;
+      uint32_t cr = static_cast<uint32_t>(c[kRampR].value) >> 16;
+      uint32_t cg = static_cast<uint32_t>(c[kRampG].value) >> 16;
+      uint32_t cb = static_cast<uint32_t>(c[kRampB].value) >> 16;
       if constexpr (T != TexKind::None) {
-        float tu = u, tv = v;
+        float tu = s.u, tv = s.v;
         if constexpr (Persp) {
-          float inverse = 1.0f / w;
+          float inverse = 1.0f / s.w;
           tu *= inverse;
           tv *= inverse;
         }
         uint32_t tx = WrapIndex(tu, texW, maxU);
         uint32_t ty = WrapIndex(tv, texH, maxV);
-        const uint8_t* texRow = p.texture.bits + static_cast<intptr_t>(ty) * p.texture.pitch;
-        uint32_t raw, rgb;
-        if constexpr (T == TexKind::Indexed8) {
-          raw = texRow[tx];
-          rgb = p.texture.palette[raw];
-        } else if constexpr (T == TexKind::Direct16) {
-          raw = reinterpret_cast<const uint16_t*>(texRow)[tx];
-          auto expand = [raw](const ChannelExpand& c) {
-            uint32_t value = (raw >> c.shift) & c.mask;
-            return ((value << c.left) | (value >> c.right)) & 0xFF;
-          };
-          rgb = (expand(p.red) << 16) | (expand(p.green) << 8) | expand(p.blue);
-        } else {
-          raw = reinterpret_cast<const uint32_t*>(texRow)[tx] & 0x00FFFFFFu;
-          rgb = raw;
-        }
-        draw = raw - p.keyLow > p.keyRange;
+        uint32_t rgb = 0;
+        draw = FetchTexel<T>(p, tx, ty, &rgb);
         cr = Modulate((rgb >> 16) & 0xFF, cr);
         cg = Modulate((rgb >> 8) & 0xFF, cg);
         cb = Modulate(rgb & 0xFF, cb);
       }
       if (draw) {
-        cr = std::min(cr + (static_cast<uint32_t>(sr.value) >> 16), 255u);
-        cg = std::min(cg + (static_cast<uint32_t>(sg.value) >> 16), 255u);
-        cb = std::min(cb + (static_cast<uint32_t>(sb.value) >> 16), 255u);
-        uint32_t fog = static_cast<uint32_t>(f.value) >> 16;
+        cr = std::min(cr + (static_cast<uint32_t>(c[kRampSR].value) >> 16), 255u);
+        cg = std::min(cg + (static_cast<uint32_t>(c[kRampSG].value) >> 16), 255u);
+        cb = std::min(cb + (static_cast<uint32_t>(c[kRampSB].value) >> 16), 255u);
+        uint32_t fog = static_cast<uint32_t>(c[kRampF].value) >> 16;
         uint32_t weight = fog + (fog >> 7);
         cr = FogBlend(cr, p.fogR, weight);
         cg = FogBlend(cg, p.fogG, weight);
@@ -154,19 +151,207 @@ uint64_t DrawSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, i
         if constexpr (Z == ZMode::Write32) reinterpret_cast<uint32_t*>(depthRow)[x] = zStored;
       }
     }
-    r.value += r.step;
-    g.value += g.step;
-    b.value += b.step;
-    sr.value += sr.step;
-    sg.value += sg.step;
-    sb.value += sb.step;
-    f.value += f.step;
-    z += dz;
-    w += dw;
-    u += du;
-    v += dv;
+    for (Ramp& ramp : s.ramps) ramp.value += ramp.step;
+    s.z += s.dz;
+    s.w += s.dw;
+    s.u += s.du;
+    s.v += s.dv;
   }
   return passed;
+}
+
+#if defined(__SSE2__)
+// Four pixels at a time with SSE2. The float interpolants still advance one pixel at a time (four
+// lanes z, w, u, v added in one instruction), and every other step is the per-pixel arithmetic
+// above done in four lanes, so the pixels are the same as DrawPixels draws. The colour arithmetic
+// stays exact in 16-bit halves: every product and sum is at most 255 * 256.
+
+inline __m128i Select(__m128i mask, __m128i a, __m128i b) {  // mask ? a : b
+  return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+}
+
+// Lanes of 0..0xFFFF (or whose low 16 bits matter) packed to 16 bits in the low half.
+inline __m128i Pack16(__m128i value) {
+  return _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(value, 16), 16), _mm_setzero_si128());
+}
+
+// WrapIndex in four lanes: the unsigned minimum with maxIndex also catches the INT32_MIN of NaN.
+inline __m128i WrapIndex4(__m128 t, __m128 size, __m128i maxIndex) {
+  const __m128 zero = _mm_setzero_ps();
+  __m128 frac = _mm_sub_ps(t, _mm_cvtepi32_ps(_mm_cvttps_epi32(t)));
+  frac = _mm_add_ps(frac, _mm_and_ps(_mm_cmplt_ps(frac, zero), _mm_set1_ps(1.0f)));
+  __m128i index = _mm_cvttps_epi32(_mm_mul_ps(frac, size));
+  __m128i over = _mm_or_si128(_mm_cmpgt_epi32(index, maxIndex), _mm_cmplt_epi32(index, _mm_setzero_si128()));
+  return Select(over, maxIndex, index);
+}
+
+// Modulate, FogBlend and the saturating specular add on lanes of 0..255.
+inline __m128i Modulate4(__m128i texel, __m128i color) {
+  return _mm_srli_epi32(_mm_mullo_epi16(texel, _mm_add_epi32(color, _mm_srli_epi32(color, 7))), 8);
+}
+
+inline __m128i Finish4(__m128i color, __m128i specular, __m128i weight, __m128i fogColor) {
+  const __m128i full = _mm_set1_epi32(256);
+  color = _mm_min_epi16(_mm_add_epi32(color, specular), _mm_set1_epi32(255));
+  __m128i sum = _mm_add_epi16(_mm_mullo_epi16(color, weight), _mm_mullo_epi16(fogColor, _mm_sub_epi32(full, weight)));
+  return _mm_srli_epi32(sum, 8);
+}
+
+// The 32-bit depth conversion below clamps in float, which matches the integer clamp only when the
+// largest stored value is a float exactly and converts without leaving 32 bits.
+template <ZMode Z>
+bool QuadsAllowed(const SpanParams& p) {
+  if constexpr (Z == ZMode::Test32 || Z == ZMode::Write32) {
+    double asFloat = static_cast<float>(p.depth.maxValue);
+    return asFloat == static_cast<double>(p.depth.maxValue) && p.depth.maxValue <= 0xFFFFFF00u;
+  }
+  return true;
+}
+
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
+uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x, int end, SpanState& s) {
+  const __m128i zeroI = _mm_setzero_si128();
+  const __m128i ones = _mm_set1_epi32(-1);
+  const __m128i sign = _mm_set1_epi32(INT32_MIN);
+  const __m128 step = _mm_setr_ps(s.dz, s.dw, s.du, s.dv);
+  __m128 next = _mm_setr_ps(s.z, s.w, s.u, s.v);
+  __m128i ramp[kRampCount], ramp4[kRampCount];
+  for (int i = 0; i < kRampCount; ++i) {
+    auto value = static_cast<uint32_t>(s.ramps[i].value), dv = static_cast<uint32_t>(s.ramps[i].step);
+    ramp[i] = _mm_setr_epi32(static_cast<int>(value), static_cast<int>(value + dv), static_cast<int>(value + 2 * dv),
+                             static_cast<int>(value + 3 * dv));
+    ramp4[i] = _mm_set1_epi32(static_cast<int>(4 * dv));
+  }
+  const __m128i maxZ16 = _mm_set1_epi32(static_cast<int>(std::min<uint32_t>(p.depth.maxValue, INT32_MAX)));
+  const __m128 maxZ32 = _mm_set1_ps(static_cast<float>(p.depth.maxValue));
+  const __m128 texW = _mm_set1_ps(static_cast<float>(p.texture.width));
+  const __m128 texH = _mm_set1_ps(static_cast<float>(p.texture.height));
+  const __m128i maxU = _mm_set1_epi32(p.texture.width - 1), maxV = _mm_set1_epi32(p.texture.height - 1);
+  const __m128i fogR = _mm_set1_epi32(static_cast<int>(p.fogR)), fogG = _mm_set1_epi32(static_cast<int>(p.fogG)),
+                fogB = _mm_set1_epi32(static_cast<int>(p.fogB));
+  const __m128i byte = _mm_set1_epi32(0xFF);
+  const __m128i redShift = _mm_cvtsi32_si128(static_cast<int>(p.redShift));
+  const __m128i greenLoss = _mm_cvtsi32_si128(static_cast<int>(p.greenLoss));
+
+  uint64_t passed = 0;
+  for (; x + 4 <= end; x += 4) {
+    __m128 a0 = next;
+    __m128 a1 = _mm_add_ps(a0, step);
+    __m128 a2 = _mm_add_ps(a1, step);
+    __m128 a3 = _mm_add_ps(a2, step);
+    next = _mm_add_ps(a3, step);
+    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);  // now a0 = z, a1 = w, a2 = u, a3 = v of the four pixels
+
+    __m128i pass = ones, zStored = zeroI;
+    if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
+      zStored = _mm_cvttps_epi32(a0);
+      zStored = _mm_and_si128(zStored, _mm_cmpgt_epi32(zStored, zeroI));
+      zStored = Select(_mm_cmpgt_epi32(zStored, maxZ16), maxZ16, zStored);
+      __m128i held = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(depthRow + 2 * x)), zeroI);
+      pass = _mm_andnot_si128(_mm_cmpgt_epi32(zStored, held), ones);
+    } else if constexpr (Z == ZMode::Test32 || Z == ZMode::Write32) {
+      const __m128 half = _mm_set1_ps(2147483648.0f);
+      __m128 zf = _mm_min_ps(_mm_max_ps(a0, _mm_setzero_ps()), maxZ32);
+      __m128 high = _mm_cmpge_ps(zf, half);
+      zStored = _mm_cvttps_epi32(_mm_sub_ps(zf, _mm_and_ps(high, half)));
+      zStored = _mm_xor_si128(zStored, _mm_and_si128(_mm_castps_si128(high), sign));
+      __m128i held = _mm_loadu_si128(reinterpret_cast<const __m128i*>(depthRow + 4 * x));
+      pass = _mm_andnot_si128(_mm_cmpgt_epi32(_mm_xor_si128(zStored, sign), _mm_xor_si128(held, sign)), ones);
+    }
+    int depthBits = _mm_movemask_ps(_mm_castsi128_ps(pass));
+    if (depthBits != 0) {
+      passed += static_cast<uint64_t>(__builtin_popcount(static_cast<unsigned>(depthBits)));
+      __m128i cr = _mm_srli_epi32(ramp[kRampR], 16);
+      __m128i cg = _mm_srli_epi32(ramp[kRampG], 16);
+      __m128i cb = _mm_srli_epi32(ramp[kRampB], 16);
+      if constexpr (T != TexKind::None) {
+        __m128 tu = a2, tv = a3;
+        if constexpr (Persp) {
+          __m128 inverse = _mm_div_ps(_mm_set1_ps(1.0f), a1);
+          tu = _mm_mul_ps(tu, inverse);
+          tv = _mm_mul_ps(tv, inverse);
+        }
+        alignas(16) uint32_t tx[4], ty[4], rgb[4];
+        alignas(16) int32_t shown[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(tx), WrapIndex4(tu, texW, maxU));
+        _mm_store_si128(reinterpret_cast<__m128i*>(ty), WrapIndex4(tv, texH, maxV));
+        for (int k = 0; k < 4; ++k) shown[k] = FetchTexel<T>(p, tx[k], ty[k], &rgb[k]) ? -1 : 0;
+        __m128i texel = _mm_load_si128(reinterpret_cast<const __m128i*>(rgb));
+        pass = _mm_and_si128(pass, _mm_load_si128(reinterpret_cast<const __m128i*>(shown)));
+        cr = Modulate4(_mm_and_si128(_mm_srli_epi32(texel, 16), byte), cr);
+        cg = Modulate4(_mm_and_si128(_mm_srli_epi32(texel, 8), byte), cg);
+        cb = Modulate4(_mm_and_si128(texel, byte), cb);
+      }
+      __m128i fog = _mm_srli_epi32(ramp[kRampF], 16);
+      __m128i weight = _mm_add_epi32(fog, _mm_srli_epi32(fog, 7));
+      cr = Finish4(cr, _mm_srli_epi32(ramp[kRampSR], 16), weight, fogR);
+      cg = Finish4(cg, _mm_srli_epi32(ramp[kRampSG], 16), weight, fogG);
+      cb = Finish4(cb, _mm_srli_epi32(ramp[kRampSB], 16), weight, fogB);
+      if constexpr (Wide) {
+        __m128i color = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(static_cast<int>(0xFF000000u)), _mm_slli_epi32(cr, 16)),
+                                     _mm_or_si128(_mm_slli_epi32(cg, 8), cb));
+        auto* at = reinterpret_cast<__m128i*>(row + 4 * x);
+        _mm_storeu_si128(at, Select(pass, color, _mm_loadu_si128(at)));
+      } else {
+        __m128i color = _mm_or_si128(_mm_sll_epi32(_mm_srli_epi32(cr, 3), redShift),
+                                     _mm_or_si128(_mm_slli_epi32(_mm_srl_epi32(cg, greenLoss), 5), _mm_srli_epi32(cb, 3)));
+        auto* at = reinterpret_cast<__m128i*>(row + 2 * x);
+        _mm_storel_epi64(at, Select(Pack16(pass), Pack16(color), _mm_loadl_epi64(at)));
+      }
+      if constexpr (Z == ZMode::Write16) {
+        auto* at = reinterpret_cast<__m128i*>(depthRow + 2 * x);
+        _mm_storel_epi64(at, Select(Pack16(pass), Pack16(zStored), _mm_loadl_epi64(at)));
+      } else if constexpr (Z == ZMode::Write32) {
+        auto* at = reinterpret_cast<__m128i*>(depthRow + 4 * x);
+        _mm_storeu_si128(at, Select(pass, zStored, _mm_loadu_si128(at)));
+      }
+    }
+    for (int i = 0; i < kRampCount; ++i) ramp[i] = _mm_add_epi32(ramp[i], ramp4[i]);
+  }
+  for (int i = 0; i < kRampCount; ++i) s.ramps[i].value = _mm_cvtsi128_si32(ramp[i]);
+  alignas(16) float carried[4];
+  _mm_store_ps(carried, next);
+  s.z = carried[0];
+  s.w = carried[1];
+  s.u = carried[2];
+  s.v = carried[3];
+  return passed;
+}
+#endif
+
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
+uint64_t DrawSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, int n) {
+  const float fx = static_cast<float>(x0);
+  const float fy = static_cast<float>(y);
+  const float last = static_cast<float>(n - 1);
+  auto at = [&](int i) { return tri.origin[i] + tri.dx[i] * fx + tri.dy[i] * fy; };
+
+  SpanState s;
+  const int rampAttribute[kRampCount] = {kR, kG, kB, kSR, kSG, kSB, kF};
+  for (int i = 0; i < kRampCount; ++i)
+    s.ramps[i] = ColorRamp(at(rampAttribute[i]), tri.dx[rampAttribute[i]], last);
+  s.z = 0.0f;
+  s.dz = 0.0f;
+  if constexpr (Z != ZMode::None) {
+    s.z = ClampF(at(kZ), 0.0f, p.zScale);
+    float zEnd = ClampF(at(kZ) + tri.dx[kZ] * last, 0.0f, p.zScale);
+    s.dz = n > 1 ? (zEnd - s.z) / last : 0.0f;
+  }
+  s.w = at(kW);
+  s.u = at(kU);
+  s.v = at(kV);
+  s.dw = tri.dx[kW];
+  s.du = tri.dx[kU];
+  s.dv = tri.dx[kV];
+
+  uint8_t* row = p.target.bits + y * p.target.pitch;
+  uint8_t* depthRow = Z != ZMode::None ? p.depth.bits + y * p.depth.pitch : nullptr;
+  int x = x0;
+  uint64_t passed = 0;
+#if defined(__SSE2__)
+  if (n >= 4 && QuadsAllowed<Z>(p)) passed += DrawQuads<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
+#endif
+  return passed + DrawPixels<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
 }
 
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
