@@ -62,26 +62,26 @@ inline uint32_t FogBlend(uint32_t color, uint32_t fogColor, uint32_t weight) {
   return (color * weight + fogColor * (256 - weight)) >> 8;
 }
 
-// Reads texel (tx, ty) as 0x00RRGGBB into *rgb; false when colour keying makes it transparent.
+// The raw value of texel (tx, ty) (what colour keying compares) and its colour as 0x00RRGGBB.
 template <TexKind T>
-inline bool FetchTexel(const SpanParams& p, uint32_t tx, uint32_t ty, uint32_t* rgb) {
+inline uint32_t RawTexel(const SpanParams& p, uint32_t tx, uint32_t ty) {
   const uint8_t* texRow = p.texture.bits + static_cast<intptr_t>(ty) * p.texture.pitch;
-  uint32_t raw;
-  if constexpr (T == TexKind::Indexed8) {
-    raw = texRow[tx];
-    *rgb = p.texture.palette[raw];
-  } else if constexpr (T == TexKind::Direct16) {
-    raw = reinterpret_cast<const uint16_t*>(texRow)[tx];
+  if constexpr (T == TexKind::Indexed8) return texRow[tx];
+  if constexpr (T == TexKind::Direct16) return reinterpret_cast<const uint16_t*>(texRow)[tx];
+  return reinterpret_cast<const uint32_t*>(texRow)[tx] & 0x00FFFFFFu;
+}
+
+template <TexKind T>
+inline uint32_t TexelColor(const SpanParams& p, uint32_t raw) {
+  if constexpr (T == TexKind::Indexed8) return p.texture.palette[raw];
+  if constexpr (T == TexKind::Direct16) {
     auto expand = [raw](const ChannelExpand& c) {
       uint32_t value = (raw >> c.shift) & c.mask;
       return ((value << c.left) | (value >> c.right)) & 0xFF;
     };
-    *rgb = (expand(p.red) << 16) | (expand(p.green) << 8) | expand(p.blue);
-  } else {
-    raw = reinterpret_cast<const uint32_t*>(texRow)[tx] & 0x00FFFFFFu;
-    *rgb = raw;
+    return (expand(p.red) << 16) | (expand(p.green) << 8) | expand(p.blue);
   }
-  return raw - p.keyLow > p.keyRange;
+  return raw;
 }
 
 // The interpolants one span carries from pixel to pixel. The colour ramps are r, g, b, the
@@ -126,8 +126,9 @@ uint64_t DrawPixels(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x,
         }
         uint32_t tx = WrapIndex(tu, texW, maxU);
         uint32_t ty = WrapIndex(tv, texH, maxV);
-        uint32_t rgb = 0;
-        draw = FetchTexel<T>(p, tx, ty, &rgb);
+        uint32_t raw = RawTexel<T>(p, tx, ty);
+        uint32_t rgb = TexelColor<T>(p, raw);
+        draw = raw - p.keyLow > p.keyRange;
         cr = Modulate((rgb >> 16) & 0xFF, cr);
         cg = Modulate((rgb >> 8) & 0xFF, cg);
         cb = Modulate(rgb & 0xFF, cb);
@@ -185,6 +186,13 @@ inline __m128i WrapIndex4(__m128 t, __m128 size, __m128i maxIndex) {
   return Select(over, maxIndex, index);
 }
 
+constexpr uint8_t kBitCount[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+
+inline __m128i Gather4(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+  auto lane = [](uint32_t value) { return _mm_cvtsi32_si128(static_cast<int>(value)); };
+  return _mm_unpacklo_epi64(_mm_unpacklo_epi32(lane(a), lane(b)), _mm_unpacklo_epi32(lane(c), lane(d)));
+}
+
 // Modulate, FogBlend and the saturating specular add on lanes of 0..255.
 inline __m128i Modulate4(__m128i texel, __m128i color) {
   return _mm_srli_epi32(_mm_mullo_epi16(texel, _mm_add_epi32(color, _mm_srli_epi32(color, 7))), 8);
@@ -230,6 +238,8 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
   const __m128i fogR = _mm_set1_epi32(static_cast<int>(p.fogR)), fogG = _mm_set1_epi32(static_cast<int>(p.fogG)),
                 fogB = _mm_set1_epi32(static_cast<int>(p.fogB));
   const __m128i byte = _mm_set1_epi32(0xFF);
+  const __m128i keyLow = _mm_set1_epi32(static_cast<int>(p.keyLow));
+  const __m128i keyRange = _mm_xor_si128(_mm_set1_epi32(static_cast<int>(p.keyRange)), sign);
   const __m128i redShift = _mm_cvtsi32_si128(static_cast<int>(p.redShift));
   const __m128i greenLoss = _mm_cvtsi32_si128(static_cast<int>(p.greenLoss));
 
@@ -260,7 +270,7 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
     }
     int depthBits = _mm_movemask_ps(_mm_castsi128_ps(pass));
     if (depthBits != 0) {
-      passed += static_cast<uint64_t>(__builtin_popcount(static_cast<unsigned>(depthBits)));
+      passed += kBitCount[depthBits];
       __m128i cr = _mm_srli_epi32(ramp[kRampR], 16);
       __m128i cg = _mm_srli_epi32(ramp[kRampG], 16);
       __m128i cb = _mm_srli_epi32(ramp[kRampB], 16);
@@ -271,13 +281,19 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
           tu = _mm_mul_ps(tu, inverse);
           tv = _mm_mul_ps(tv, inverse);
         }
-        alignas(16) uint32_t tx[4], ty[4], rgb[4];
-        alignas(16) int32_t shown[4];
+        alignas(16) uint32_t tx[4], ty[4];
         _mm_store_si128(reinterpret_cast<__m128i*>(tx), WrapIndex4(tu, texW, maxU));
         _mm_store_si128(reinterpret_cast<__m128i*>(ty), WrapIndex4(tv, texH, maxV));
-        for (int k = 0; k < 4; ++k) shown[k] = FetchTexel<T>(p, tx[k], ty[k], &rgb[k]) ? -1 : 0;
-        __m128i texel = _mm_load_si128(reinterpret_cast<const __m128i*>(rgb));
-        pass = _mm_and_si128(pass, _mm_load_si128(reinterpret_cast<const __m128i*>(shown)));
+        uint32_t raw[4];
+        for (int k = 0; k < 4; ++k) raw[k] = RawTexel<T>(p, tx[k], ty[k]);
+        // Built in registers: four narrow stores read back as one vector would stall.
+        __m128i raws = Gather4(raw[0], raw[1], raw[2], raw[3]);
+        __m128i texel = raws;
+        if constexpr (T != TexKind::Xrgb32)
+          texel = Gather4(TexelColor<T>(p, raw[0]), TexelColor<T>(p, raw[1]), TexelColor<T>(p, raw[2]),
+                          TexelColor<T>(p, raw[3]));
+        __m128i keyed = _mm_cmpgt_epi32(_mm_xor_si128(_mm_sub_epi32(raws, keyLow), sign), keyRange);
+        pass = _mm_and_si128(pass, keyed);
         cr = Modulate4(_mm_and_si128(_mm_srli_epi32(texel, 16), byte), cr);
         cg = Modulate4(_mm_and_si128(_mm_srli_epi32(texel, 8), byte), cg);
         cb = Modulate4(_mm_and_si128(texel, byte), cb);
