@@ -165,7 +165,7 @@ uint64_t DrawPixels(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x,
 // Four pixels at a time with SSE2. The float interpolants still advance one pixel at a time (four
 // lanes z, w, u, v added in one instruction), and every other step is the per-pixel arithmetic
 // above done in four lanes, so the pixels are the same as DrawPixels draws. The colour arithmetic
-// stays exact in 16-bit halves: every product and sum is at most 255 * 256.
+// stays exact in 16-bit lanes: every product and sum is at most 255 * 256.
 
 inline __m128i Select(__m128i mask, __m128i a, __m128i b) {  // mask ? a : b
   return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
@@ -193,17 +193,21 @@ inline __m128i Gather4(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
   return _mm_unpacklo_epi64(_mm_unpacklo_epi32(lane(a), lane(b)), _mm_unpacklo_epi32(lane(c), lane(d)));
 }
 
-// Modulate, FogBlend and the saturating specular add on lanes of 0..255.
-inline __m128i Modulate4(__m128i texel, __m128i color) {
-  return _mm_srli_epi32(_mm_mullo_epi16(texel, _mm_add_epi32(color, _mm_srli_epi32(color, 7))), 8);
+// Modulate on 16-bit lanes of 0..255.
+inline __m128i Modulate8(__m128i texel, __m128i color) {
+  return _mm_srli_epi16(_mm_mullo_epi16(texel, _mm_add_epi16(color, _mm_srli_epi16(color, 7))), 8);
 }
 
-inline __m128i Finish4(__m128i color, __m128i specular, __m128i weight, __m128i fogColor) {
-  const __m128i full = _mm_set1_epi32(256);
-  color = _mm_min_epi16(_mm_add_epi32(color, specular), _mm_set1_epi32(255));
-  __m128i sum = _mm_add_epi16(_mm_mullo_epi16(color, weight), _mm_mullo_epi16(fogColor, _mm_sub_epi32(full, weight)));
-  return _mm_srli_epi32(sum, 8);
+// The saturating specular add and FogBlend on 16-bit lanes; weight is 0..256.
+inline __m128i Finish8(__m128i color, __m128i specular, __m128i weight, __m128i fogColor) {
+  color = _mm_min_epi16(_mm_add_epi16(color, specular), _mm_set1_epi16(255));
+  __m128i sum = _mm_add_epi16(_mm_mullo_epi16(color, weight),
+                              _mm_mullo_epi16(fogColor, _mm_sub_epi16(_mm_set1_epi16(256), weight)));
+  return _mm_srli_epi16(sum, 8);
 }
+
+// The top halves of two 16.16 ramps as 16-bit lanes: a's four pixels, then b's.
+inline __m128i High8(__m128i a, __m128i b) { return _mm_packs_epi32(_mm_srli_epi32(a, 16), _mm_srli_epi32(b, 16)); }
 
 // The 32-bit depth conversion below clamps in float, which matches the integer clamp only when the
 // largest stored value is a float exactly and converts without leaving 32 bits.
@@ -235,8 +239,9 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
   const __m128 texW = _mm_set1_ps(static_cast<float>(p.texture.width));
   const __m128 texH = _mm_set1_ps(static_cast<float>(p.texture.height));
   const __m128i maxU = _mm_set1_epi32(p.texture.width - 1), maxV = _mm_set1_epi32(p.texture.height - 1);
-  const __m128i fogR = _mm_set1_epi32(static_cast<int>(p.fogR)), fogG = _mm_set1_epi32(static_cast<int>(p.fogG)),
-                fogB = _mm_set1_epi32(static_cast<int>(p.fogB));
+  const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
+  const __m128i fogRG = _mm_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG);
+  const __m128i fogB = _mm_set1_epi16(static_cast<int16_t>(p.fogB));
   const __m128i byte = _mm_set1_epi32(0xFF);
   const __m128i keyLow = _mm_set1_epi32(static_cast<int>(p.keyLow));
   const __m128i keyRange = _mm_xor_si128(_mm_set1_epi32(static_cast<int>(p.keyRange)), sign);
@@ -271,9 +276,9 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
     int depthBits = _mm_movemask_ps(_mm_castsi128_ps(pass));
     if (depthBits != 0) {
       passed += kBitCount[depthBits];
-      __m128i cr = _mm_srli_epi32(ramp[kRampR], 16);
-      __m128i cg = _mm_srli_epi32(ramp[kRampG], 16);
-      __m128i cb = _mm_srli_epi32(ramp[kRampB], 16);
+      // Red and green of the four pixels share one register, blue sits in the low half of another.
+      __m128i rg = High8(ramp[kRampR], ramp[kRampG]);
+      __m128i bx = High8(ramp[kRampB], ramp[kRampB]);
       if constexpr (T != TexKind::None) {
         __m128 tu = a2, tv = a3;
         if constexpr (Persp) {
@@ -294,25 +299,29 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
                           TexelColor<T>(p, raw[3]));
         __m128i keyed = _mm_cmpgt_epi32(_mm_xor_si128(_mm_sub_epi32(raws, keyLow), sign), keyRange);
         pass = _mm_and_si128(pass, keyed);
-        cr = Modulate4(_mm_and_si128(_mm_srli_epi32(texel, 16), byte), cr);
-        cg = Modulate4(_mm_and_si128(_mm_srli_epi32(texel, 8), byte), cg);
-        cb = Modulate4(_mm_and_si128(texel, byte), cb);
+        __m128i tr = _mm_and_si128(_mm_srli_epi32(texel, 16), byte);
+        __m128i tg = _mm_and_si128(_mm_srli_epi32(texel, 8), byte);
+        __m128i tb = _mm_and_si128(texel, byte);
+        rg = Modulate8(_mm_packs_epi32(tr, tg), rg);
+        bx = Modulate8(_mm_packs_epi32(tb, tb), bx);
       }
       __m128i fog = _mm_srli_epi32(ramp[kRampF], 16);
-      __m128i weight = _mm_add_epi32(fog, _mm_srli_epi32(fog, 7));
-      cr = Finish4(cr, _mm_srli_epi32(ramp[kRampSR], 16), weight, fogR);
-      cg = Finish4(cg, _mm_srli_epi32(ramp[kRampSG], 16), weight, fogG);
-      cb = Finish4(cb, _mm_srli_epi32(ramp[kRampSB], 16), weight, fogB);
+      fog = _mm_add_epi32(fog, _mm_srli_epi32(fog, 7));
+      __m128i weight = _mm_packs_epi32(fog, fog);
+      rg = Finish8(rg, High8(ramp[kRampSR], ramp[kRampSG]), weight, fogRG);
+      bx = Finish8(bx, High8(ramp[kRampSB], ramp[kRampSB]), weight, fogB);
+      __m128i green = _mm_srli_si128(rg, 8);
       if constexpr (Wide) {
-        __m128i color = _mm_or_si128(_mm_or_si128(_mm_set1_epi32(static_cast<int>(0xFF000000u)), _mm_slli_epi32(cr, 16)),
-                                     _mm_or_si128(_mm_slli_epi32(cg, 8), cb));
+        __m128i low = _mm_or_si128(bx, _mm_slli_epi16(green, 8));
+        __m128i high = _mm_or_si128(rg, _mm_set1_epi16(static_cast<int16_t>(0xFF00)));
+        __m128i color = _mm_unpacklo_epi16(low, high);
         auto* at = reinterpret_cast<__m128i*>(row + 4 * x);
         _mm_storeu_si128(at, Select(pass, color, _mm_loadu_si128(at)));
       } else {
-        __m128i color = _mm_or_si128(_mm_sll_epi32(_mm_srli_epi32(cr, 3), redShift),
-                                     _mm_or_si128(_mm_slli_epi32(_mm_srl_epi32(cg, greenLoss), 5), _mm_srli_epi32(cb, 3)));
+        __m128i color = _mm_or_si128(_mm_sll_epi16(_mm_srli_epi16(rg, 3), redShift),
+                                     _mm_or_si128(_mm_slli_epi16(_mm_srl_epi16(green, greenLoss), 5), _mm_srli_epi16(bx, 3)));
         auto* at = reinterpret_cast<__m128i*>(row + 2 * x);
-        _mm_storel_epi64(at, Select(Pack16(pass), Pack16(color), _mm_loadl_epi64(at)));
+        _mm_storel_epi64(at, Select(Pack16(pass), color, _mm_loadl_epi64(at)));
       }
       if constexpr (Z == ZMode::Write16) {
         auto* at = reinterpret_cast<__m128i*>(depthRow + 2 * x);
