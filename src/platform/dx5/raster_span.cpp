@@ -344,6 +344,35 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
 }
 #endif
 
+static_assert(kF - kR + 1 == kRampCount, "the ramps are the attributes kR to kF in order");
+
+// The colour ramps of a span starting at pixel (fx, fy) whose last pixel is `last` pixels on.
+void StartRamps(const SpanTriangle& tri, float fx, float fy, float last, Ramp* ramps) {
+#if defined(__SSE2__)
+  // ColorRamp in four lanes, on attributes kR..kSR and kSR..kF (kSR twice).
+  const __m128 x = _mm_set1_ps(fx), y = _mm_set1_ps(fy), n = _mm_set1_ps(last), half = _mm_set1_ps(0.5f);
+  const __m128 lo = _mm_set1_ps(0.5f), hi = _mm_set1_ps(255.5f), one = _mm_set1_ps(65536.0f);
+  alignas(16) int32_t values[8], steps[8];
+  for (int part = 0; part < 2; ++part) {
+    const int first = part == 0 ? kR : kF - 3;
+    __m128 dx = _mm_loadu_ps(tri.dx + first);
+    __m128 start = _mm_add_ps(_mm_add_ps(_mm_loadu_ps(tri.origin + first), _mm_mul_ps(dx, x)),
+                              _mm_mul_ps(_mm_loadu_ps(tri.dy + first), y));
+    __m128 s = _mm_min_ps(_mm_max_ps(_mm_add_ps(start, half), lo), hi);
+    __m128 e = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_add_ps(start, _mm_mul_ps(dx, n)), half), lo), hi);
+    __m128 step = last > 0.0f ? _mm_div_ps(_mm_sub_ps(e, s), n) : _mm_setzero_ps();
+    _mm_store_si128(reinterpret_cast<__m128i*>(values + 4 * part), _mm_cvttps_epi32(_mm_mul_ps(s, one)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(steps + 4 * part), _mm_cvttps_epi32(_mm_mul_ps(step, one)));
+  }
+  for (int i = 0; i < kRampCount; ++i) ramps[i] = {values[i < 4 ? i : i + 1], steps[i < 4 ? i : i + 1]};
+#else
+  for (int i = 0; i < kRampCount; ++i) {
+    const int a = kR + i;
+    ramps[i] = ColorRamp(tri.origin[a] + tri.dx[a] * fx + tri.dy[a] * fy, tri.dx[a], last);
+  }
+#endif
+}
+
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 uint64_t DrawSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, int n) {
   const float fx = static_cast<float>(x0);
@@ -352,9 +381,7 @@ uint64_t DrawSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, i
   auto at = [&](int i) { return tri.origin[i] + tri.dx[i] * fx + tri.dy[i] * fy; };
 
   SpanState s;
-  const int rampAttribute[kRampCount] = {kR, kG, kB, kSR, kSG, kSB, kF};
-  for (int i = 0; i < kRampCount; ++i)
-    s.ramps[i] = ColorRamp(at(rampAttribute[i]), tri.dx[rampAttribute[i]], last);
+  StartRamps(tri, fx, fy, last, s.ramps);
   s.z = 0.0f;
   s.dz = 0.0f;
   if constexpr (Z != ZMode::None) {
