@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     Write(dir, "maphi.bmp", HeightMap(kSeed));
     Write(dir, "meta.bmp", GroundTexture(kSeed + 1));
     Write(dir, "sky.bmp", SkyTexture(kSeed + 2));
-    Write(dir, "chrome.bmp", ChromeTexture());
+    Write(dir, "chrome.bmp", ChromeTexture(kSeed + 10));
     Write(dir, "fugu.bmp", FuguTexture(kSeed + 3));
     Write(dir, "leaves.bmp", LeafTexture(kSeed + 4));
     Write(dir, "bark.bmp", BarkTexture(kSeed + 5));

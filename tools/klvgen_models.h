@@ -23,8 +23,8 @@ inline KlvModelDesc SkyModel() {
     const double lat = -kPi / 2 + kPi * k / kRings;
     profile.push_back({std::sin(lat), k == 0 || k == kRings ? 0.0 : std::cos(lat)});
   }
-  // u twice around; v from the nadir (1, the texture's bottom) to the zenith (0).
-  mesh.Lathe({0, 0, 0}, {0, 0, 1}, {1, 0, 0}, profile, kSegments, {0, 1, 2, 0}, 0, kWhite, false);
+  // u once around; v from the nadir (1, the texture's bottom) to the zenith (0).
+  mesh.Lathe({0, 0, 0}, {0, 0, 1}, {1, 0, 0}, profile, kSegments, {0, 1, 1, 0}, 0, kWhite, false);
   // One normal for the whole dome (world +z after the flip): evenly lit, as bright as flat ground.
   for (KlvVertexDesc& v : sky.Vertices) {
     v.NX = 0;
@@ -91,9 +91,8 @@ inline KlvModelDesc BuildingModel() {
     const Vec top[4] = {corners[0] + Vec{0, 0, z1}, corners[1] + Vec{0, 0, z1}, corners[2] + Vec{0, 0, z1},
                         corners[3] + Vec{0, 0, z1}};
     mesh.Quad(top, {kConcreteTexel, kConcreteTexel, kConcreteTexel, kConcreteTexel}, {0, 0, 1}, 0, roofColor);
-    const Vec bottom[4] = {corners[0] + Vec{0, 0, z0}, corners[1] + Vec{0, 0, z0}, corners[2] + Vec{0, 0, z0},
-                           corners[3] + Vec{0, 0, z0}};
-    mesh.Quad(bottom, {kConcreteTexel, kConcreteTexel, kConcreteTexel, kConcreteTexel}, {0, 0, -1}, 0, roofColor);
+    // No floor: every block stands underground or on the roof of the one below, and a floor would
+    // only show, as a dark lid overhead, to a camera flying through the tower.
   };
   block(1.2, 1.0, -4.5, 2.5, Argb(150, 150, 150));
   block(0.8, 0.7, 2.5, 3.5, Argb(150, 150, 150));
@@ -215,10 +214,11 @@ inline KlvModelDesc FuguModel(uint32_t seed) {
     finMesh.Quad(p, {finUV.At(0, 0), finUV.At(0, 1), finUV.At(1, 1), finUV.At(1, 0)}, facing, 0, kWhite, true);
     model.Objects.push_back(std::move(obj));
   };
-  // Pectoral fins: upright paddles rooted on the flanks at their local origin; the animation turns
-  // them about their local vertical (y) axis, so they row.
+  // Pectoral fins: upright fans rooted on the flanks behind the eyes at their local origin, swept
+  // back along the body so they show from the side; the animation turns them about their local
+  // vertical (y) axis, so they row.
   for (double side : {1.0, -1.0}) {
-    const Vec p[4] = {{0, -0.4, 0}, {0, 0.4, 0}, {0.9 * side, 0.65, -0.315}, {0.9 * side, -0.6, -0.315}};
+    const Vec p[4] = {{0, -0.4, 0}, {0, 0.4, 0}, {0.6 * side, 0.7, -0.75}, {0.6 * side, -0.6, -0.75}};
     fin(side > 0 ? "RHre" : "LHre", {1.95 * side, 0.3, 1.3}, p, {0.35 * side, 0, 1});
   }
   // Tail fin: an upright fan behind the tail stalk; it follows the last body slice as it wags.

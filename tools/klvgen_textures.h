@@ -95,25 +95,34 @@ inline RgbImage GroundTexture(uint32_t seed) {
   return img;
 }
 
-// Sky around the camera, u once around (tileable), v from the zenith (row 0) to the nadir: blue with
-// clouds above, haze at and below the horizon. The renderer adds a grey highlight and fog on top.
+// Sky around the camera, u once around, v from the zenith (row 0) to the nadir (last row). Each
+// texel is painted from the direction it stands for: blue deepening towards the zenith, clouds on a
+// flat layer seen in perspective (so they neither streak nor pinch at the pole), and from a little
+// above the horizon down to the nadir the haze. The renderer lights the sky with 0.8 and adds a grey
+// highlight of 70, so the haze texel is chosen to come out as the fog colour (223, 223, 239).
+constexpr int kSkyWidth = 512, kSkyHeight = 256;
+constexpr Rgb kSkyHaze{190, 190, 212};
 inline RgbImage SkyTexture(uint32_t seed) {
-  constexpr int kWidth = 256, kHeight = 128;
-  const Rgb zenith{40, 92, 190}, horizon{186, 190, 214}, haze{190, 190, 212};
-  RgbImage img(kWidth, kHeight);
-  for (int y = 0; y < kHeight; ++y) {
-    const double v = (y + 0.5) / kHeight;  // 0 zenith, 0.5 horizon, 1 nadir
-    for (int x = 0; x < kWidth; ++x) {
-      const double u = static_cast<double>(x) / kWidth;
-      Rgb c;
-      if (v < 0.5) {
-        c = Mix(zenith, horizon, std::pow(v / 0.5, 1.8));
-        const double cloud = TileFractal(u, v * 0.5, 8, 5, 0.55, seed);
-        const double amount = Smooth(0.5, 0.68, cloud) * Smooth(0.02, 0.2, v) * (1 - Smooth(0.4, 0.5, v));
-        c = Mix(c, Rgb{236, 236, 244}, amount * 0.9);
-      } else {
-        c = haze;
+  const Rgb zenith{28, 78, 186}, high{96, 136, 206};
+  RgbImage img(kSkyWidth, kSkyHeight);
+  for (int y = 0; y < kSkyHeight; ++y) {
+    const double elevation = kPi / 2 - kPi * (y + 0.5) / kSkyHeight;
+    const double up = std::sin(elevation);
+    for (int x = 0; x < kSkyWidth; ++x) {
+      if (up <= 0) {
+        img.Set(x, y, kSkyHaze);
+        continue;
       }
+      const double azimuth = 2 * kPi * x / kSkyWidth;
+      Rgb c = Mix(kSkyHaze, high, Smooth(0.06, 0.4, up));
+      c = Mix(c, zenith, Smooth(0.3, 1.0, up));
+      // The cloud layer: where the ray meets a plane above, stretched less towards the horizon.
+      const double reach = std::cos(elevation) / (up + 0.12) * 0.11;
+      const double px = 0.5 + reach * std::cos(azimuth), py = 0.5 + reach * std::sin(azimuth);
+      const double cloud = TileFractal(px, py, 6, 5, 0.5, seed);
+      const double amount = Smooth(0.5, 0.68, cloud) * Smooth(0.08, 0.3, up);
+      const double body = TileFractal(px, py, 24, 2, 0.5, seed + 1);
+      c = Mix(c, Mix(Rgb{206, 210, 226}, Rgb{250, 250, 252}, Smooth(0.3, 0.7, body)), amount * 0.92);
       img.Set(x, y, c);
     }
   }
@@ -122,8 +131,9 @@ inline RgbImage SkyTexture(uint32_t seed) {
 
 // Reflection map read through the sphere-map coordinates of the reflection pass: the disc of radius
 // 0.25 around the centre is the sky (zenith at the centre), the ring out to 0.5 the ground below
-// the horizon. A sharp bright horizon and a sun make the surface read as polished metal.
-inline RgbImage ChromeTexture() {
+// the horizon. A bright horizon, a sun and the landscape below make the surface read as polished
+// metal from above and from below.
+inline RgbImage ChromeTexture(uint32_t seed) {
   constexpr int kSize = 128;
   RgbImage img(kSize, kSize);
   for (int y = 0; y < kSize; ++y) {
@@ -136,8 +146,12 @@ inline RgbImage ChromeTexture() {
         const double sun = std::hypot(s + 0.08, t + 0.07);
         c = Mix(c, Rgb{255, 255, 250}, 1 - Smooth(0.015, 0.04, sun));
       } else {
+        // Below the horizon the landscape: haze at the horizon, then fields and woods, a little
+        // darker straight down (the corners, which the pass uses for straight down, included).
         const double d = Clamp01((r - 0.25) / 0.25);
-        c = Mix(Rgb{96, 84, 70}, Rgb{40, 36, 34}, std::pow(d, 0.6));
+        const double patch = TileNoise((x + 0.5) / kSize, (y + 0.5) / kSize, 8, seed);
+        const Rgb land = Mix(Rgb{104, 128, 66}, Rgb{150, 128, 88}, Smooth(0.45, 0.6, patch));
+        c = Mix(Rgb{206, 206, 222}, Mix(land, Scale(land, 0.75), d), Smooth(0.0, 0.2, d));
       }
       img.Set(x, y, c);
     }
@@ -149,7 +163,7 @@ inline RgbImage ChromeTexture() {
 // tail (0) to the head along the top 7/8 of the image; the bottom rows hold the fin membrane.
 constexpr double kFuguBodyV = 0.875;
 inline IndexedImage FuguTexture(uint32_t seed) {
-  constexpr int kWidth = 128, kHeight = 64;
+  constexpr int kWidth = 256, kHeight = 128;
   IndexedImage img(kWidth, kHeight);
   img.Ramp(1, 63, {250, 246, 228}, {214, 206, 176});    // belly
   img.Ramp(64, 127, {214, 176, 84}, {150, 116, 52});    // back
@@ -169,8 +183,8 @@ inline IndexedImage FuguTexture(uint32_t seed) {
       } else {
         const double up = -std::sin(2 * kPi * u);  // 1 on the back, -1 on the belly
         const double backness = Smooth(-0.25, 0.15, up);
-        const double spot = TileNoise(u, v, 12, seed + 1);
-        if (backness > 0.5 && spot > 0.62) {
+        const double spot = TileNoise(u, v, 24, seed + 1);
+        if (backness > 0.5 && spot > 0.66) {
           index = static_cast<uint8_t>(128 + std::lround(grain * 40));
         } else if (backness > 0.5) {
           index = static_cast<uint8_t>(64 + std::lround((1 - v) * 40 + grain * 20));
