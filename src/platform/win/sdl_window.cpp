@@ -3,7 +3,9 @@
 #include "platform/win/sdl_window.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/error.h"
 #include "platform/win/winstate.h"
@@ -17,10 +19,35 @@ constexpr int kBytesPerPixel = 4;
   throw KlvError(KlvErrorKind::Unsupported, "", what + ": " + SDL_GetError());
 }
 
+// Without a display SDL falls back to a driver whose window nobody sees; a saver there could never
+// be seen or stopped, so such a driver is taken only when SDL_VIDEODRIVER asks for it by name.
+void RefuseInvisibleDriver() {
+  const char* name = SDL_GetCurrentVideoDriver();
+  const std::string driver = name ? name : "";
+  if ((driver == "offscreen" || driver == "dummy") && std::getenv("SDL_VIDEODRIVER") == nullptr) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    throw KlvError(KlvErrorKind::Unsupported, "", "no display (DISPLAY and WAYLAND_DISPLAY are unset)");
+  }
+}
+
+// Full-screen desktop mode needs a window manager to take effect; without one the window is moved
+// and sized over its display by hand.
+void CoverDisplay(SDL_Window* window) {
+  SDL_Rect bounds;
+  if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window), &bounds) != 0) return;
+  int width = 0, height = 0;
+  SDL_GetWindowSize(window, &width, &height);
+  if (width == bounds.w && height == bounds.h) return;
+  SDL_SetWindowBordered(window, SDL_FALSE);
+  SDL_SetWindowPosition(window, bounds.x, bounds.y);
+  SDL_SetWindowSize(window, bounds.w, bounds.h);
+}
+
 }  // namespace
 
 TKlvSdlWindow::TKlvSdlWindow(const std::string& title) {
   if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) Fail("no display");
+  RefuseInvisibleDriver();
   // SDL keeps the screen awake by default; a screen saver leaves blanking to the system.
   SDL_EnableScreenSaver();
   const KlvWindowSettings& s = Settings();
@@ -60,6 +87,7 @@ void TKlvSdlWindow::SettingsChanged() {
   if (s.visible) {
     SDL_ShowWindow(window_);
     SDL_RaiseWindow(window_);
+    if (coversScreen) CoverDisplay(window_);
   } else {
     SDL_HideWindow(window_);
   }
