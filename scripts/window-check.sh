@@ -6,8 +6,8 @@
 #
 #   scripts/window-check.sh [--build DIR] [--measure SECONDS]
 #
-# The virtual screen is 640 x 480: without a window manager nothing resizes a full-screen window to
-# a larger screen, so the check asks that the saver's picture fills this one. Exits 77 (skipped)
+# The virtual screen is 1024 x 768, larger than the saver's 640 x 480 picture, so the check also
+# sees the picture scaled over the whole screen (no window manager runs there). Exits 77 (skipped)
 # when Xvfb, xdotool or python3 is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -47,7 +47,7 @@ for n in $(seq 90 140); do
 done
 export DISPLAY=":$n"
 unset WAYLAND_DISPLAY
-Xvfb "$DISPLAY" -screen 0 640x480x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   python3 "$root/scripts/xshot.py" >/dev/null 2>&1 && break

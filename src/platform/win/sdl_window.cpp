@@ -30,14 +30,11 @@ void RefuseInvisibleDriver() {
   }
 }
 
-// Full-screen desktop mode needs a window manager to take effect; without one the window is moved
-// and sized over its display by hand.
+// Full-screen desktop mode needs a window manager to take effect; the window is first moved and
+// sized over its display by hand, so it covers the screen without one too.
 void CoverDisplay(SDL_Window* window) {
   SDL_Rect bounds;
-  if (SDL_GetDisplayBounds(SDL_GetWindowDisplayIndex(window), &bounds) != 0) return;
-  int width = 0, height = 0;
-  SDL_GetWindowSize(window, &width, &height);
-  if (width == bounds.w && height == bounds.h) return;
+  if (SDL_GetDisplayBounds(std::max(SDL_GetWindowDisplayIndex(window), 0), &bounds) != 0) return;
   SDL_SetWindowBordered(window, SDL_FALSE);
   SDL_SetWindowPosition(window, bounds.x, bounds.y);
   SDL_SetWindowSize(window, bounds.w, bounds.h);
@@ -77,6 +74,7 @@ TKlvSdlWindow::~TKlvSdlWindow() {
 void TKlvSdlWindow::SettingsChanged() {
   const KlvWindowSettings& s = Settings();
   bool coversScreen = s.stayOnTop && !s.border;
+  if (coversScreen) CoverDisplay(window_);
   SDL_SetWindowFullscreen(window_, coversScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
   if (!coversScreen) {
     SDL_SetWindowSize(window_, s.clientWidth, s.clientHeight);
@@ -87,7 +85,6 @@ void TKlvSdlWindow::SettingsChanged() {
   if (s.visible) {
     SDL_ShowWindow(window_);
     SDL_RaiseWindow(window_);
-    if (coversScreen) CoverDisplay(window_);
   } else {
     SDL_HideWindow(window_);
   }
