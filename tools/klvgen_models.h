@@ -1,5 +1,5 @@
 // The models of the data set, built in the frames the scene poses them in:
-// - sky: unit sphere seen from inside, model +z the zenith (the scene flips it and scales it by 120);
+// - sky: seen from inside, model +z the zenith (the scene flips it and scales it by 120);
 // - tree, building: model +z up, the ground at model z 0 (tree, scale 20) or -2.5 (building, scale 10);
 // - plane: model +z forward, +x up, +y right (the scene turns it by -90 degrees about z);
 // - chrome object: model +y forward, +z up, +x right (the scene turns it by 90 degrees about x);
@@ -12,21 +12,34 @@
 
 namespace klvgen {
 
+// The sky: above the horizon a dome of radius kSkyDome (150 units once scaled), near enough for its
+// blue and clouds to show through the fog and far enough not to cut off much of the flying objects
+// and the building; from just above the horizon down, a skirt of radius kSkySkirt (384 units),
+// far enough for the fog to turn it and the edge of the terrain window in front of it into the same
+// fog colour. A flat ring just above the horizon joins the two; seen only from below, it shows haze.
+constexpr double kSkyDome = 1.25, kSkySkirt = 3.2;
+constexpr double kSkySkirtTopDeg = 1.0, kSkyDomeBottomDeg = 3.0;
+
 inline KlvModelDesc SkyModel() {
-  constexpr int kRings = 16, kSegments = 32;
+  constexpr int kRingsEach = 8, kSegments = 32;
   KlvModelDesc model;
   model.TextureNames = {"sky.bmp"};
   KlvObjectDesc sky;
   MeshBuilder mesh(sky);
   std::vector<MeshBuilder::Profile> profile;
-  for (int k = 0; k <= kRings; ++k) {
-    const double lat = -kPi / 2 + kPi * k / kRings;
-    profile.push_back({std::sin(lat), k == 0 || k == kRings ? 0.0 : std::cos(lat)});
-  }
-  // u once around; v from the nadir (1, the texture's bottom) to the zenith (0).
+  const auto ring = [&](double latDeg, double radius, bool pole) {
+    const double lat = latDeg * kPi / 180;
+    profile.push_back({radius * std::sin(lat), pole ? 0.0 : radius * std::cos(lat)});
+  };
+  for (int k = 0; k <= kRingsEach; ++k) ring(-90 + (90 + kSkySkirtTopDeg) * k / kRingsEach, kSkySkirt, k == 0);
+  for (int k = 0; k <= kRingsEach; ++k)
+    ring(kSkyDomeBottomDeg + (90 - kSkyDomeBottomDeg) * k / kRingsEach, kSkyDome, k == kRingsEach);
   mesh.Lathe({0, 0, 0}, {0, 0, 1}, {1, 0, 0}, profile, kSegments, {0, 1, 1, 0}, 0, kWhite, false);
-  // One normal for the whole dome (world +z after the flip): evenly lit, as bright as flat ground.
   for (KlvVertexDesc& v : sky.Vertices) {
+    // u once around; v follows the elevation seen from the centre, 0 at the zenith and 1 at the
+    // nadir, whatever the ring's distance.
+    v.V = static_cast<float>(0.5 - std::atan2(v.Z, std::hypot(v.X, v.Y)) / kPi);
+    // One normal for the whole sky (world +z after the flip): evenly lit, as bright as flat ground.
     v.NX = 0;
     v.NY = 0;
     v.NZ = -1;

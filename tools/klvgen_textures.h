@@ -103,7 +103,7 @@ inline RgbImage GroundTexture(uint32_t seed) {
 constexpr int kSkyWidth = 512, kSkyHeight = 256;
 constexpr Rgb kSkyHaze{190, 190, 212};
 inline RgbImage SkyTexture(uint32_t seed) {
-  const Rgb zenith{28, 78, 186}, high{96, 136, 206};
+  const Rgb zenith{12, 54, 172}, high{70, 116, 200};
   RgbImage img(kSkyWidth, kSkyHeight);
   for (int y = 0; y < kSkyHeight; ++y) {
     const double elevation = kPi / 2 - kPi * (y + 0.5) / kSkyHeight;
@@ -148,9 +148,10 @@ inline RgbImage ChromeTexture(uint32_t seed) {
       } else {
         // Below the horizon the landscape: haze at the horizon, then fields and woods, a little
         // darker straight down (the corners, which the pass uses for straight down, included).
+        // Painted bright, as the faces that reflect it face down and are lit at about half.
         const double d = Clamp01((r - 0.25) / 0.25);
         const double patch = TileNoise((x + 0.5) / kSize, (y + 0.5) / kSize, 8, seed);
-        const Rgb land = Mix(Rgb{104, 128, 66}, Rgb{150, 128, 88}, Smooth(0.45, 0.6, patch));
+        const Rgb land = Mix(Rgb{150, 190, 96}, Rgb{206, 180, 124}, Smooth(0.45, 0.6, patch));
         c = Mix(Rgb{206, 206, 222}, Mix(land, Scale(land, 0.75), d), Smooth(0.0, 0.2, d));
       }
       img.Set(x, y, c);
