@@ -1,6 +1,8 @@
 // The generated default data set: every file loads, the fugu has its fins, the height map tiles and
 // keeps the ground under the flight band, the models stay within the renderer's budget, the sky is
-// closed and seen from inside, and only the leaves use the transparent colour key.
+// closed and seen from inside, its skirt lies beyond the terrain window and within the far plane, its
+// haze comes out as the fog colour both as the renderer lights it and on the rendered picture, and
+// only the leaves use the transparent colour key.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +18,7 @@
 #include "model/sceneobject.h"
 #include "model/texture_source.h"
 #include "platform/win/bitmap.h"
+#include "scene/scene_fixture.h"
 
 namespace {
 
@@ -185,4 +188,121 @@ TEST(DataSet, HeightMapTilesAndKeepsTheGroundBelowTheFlightBand) {
   EXPECT_LE(seamStep, neighbourStep);
   // Height 25 + 37.5 (p - 128) / 128 stays above z 20, the lower edge of the flight band.
   EXPECT_GT(25 + 37.5 * (lowest - 128) / 128.0, 20.0);
+}
+
+namespace {
+
+constexpr int kFog[3] = {223, 223, 239};
+constexpr double kSkyScale = 120.0;  // the scene's scale of the sky model
+
+// Elevation of a sky vertex seen from the sky's centre, in model terms (+z the zenith).
+double Elevation(const TMeshVertex& v) { return std::atan2(v.Z, std::hypot(v.X, v.Y)); }
+
+// The colour the renderer and the device give a texel of a white vertex whose normal meets the
+// light at cosine `nl`: diffuse 0.6 + 0.2 nl, the texel modulated by it, the grey highlight added.
+void LitTexel(const uint8_t texel[3], double nl, int out[3]) {
+  const int k = static_cast<int>((nl * 0.2 + 0.6) * 255);
+  const int diffuse = 255 * k / 256, highlight = (k - 63) / 2;
+  for (int c = 0; c < 3; ++c) out[c] = std::min(255, (texel[c] * (diffuse + (diffuse >> 7)) >> 8) + highlight);
+}
+
+}  // namespace
+
+// The scene flips the sky by a half turn about x, so the light (0, 0, 1) reaches the model as
+// (0, 0, -1); every texel the lower half samples must then come out as the fog colour.
+TEST(DataSet, SkyHazeLitAsTheRendererLightsItIsTheFogColour) {
+  KeyCheckingTextures textures;
+  LoadedModel sky{LoadModelFile(textures, kDataDir + "sky.klv")};
+  TBitmap bitmap;
+  bitmap.LoadFromFile(kDataDir + "sky.bmp");
+  ASSERT_FALSE(bitmap.Is8Bit());
+  const TSceneObject* obj = sky.root;
+  int below = 0;
+  for (int i = 0; i < obj->VertexCount; ++i) {
+    const TMeshVertex& v = obj->Vertices[i];
+    if (Elevation(v) > 0) continue;
+    ++below;
+    const double nl = -v.NZ;  // n . (0, 0, -1)
+    EXPECT_NEAR(nl, 1.0, 1e-6) << "vertex " << i;
+    const int x = std::clamp(static_cast<int>(v.U * bitmap.Width()), 0, bitmap.Width() - 1);
+    const int y = std::clamp(static_cast<int>(v.V * bitmap.Height()), 0, bitmap.Height() - 1);
+    const uint8_t* bgr = bitmap.Row(y) + 3 * x;
+    const uint8_t rgb[3] = {bgr[2], bgr[1], bgr[0]};
+    int lit[3];
+    LitTexel(rgb, nl, lit);
+    for (int c = 0; c < 3; ++c) EXPECT_NEAR(lit[c], kFog[c], 3) << "vertex " << i << " channel " << c;
+  }
+  EXPECT_GT(below, obj->VertexCount / 3);
+}
+
+// Below the horizon the sky must lie beyond every corner of the terrain window (32 cells of 15
+// around the camera's cell), so the terrain's fogged edge is always drawn in front of it; and no
+// part may pass the far plane (depth 500) from any camera height of the flight band.
+TEST(DataSet, SkySkirtLiesBeyondTheTerrainWindowAndWithinTheFarPlane) {
+  KeyCheckingTextures textures;
+  LoadedModel sky{LoadModelFile(textures, kDataDir + "sky.klv")};
+  const TSceneObject* obj = sky.root;
+  constexpr double kTerrainCorner = 15.0 * (32 / 2 + 1) * 1.4143, kFarDepth = 500, kFlightBandHalf = 20;
+  double nearestBelow = 1e9, farthest = 0;
+  for (int i = 0; i < obj->VertexCount; ++i) {
+    const TMeshVertex& v = obj->Vertices[i];
+    const double distance = std::sqrt(v.X * v.X + v.Y * v.Y + v.Z * v.Z) * kSkyScale;
+    if (Elevation(v) <= 0) nearestBelow = std::min(nearestBelow, distance);
+    farthest = std::max(farthest, distance);
+  }
+  EXPECT_GT(nearestBelow, kTerrainCorner);
+  EXPECT_LT(farthest + kFlightBandHalf, kFarDepth);
+}
+
+class DataSetSceneTest : public SceneTest {
+ protected:
+  // The mean of each channel over rows first..last of the 5-6-5 picture.
+  std::vector<double> MeanColour(int first, int last) {
+    const std::vector<uint16_t> picture = Picture();
+    const int width = scene.View.ViewWidth;
+    std::vector<double> sum(3, 0.0);
+    for (int y = first; y <= last; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const uint16_t p = picture[static_cast<size_t>(y) * width + x];
+        const int r = p >> 11, g = (p >> 5) & 0x3F, b = p & 0x1F;
+        sum[0] += r << 3 | r >> 2;
+        sum[1] += g << 2 | g >> 4;
+        sum[2] += b << 3 | b >> 2;
+      }
+    }
+    for (double& c : sum) c /= static_cast<double>(width) * (last - first + 1);
+    return sum;
+  }
+};
+
+// The sky alone, seen level from its centre and from the top and bottom of the flight band: the
+// band just below the horizon is the fog colour on the rendered picture, lighting, highlight, fog
+// and the 16-bit surfaces included.
+TEST_F(DataSetSceneTest, RenderedHazeBelowTheHorizonMeetsTheFogColour) {
+  Build();
+  for (TSceneObject* child = scene.SceneRoot->FirstChild; child; child = child->Next)
+    if (child != scene.SkyAnchor) child->Visible = 0;
+  ASSERT_NE(KalvorRM1->BackSurface, nullptr);
+  const int height = scene.View.ViewHeight;
+  for (float z : {-20.0f, 0.0f, 19.9f}) {
+    for (float yaw : {0.0f, 2.0f}) {
+      SCOPED_TRACE(testing::Message() << "camera z " << z << " yaw " << yaw);
+      TMatrix44& camera = scene.RenderCamera;
+      camera = MatrixIdentity;
+      // Rows right, down (world +z), forward (level), position.
+      camera(0, 0) = -std::sin(yaw);
+      camera(0, 1) = std::cos(yaw);
+      camera(0, 2) = 0;
+      camera(1, 0) = 0;
+      camera(1, 1) = 0;
+      camera(1, 2) = 1;
+      camera(2, 0) = std::cos(yaw);
+      camera(2, 1) = std::sin(yaw);
+      camera(2, 2) = 0;
+      camera(3, 2) = z;
+      Draw();
+      const std::vector<double> haze = MeanColour(height / 2 + 2, height / 2 + height / 8);
+      for (int c = 0; c < 3; ++c) EXPECT_NEAR(haze[c], kFog[c], 4.0) << "channel " << c;
+    }
+  }
 }
