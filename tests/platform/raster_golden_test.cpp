@@ -1,0 +1,354 @@
+// Regression hashes of the software rasteriser: the colour and depth buffers after a frame like the
+// benchmark's (sky dome, terrain, colour-keyed spheres; textured, fogged, Gouraud, specular) in every
+// target and depth format, and after seeded random draws over every combination of target, texel,
+// depth and render state. The expected values were recorded from the rasteriser before its span
+// loops were widened further; every path must keep drawing the same pixels, so a changed hash
+// means changed output.
+#include "platform/dx5/raster.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr float kPi = 3.14159265f;
+
+uint64_t Fnv1a(const std::vector<uint8_t>& bytes) {
+  uint64_t hash = 0xCBF29CE484222325ull;
+  for (uint8_t b : bytes) hash = (hash ^ b) * 0x100000001B3ull;
+  return hash;
+}
+
+// SplitMix64: a fixed sequence on every platform, unlike the standard distributions.
+class Random {
+ public:
+  explicit Random(uint64_t seed) : state_(seed) {}
+  uint64_t Next() {
+    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  uint32_t Below(uint32_t n) { return static_cast<uint32_t>(Next() % n); }
+  float Uniform(float lo, float hi) { return lo + (hi - lo) * static_cast<float>(Next() >> 40) / 16777216.0f; }
+  bool Chance(uint32_t percent) { return Below(100) < percent; }
+
+ private:
+  uint64_t state_;
+};
+
+// Colour and depth buffers sized exactly, so a read or write past the last row is caught by the
+// sanitizer build.
+struct Buffers {
+  std::vector<uint8_t> color, depth;
+  RasterTarget target;
+  RasterDepth depthBuffer;
+
+  Buffers(int width, int height, RasterPixelFormat format, int depthBits) {
+    int bytes = format == RasterPixelFormat::Xrgb32 ? 4 : 2;
+    color.resize(size_t(width) * height * bytes);
+    target = {color.data(), intptr_t(width) * bytes, width, height, format};
+    int depthBytes = depthBits == 16 ? 2 : 4;
+    depth.resize(depthBits == 0 ? 0 : size_t(width) * height * depthBytes);
+    depthBuffer = {depth.data(), intptr_t(width) * depthBytes, width, height, depthBytes,
+                   depthBits == 16 ? 0xFFFFu : depthBits == 24 ? 0xFFFFFFu : 0xFFFFFF00u};
+  }
+  const RasterDepth* Depth() const { return depth.empty() ? nullptr : &depthBuffer; }
+};
+
+struct Format {
+  RasterPixelFormat target;
+  int depthBits;  // 0: no z-buffer
+  const char* name;
+};
+
+struct Hashes {
+  uint64_t color, depth;
+};
+
+std::string Hex(uint64_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "0x%016llXull", static_cast<unsigned long long>(value));
+  return text;
+}
+
+void ExpectHashes(const Buffers& buffers, const Hashes& expected, const std::string& name) {
+  uint64_t color = Fnv1a(buffers.color), depth = Fnv1a(buffers.depth);
+  EXPECT_EQ(color, expected.color) << name << " colour: " << Hex(color);
+  EXPECT_EQ(depth, expected.depth) << name << " depth: " << Hex(depth);
+}
+
+// --- The benchmark-like frame ---------------------------------------------------------------
+
+struct Mesh {
+  std::vector<D3DTLVERTEX> vertices;
+  std::vector<WORD> indices;
+};
+
+struct Camera {
+  float halfWidth, halfHeight, focal;
+};
+
+D3DTLVERTEX Project(const Camera& cam, float x, float y, float z, float u, float v, float shade, float highlight) {
+  constexpr float kFar = 500.0f, kFogStart = 0.2f, kFogEnd = 0.45f;
+  float rhw = 1.0f / z;
+  float fog = std::clamp((kFogEnd - z / kFar) / (kFogEnd - kFogStart), 0.0f, 1.0f);
+  auto c = static_cast<uint32_t>(std::clamp(shade, 0.0f, 1.0f) * 255.0f);
+  auto s = static_cast<uint32_t>(std::clamp(highlight, 0.0f, 1.0f) * 255.0f);
+  D3DTLVERTEX out;
+  out.sx = cam.halfWidth + cam.focal * x * rhw;
+  out.sy = cam.halfHeight - cam.focal * y * rhw;
+  out.sz = z / kFar;
+  out.rhw = rhw;
+  out.color = 0xFF000000u | (c << 16) | (c << 8) | c;
+  out.specular = (static_cast<uint32_t>(fog * 255.0f) << 24) | (s << 16) | (s << 8) | s;
+  out.tu = u;
+  out.tv = v;
+  return out;
+}
+
+void AddQuad(Mesh& mesh, WORD a, WORD b, WORD c, WORD d) { mesh.indices.insert(mesh.indices.end(), {a, b, c, a, c, d}); }
+
+void AddGrid(Mesh& mesh, int rows, int columns) {
+  for (int r = 0; r < rows; ++r)
+    for (int c = 0; c < columns; ++c) {
+      auto at = [&](int rr, int cc) { return WORD(rr * (columns + 1) + cc); };
+      AddQuad(mesh, at(r, c), at(r, c + 1), at(r + 1, c + 1), at(r + 1, c));
+    }
+}
+
+Mesh SkyDome(const Camera& cam) {
+  Mesh mesh;
+  const int rings = 20, segments = 25;
+  for (int r = 0; r <= rings; ++r)
+    for (int s = 0; s <= segments; ++s) {
+      float lat = 0.5f * kPi * float(r) / rings * 0.95f, lon = (float(s) / segments - 0.5f) * 2.4f;
+      mesh.vertices.push_back(Project(cam, 450.0f * std::cos(lat) * std::sin(lon), 450.0f * std::sin(lat) - 20.0f,
+                                      450.0f * std::cos(lat) * std::cos(lon), float(s) / 4, float(r) / 4,
+                                      0.8f + 0.2f * std::sin(lat), 0.0f));
+    }
+  AddGrid(mesh, rings, segments);
+  return mesh;
+}
+
+Mesh Terrain(const Camera& cam) {
+  Mesh mesh;
+  const int cells = 32;
+  for (int row = 0; row <= cells; ++row)
+    for (int col = 0; col <= cells; ++col) {
+      float x = (float(col) - cells / 2) * 10.0f, z = 5.0f + float(cells - row) * 10.0f;
+      float y = -10.0f + 3.0f * std::sin(x * 0.05f) * std::cos(z * 0.07f);
+      mesh.vertices.push_back(Project(cam, x, y, z, float(col) * 0.25f, float(row) * 0.25f,
+                                      0.6f + 0.4f * std::cos(x * 0.03f + z * 0.02f), 0.1f));
+    }
+  AddGrid(mesh, cells, cells);
+  return mesh;
+}
+
+void AddSphere(Mesh& mesh, const Camera& cam, float cx, float cy, float cz, float radius) {
+  const int stacks = 12, slices = 14;
+  Mesh sphere;
+  for (int i = 0; i <= stacks; ++i)
+    for (int j = 0; j <= slices; ++j) {
+      float theta = kPi * float(i) / stacks, phi = 2.0f * kPi * float(j) / slices;
+      float nx = std::sin(theta) * std::cos(phi), ny = std::cos(theta), nz = std::sin(theta) * std::sin(phi);
+      float highlight = std::pow(std::max(0.0f, 0.6f * nx + 0.8f * ny), 8.0f);
+      sphere.vertices.push_back(Project(cam, cx + radius * nx, cy + radius * ny, cz + radius * nz,
+                                        float(j) / slices * 2, float(i) / stacks * 2, 0.5f + 0.5f * ny, highlight));
+    }
+  AddGrid(sphere, stacks, slices);
+  auto base = WORD(mesh.vertices.size());
+  mesh.vertices.insert(mesh.vertices.end(), sphere.vertices.begin(), sphere.vertices.end());
+  for (WORD index : sphere.indices) mesh.indices.push_back(WORD(base + index));
+}
+
+void DrawSceneFrame(Buffers& buffers) {
+  const int width = buffers.target.width, height = buffers.target.height;
+  Camera cam{width / 2.0f, height / 2.0f, width / 2.0f * 2.0f};
+  Mesh sky = SkyDome(cam), terrain = Terrain(cam), spheres;
+  AddSphere(spheres, cam, -20.0f, 0.0f, 60.0f, 8.0f);
+  AddSphere(spheres, cam, 0.0f, 5.0f, 40.0f, 8.0f);
+  AddSphere(spheres, cam, 25.0f, -3.0f, 80.0f, 8.0f);
+
+  std::vector<uint32_t> groundTexels(256 * 256), skyTexels(128 * 128);
+  std::vector<uint8_t> leafTexels(64 * 64);
+  for (int y = 0; y < 256; ++y)
+    for (int x = 0; x < 256; ++x)
+      groundTexels[y * 256 + x] = (uint32_t((x ^ y) & 0xFF) << 8) | uint32_t(40 + (x * 7 + y * 3) % 100) << 16 | 30;
+  for (int y = 0; y < 128; ++y)
+    for (int x = 0; x < 128; ++x) skyTexels[y * 128 + x] = 0x8090C0u + uint32_t(((x * y) >> 4) & 0x1F);
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) leafTexels[y * 64 + x] = ((x / 8 + y / 8) % 3 == 0) ? 0 : uint8_t(1 + (x + y) % 255);
+  RasterTexture ground, skyTexture, leaves;
+  ground.bits = reinterpret_cast<const uint8_t*>(groundTexels.data());
+  ground.pitch = 256 * 4;
+  ground.width = ground.height = 256;
+  skyTexture.bits = reinterpret_cast<const uint8_t*>(skyTexels.data());
+  skyTexture.pitch = 128 * 4;
+  skyTexture.width = skyTexture.height = 128;
+  leaves.bits = leafTexels.data();
+  leaves.pitch = 64;
+  leaves.width = leaves.height = 64;
+  leaves.format = RasterTexelFormat::Indexed8;
+  for (int i = 0; i < 256; ++i) leaves.palette[i] = uint32_t(i) << 8 | 0x200000u;
+  leaves.hasColorKey = true;
+
+  RasterState rs;
+  rs.cullMode = D3DCULL_NONE;
+  rs.fog = true;
+  rs.fogColor = 0xFFDFDFEFu;
+  rs.colorKey = true;
+  rs.viewportX1 = width;
+  rs.viewportY1 = height;
+  RasterFillColor(buffers.target, 0, 0, width, height, 0xDFDFEFu);
+  if (buffers.Depth() != nullptr) RasterFillDepth(buffers.depthBuffer, 0, 0, width, height, 1.0f);
+  for (auto [mesh, texture] : {std::pair{&sky, &skyTexture}, {&terrain, &ground}, {&spheres, &leaves}})
+    RasterDrawTriangles(rs, buffers.target, buffers.Depth(), texture, mesh->vertices.data(), mesh->vertices.size(),
+                        mesh->indices.data(), mesh->indices.size(), true, nullptr);
+}
+
+TEST(RasterGolden, BenchmarkFrameInEveryFormat) {
+  struct Case {
+    Format format;
+    Hashes expected;
+  };
+  const Case cases[] = {
+      {{RasterPixelFormat::Rgb565, 16, "565 z16"}, {0x21D8DEAAFF5DA1FEull, 0x7C3DB890B04D5AC5ull}},
+      {{RasterPixelFormat::Rgb565, 24, "565 z24"}, {0x21D8DEAAFF5DA1FEull, 0xC973CE50F08E1795ull}},
+      {{RasterPixelFormat::Rgb565, 32, "565 z32"}, {0x21D8DEAAFF5DA1FEull, 0xE3B307322C6CADF5ull}},
+      {{RasterPixelFormat::Rgb555, 16, "555 z16"}, {0x8B1E54B1CAD4CE1Cull, 0x7C3DB890B04D5AC5ull}},
+      {{RasterPixelFormat::Rgb555, 32, "555 z32"}, {0x8B1E54B1CAD4CE1Cull, 0xE3B307322C6CADF5ull}},
+      {{RasterPixelFormat::Xrgb32, 16, "x32 z16"}, {0x4B7B72479B2F1BDFull, 0x7C3DB890B04D5AC5ull}},
+      {{RasterPixelFormat::Xrgb32, 24, "x32 z24"}, {0x4B7B72479B2F1BDFull, 0xC973CE50F08E1795ull}},
+      {{RasterPixelFormat::Xrgb32, 32, "x32 z32"}, {0x4B7B72479B2F1BDFull, 0xE3B307322C6CADF5ull}},
+      {{RasterPixelFormat::Rgb565, 0, "565 no z"}, {0x709BF96547F65F8Full, 0xCBF29CE484222325ull}},
+  };
+  for (const Case& c : cases) {
+    Buffers buffers(640, 480, c.format.target, c.format.depthBits);
+    DrawSceneFrame(buffers);
+    ExpectHashes(buffers, c.expected, c.format.name);
+  }
+}
+
+// --- Seeded random draws ------------------------------------------------------------------------
+
+constexpr int kTextureKinds = 6;  // none, Indexed8, 565, 555, 4444-like, Xrgb32
+
+// A texture of a random size with random texels and a random colour key range.
+struct RandomTexture {
+  std::vector<uint8_t> bits;
+  RasterTexture texture;
+
+  RandomTexture(Random& random, int kind) {
+    const int sizes[] = {1, 3, 8, 13, 64};
+    texture.width = sizes[random.Below(5)];
+    texture.height = sizes[random.Below(5)];
+    int bytes = kind == 1 ? 1 : kind == 5 ? 4 : 2;
+    texture.pitch = intptr_t(texture.width) * bytes + intptr_t(random.Below(3)) * bytes;
+    bits.resize(size_t(texture.pitch) * texture.height);
+    for (uint8_t& b : bits) b = static_cast<uint8_t>(random.Below(kind == 1 ? 6 : 256));  // few indices: keys hit
+    texture.bits = bits.data();
+    texture.format = kind == 1 ? RasterTexelFormat::Indexed8
+                     : kind == 5 ? RasterTexelFormat::Xrgb32
+                                 : RasterTexelFormat::Direct16;
+    for (uint32_t& entry : texture.palette) entry = static_cast<uint32_t>(random.Next());
+    if (kind == 2) texture.red = {11, 5}, texture.green = {5, 6}, texture.blue = {0, 5};
+    if (kind == 3) texture.red = {10, 5}, texture.green = {5, 5}, texture.blue = {0, 5};
+    if (kind == 4) texture.red = {8, 4}, texture.green = {4, 4}, texture.blue = {0, 4};
+    texture.hasColorKey = random.Chance(70);
+    uint32_t maxRaw = kind == 1 ? 5 : kind == 5 ? 0xFFFFFF : 0xFFFF;
+    texture.keyLow = random.Below(maxRaw + 1);
+    texture.keyHigh = texture.keyLow + random.Below(std::min<uint32_t>(maxRaw - texture.keyLow, 0x4000) + 1);
+  }
+};
+
+D3DTLVERTEX RandomVertex(Random& random, int width, int height) {
+  D3DTLVERTEX v;
+  float spread = random.Chance(10) ? 20000.0f : 1.4f;
+  v.sx = random.Uniform(-0.2f, 1.2f) * width * (spread > 2 ? spread / width : 1.0f);
+  v.sy = random.Uniform(-0.2f, 1.2f) * height * (spread > 2 ? spread / height : 1.0f);
+  v.sz = random.Uniform(-0.2f, 1.2f);
+  v.rhw = random.Uniform(0.01f, 2.0f);
+  v.tu = random.Uniform(-3.0f, 3.0f);
+  v.tv = random.Uniform(-3.0f, 3.0f);
+  v.color = static_cast<D3DCOLOR>(random.Next());
+  v.specular = static_cast<D3DCOLOR>(random.Next());
+  if (random.Chance(1)) v.sx = std::numeric_limits<float>::quiet_NaN();
+  return v;
+}
+
+RasterState RandomState(Random& random, int width, int height) {
+  RasterState rs;
+  rs.zEnable = random.Chance(85);
+  rs.zWrite = random.Chance(70);
+  rs.perspective = random.Chance(60);
+  rs.gouraud = random.Chance(80);
+  const DWORD culls[] = {D3DCULL_NONE, D3DCULL_CW, D3DCULL_CCW};
+  rs.cullMode = culls[random.Below(3)];
+  rs.specular = random.Chance(60);
+  rs.fog = random.Chance(60);
+  rs.fogColor = static_cast<D3DCOLOR>(random.Next());
+  rs.colorKey = random.Chance(60);
+  rs.viewportX0 = random.Chance(70) ? 0 : int(random.Below(width / 2));
+  rs.viewportY0 = random.Chance(70) ? 0 : int(random.Below(height / 2));
+  rs.viewportX1 = random.Chance(70) ? width : width / 2 + int(random.Below(width / 2));
+  rs.viewportY1 = random.Chance(70) ? height : height / 2 + int(random.Below(height / 2));
+  return rs;
+}
+
+// Draws about 60 random calls into buffers of one format, cycling through the texture kinds.
+void DrawRandomCalls(Buffers& buffers, Random& random) {
+  const int width = buffers.target.width, height = buffers.target.height;
+  for (uint8_t& b : buffers.color) b = static_cast<uint8_t>(random.Next());
+  for (size_t i = 0; i < buffers.depth.size(); ++i)  // high bytes set, so many pixels pass
+    buffers.depth[i] = static_cast<uint8_t>(random.Next() | (i % 2 == 1 ? 0xC0 : 0));
+  for (int call = 0; call < 10 * kTextureKinds; ++call) {
+    int kind = call % kTextureKinds;
+    RandomTexture texture(random, kind == 0 ? 1 : kind);
+    RasterState rs = RandomState(random, width, height);
+    std::vector<D3DTLVERTEX> vertices(3 + random.Below(10));
+    for (D3DTLVERTEX& v : vertices) v = RandomVertex(random, width, height);
+    std::vector<WORD> indices(3 * (1 + random.Below(6)));
+    for (WORD& index : indices) index = WORD(random.Below(uint32_t(vertices.size()) + 1));  // a few out of range
+    RasterDrawTriangles(rs, buffers.target, buffers.Depth(), kind == 0 ? nullptr : &texture.texture, vertices.data(),
+                        vertices.size(), indices.data(), indices.size(), random.Chance(75), nullptr);
+  }
+}
+
+TEST(RasterGolden, SeededRandomDrawsInEveryCombination) {
+  struct Case {
+    Format format;
+    Hashes expected;
+  };
+  const Case cases[] = {
+      {{RasterPixelFormat::Rgb565, 0, "565 no z"}, {0xD852806F925439E9ull, 0xCBF29CE484222325ull}},
+      {{RasterPixelFormat::Rgb565, 16, "565 z16"}, {0x3ED059315ADDCD20ull, 0x9485EC768DE0E715ull}},
+      {{RasterPixelFormat::Rgb565, 24, "565 z24"}, {0x6CE06D68241F243Cull, 0x80FA972B08926734ull}},
+      {{RasterPixelFormat::Rgb565, 32, "565 z32"}, {0x3E2B765DD4D63A3Cull, 0x36CC1BF1240E5832ull}},
+      {{RasterPixelFormat::Rgb555, 0, "555 no z"}, {0xAEBFAC14C2F718DAull, 0xCBF29CE484222325ull}},
+      {{RasterPixelFormat::Rgb555, 16, "555 z16"}, {0x51F5B1BEC200DAB3ull, 0x9B7D34EC01F87E08ull}},
+      {{RasterPixelFormat::Rgb555, 24, "555 z24"}, {0x467BD55DE1708E0Cull, 0xA2CDA08F3595B0D1ull}},
+      {{RasterPixelFormat::Rgb555, 32, "555 z32"}, {0x74234A1ECEE4B39Dull, 0x74E5D629477E004Full}},
+      {{RasterPixelFormat::Xrgb32, 0, "x32 no z"}, {0xBE90012A2195DD86ull, 0xCBF29CE484222325ull}},
+      {{RasterPixelFormat::Xrgb32, 16, "x32 z16"}, {0x3903C3BF7E6FB8B3ull, 0x5F32334AF122AC38ull}},
+      {{RasterPixelFormat::Xrgb32, 24, "x32 z24"}, {0xC4E04031DF80DCC6ull, 0x0F69D34BF808659Full}},
+      {{RasterPixelFormat::Xrgb32, 32, "x32 z32"}, {0x68CC29F4BC9203F5ull, 0x61CEF9104E739714ull}},
+  };
+  uint64_t seed = 1;
+  for (const Case& c : cases) {
+    // Odd sizes, so spans of every length end at the right edge of the buffer.
+    Buffers buffers(61, 37, c.format.target, c.format.depthBits);
+    Random random(seed++);
+    for (int round = 0; round < 5; ++round) DrawRandomCalls(buffers, random);
+    ExpectHashes(buffers, c.expected, c.format.name);
+  }
+}
+
+}  // namespace
