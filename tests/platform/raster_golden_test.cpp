@@ -169,7 +169,7 @@ void AddSphere(Mesh& mesh, const Camera& cam, float cx, float cy, float cz, floa
   for (WORD index : sphere.indices) mesh.indices.push_back(WORD(base + index));
 }
 
-void DrawSceneFrame(Buffers& buffers) {
+void DrawSceneFrame(Buffers& buffers, bool allowAvx2) {
   const int width = buffers.target.width, height = buffers.target.height;
   Camera cam{width / 2.0f, height / 2.0f, width / 2.0f * 2.0f};
   Mesh sky = SkyDome(cam), terrain = Terrain(cam), spheres;
@@ -205,6 +205,7 @@ void DrawSceneFrame(Buffers& buffers) {
   rs.fog = true;
   rs.fogColor = 0xFFDFDFEFu;
   rs.colorKey = true;
+  rs.allowAvx2 = allowAvx2;
   rs.viewportX1 = width;
   rs.viewportY1 = height;
   RasterFillColor(buffers.target, 0, 0, width, height, 0xDFDFEFu);
@@ -230,11 +231,12 @@ TEST(RasterGolden, BenchmarkFrameInEveryFormat) {
       {{RasterPixelFormat::Xrgb32, 32, "x32 z32"}, {0x4B7B72479B2F1BDFull, 0xE3B307322C6CADF5ull}},
       {{RasterPixelFormat::Rgb565, 0, "565 no z"}, {0x709BF96547F65F8Full, 0xCBF29CE484222325ull}},
   };
-  for (const Case& c : cases) {
-    Buffers buffers(640, 480, c.format.target, c.format.depthBits);
-    DrawSceneFrame(buffers);
-    ExpectHashes(buffers, c.expected, c.format.name);
-  }
+  for (const Case& c : cases)
+    for (bool allowAvx2 : {true, false}) {
+      Buffers buffers(640, 480, c.format.target, c.format.depthBits);
+      DrawSceneFrame(buffers, allowAvx2);
+      ExpectHashes(buffers, c.expected, std::string(c.format.name) + (allowAvx2 ? "" : " without AVX2"));
+    }
 }
 
 // --- Seeded random draws ------------------------------------------------------------------------
@@ -304,7 +306,7 @@ RasterState RandomState(Random& random, int width, int height) {
 }
 
 // Draws about 60 random calls into buffers of one format, cycling through the texture kinds.
-void DrawRandomCalls(Buffers& buffers, Random& random) {
+void DrawRandomCalls(Buffers& buffers, Random& random, bool allowAvx2) {
   const int width = buffers.target.width, height = buffers.target.height;
   for (uint8_t& b : buffers.color) b = static_cast<uint8_t>(random.Next());
   for (size_t i = 0; i < buffers.depth.size(); ++i)  // high bytes set, so many pixels pass
@@ -313,6 +315,7 @@ void DrawRandomCalls(Buffers& buffers, Random& random) {
     int kind = call % kTextureKinds;
     RandomTexture texture(random, kind == 0 ? 1 : kind);
     RasterState rs = RandomState(random, width, height);
+    rs.allowAvx2 = allowAvx2;
     std::vector<D3DTLVERTEX> vertices(3 + random.Below(10));
     for (D3DTLVERTEX& v : vertices) v = RandomVertex(random, width, height);
     std::vector<WORD> indices(3 * (1 + random.Below(6)));
@@ -341,13 +344,15 @@ TEST(RasterGolden, SeededRandomDrawsInEveryCombination) {
       {{RasterPixelFormat::Xrgb32, 24, "x32 z24"}, {0xC4E04031DF80DCC6ull, 0x0F69D34BF808659Full}},
       {{RasterPixelFormat::Xrgb32, 32, "x32 z32"}, {0x68CC29F4BC9203F5ull, 0x61CEF9104E739714ull}},
   };
-  uint64_t seed = 1;
-  for (const Case& c : cases) {
-    // Odd sizes, so spans of every length end at the right edge of the buffer.
-    Buffers buffers(61, 37, c.format.target, c.format.depthBits);
-    Random random(seed++);
-    for (int round = 0; round < 5; ++round) DrawRandomCalls(buffers, random);
-    ExpectHashes(buffers, c.expected, c.format.name);
+  for (bool allowAvx2 : {true, false}) {
+    uint64_t seed = 1;
+    for (const Case& c : cases) {
+      // Odd sizes, so spans of every length end at the right edge of the buffer.
+      Buffers buffers(61, 37, c.format.target, c.format.depthBits);
+      Random random(seed++);
+      for (int round = 0; round < 5; ++round) DrawRandomCalls(buffers, random, allowAvx2);
+      ExpectHashes(buffers, c.expected, std::string(c.format.name) + (allowAvx2 ? "" : " without AVX2"));
+    }
   }
 }
 

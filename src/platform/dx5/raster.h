@@ -72,6 +72,9 @@ struct RasterState {
   bool fog = false;         // blend toward fogColor by the specular alpha (255 clear, 0 fog)
   D3DCOLOR fogColor = 0;
   bool colorKey = false;    // honour the texture's colour key
+  // Spans may use the eight-pixel AVX2 routines where the processor has them. Every path draws the
+  // same pixels; turning this off lets a test compare the four-pixel and scalar ones against them.
+  bool allowAvx2 = true;
   // Pixels drawn when clipping is on: columns x0..x1-1, rows y0..y1-1 (clipped again to the target).
   int viewportX0 = 0, viewportY0 = 0, viewportX1 = 0, viewportY1 = 0;
 };

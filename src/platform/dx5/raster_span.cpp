@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace {
@@ -342,7 +342,228 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
   s.v = carried[3];
   return passed;
 }
+
+// Eight pixels at a time with AVX2, compiled for that instruction set function by function and
+// chosen at run time. It does exactly what DrawQuads does, in eight lanes: the float interpolants
+// still advance one pixel at a time, and no fused multiply-add is enabled, so every result is the
+// one the SSE2 and scalar code compute. Eight-lane integer packs work within 128-bit halves, so
+// each half holds the same layout as DrawQuads' registers (pixels 0..3, then 4..7).
+#define KLV_AVX2 __attribute__((target("avx2")))
+constexpr bool kHaveAvx2Path = true;
+
+KLV_AVX2 inline __m256i Select8(__m256i mask, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, mask); }
+
+KLV_AVX2 inline __m256i WrapIndex8(__m256 t, __m256 size, __m256i maxIndex) {
+  const __m256 zero = _mm256_setzero_ps();
+  __m256 frac = _mm256_sub_ps(t, _mm256_cvtepi32_ps(_mm256_cvttps_epi32(t)));
+  frac = _mm256_add_ps(frac, _mm256_and_ps(_mm256_cmp_ps(frac, zero, _CMP_LT_OS), _mm256_set1_ps(1.0f)));
+  __m256i index = _mm256_cvttps_epi32(_mm256_mul_ps(frac, size));
+  __m256i over = _mm256_or_si256(_mm256_cmpgt_epi32(index, maxIndex), _mm256_cmpgt_epi32(_mm256_setzero_si256(), index));
+  return Select8(over, maxIndex, index);
+}
+
+KLV_AVX2 inline __m256i Modulate16(__m256i texel, __m256i color) {
+  return _mm256_srli_epi16(_mm256_mullo_epi16(texel, _mm256_add_epi16(color, _mm256_srli_epi16(color, 7))), 8);
+}
+
+KLV_AVX2 inline __m256i Finish16(__m256i color, __m256i specular, __m256i weight, __m256i fogColor) {
+  color = _mm256_min_epi16(_mm256_add_epi16(color, specular), _mm256_set1_epi16(255));
+  __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(color, weight),
+                                 _mm256_mullo_epi16(fogColor, _mm256_sub_epi16(_mm256_set1_epi16(256), weight)));
+  return _mm256_srli_epi16(sum, 8);
+}
+
+KLV_AVX2 inline __m256i High16(__m256i a, __m256i b) {
+  return _mm256_packs_epi32(_mm256_srli_epi32(a, 16), _mm256_srli_epi32(b, 16));
+}
+
+// The low 64 bits of each 128-bit half joined: eight 16-bit lanes in pixel order.
+KLV_AVX2 inline __m128i JoinLow(__m256i value) {
+  return _mm256_castsi256_si128(_mm256_permute4x64_epi64(value, _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+// One channel of eight 16-bit texels widened to 8 bits, as TexelColor does it.
+KLV_AVX2 inline __m256i Expand8(__m256i raw, const ChannelExpand& c) {
+  __m256i value = _mm256_and_si256(_mm256_srl_epi32(raw, _mm_cvtsi32_si128(static_cast<int>(c.shift))),
+                                   _mm256_set1_epi32(static_cast<int>(c.mask)));
+  __m256i wide = _mm256_or_si256(_mm256_sll_epi32(value, _mm_cvtsi32_si128(static_cast<int>(c.left))),
+                                 _mm256_srl_epi32(value, _mm_cvtsi32_si128(static_cast<int>(c.right))));
+  return _mm256_and_si256(wide, _mm256_set1_epi32(0xFF));
+}
+
+// Raw texels and their 0x00RRGGBB colours for eight texel positions.
+template <TexKind T>
+KLV_AVX2 inline void Fetch8(const SpanParams& p, __m256i tx, __m256i ty, __m256i& raws, __m256i& texel) {
+  if constexpr (T == TexKind::Xrgb32) {
+    // Byte offsets fit 32 bits: Avx2Allowed checks the texture's size.
+    __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(ty, _mm256_set1_epi32(static_cast<int>(p.texture.pitch))),
+                                      _mm256_slli_epi32(tx, 2));
+    raws = _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(p.texture.bits), offset, 1),
+                            _mm256_set1_epi32(0x00FFFFFF));
+    texel = raws;
+  } else {
+    alignas(32) uint32_t x[8], y[8], raw[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(x), tx);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(y), ty);
+    for (int k = 0; k < 8; ++k) raw[k] = RawTexel<T>(p, x[k], y[k]);
+    raws = _mm256_load_si256(reinterpret_cast<const __m256i*>(raw));
+    if constexpr (T == TexKind::Indexed8) {
+      texel = _mm256_i32gather_epi32(reinterpret_cast<const int*>(p.texture.palette), raws, 4);
+    } else {
+      texel = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(Expand8(raws, p.red), 16),
+                                              _mm256_slli_epi32(Expand8(raws, p.green), 8)),
+                              Expand8(raws, p.blue));
+    }
+  }
+}
+
+// Whether DrawOctets may run: the texel byte offsets it gathers must fit a signed 32-bit lane.
+inline bool Avx2Allowed(const SpanParams& p) {
+  if (p.texture.bits == nullptr) return true;
+  int64_t extent = (p.texture.pitch < 0 ? -p.texture.pitch : p.texture.pitch) * int64_t{p.texture.height} +
+                   4 * int64_t{p.texture.width};
+  return extent < INT32_MAX;
+}
+
+// Draws groups of eight pixels from x while eight remain, advancing x and `s` past them.
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
+KLV_AVX2 uint64_t DrawOctets(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x, int end, SpanState& s) {
+  const __m256i zeroI = _mm256_setzero_si256();
+  const __m256i ones = _mm256_set1_epi32(-1);
+  const __m256i sign = _mm256_set1_epi32(INT32_MIN);
+  const __m128 step = _mm_setr_ps(s.dz, s.dw, s.du, s.dv);
+  __m128 next = _mm_setr_ps(s.z, s.w, s.u, s.v);
+  __m256i ramp[kRampCount], ramp8[kRampCount];
+  for (int i = 0; i < kRampCount; ++i) {
+    auto value = static_cast<uint32_t>(s.ramps[i].value), dv = static_cast<uint32_t>(s.ramps[i].step);
+    alignas(32) uint32_t lanes[8];
+    for (uint32_t k = 0; k < 8; ++k) lanes[k] = value + k * dv;
+    ramp[i] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+    ramp8[i] = _mm256_set1_epi32(static_cast<int>(8 * dv));
+  }
+  const __m256i maxZ16 = _mm256_set1_epi32(static_cast<int>(std::min<uint32_t>(p.depth.maxValue, INT32_MAX)));
+  const __m256 maxZ32 = _mm256_set1_ps(static_cast<float>(p.depth.maxValue));
+  const __m256 texW = _mm256_set1_ps(static_cast<float>(p.texture.width));
+  const __m256 texH = _mm256_set1_ps(static_cast<float>(p.texture.height));
+  const __m256i maxU = _mm256_set1_epi32(p.texture.width - 1), maxV = _mm256_set1_epi32(p.texture.height - 1);
+  const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG), fogB = static_cast<int16_t>(p.fogB);
+  const __m256i fogRG = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG,
+                                          fogG, fogG, fogG);
+  const __m256i fogBB = _mm256_set1_epi16(fogB);
+  const __m256i byte = _mm256_set1_epi32(0xFF);
+  const __m256i keyLow = _mm256_set1_epi32(static_cast<int>(p.keyLow));
+  const __m256i keyRange = _mm256_xor_si256(_mm256_set1_epi32(static_cast<int>(p.keyRange)), sign);
+  const __m128i redShift = _mm_cvtsi32_si128(static_cast<int>(p.redShift));
+  const __m128i greenLoss = _mm_cvtsi32_si128(static_cast<int>(p.greenLoss));
+
+  uint64_t passed = 0;
+  for (; x + 8 <= end; x += 8) {
+    __m128 a[8];
+    a[0] = next;
+    for (int k = 1; k < 8; ++k) a[k] = _mm_add_ps(a[k - 1], step);
+    next = _mm_add_ps(a[7], step);
+    // Transposed within each half: z, w, u, v of pixels 0..3 low and 4..7 high.
+    __m256 r0 = _mm256_set_m128(a[4], a[0]), r1 = _mm256_set_m128(a[5], a[1]);
+    __m256 r2 = _mm256_set_m128(a[6], a[2]), r3 = _mm256_set_m128(a[7], a[3]);
+    __m256d t0 = _mm256_castps_pd(_mm256_unpacklo_ps(r0, r1)), t1 = _mm256_castps_pd(_mm256_unpackhi_ps(r0, r1));
+    __m256d t2 = _mm256_castps_pd(_mm256_unpacklo_ps(r2, r3)), t3 = _mm256_castps_pd(_mm256_unpackhi_ps(r2, r3));
+    __m256 z = _mm256_castpd_ps(_mm256_unpacklo_pd(t0, t2));
+    __m256 w = _mm256_castpd_ps(_mm256_unpackhi_pd(t0, t2));
+    __m256 u = _mm256_castpd_ps(_mm256_unpacklo_pd(t1, t3));
+    __m256 v = _mm256_castpd_ps(_mm256_unpackhi_pd(t1, t3));
+
+    __m256i pass = ones, zStored = zeroI;
+    if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
+      zStored = _mm256_cvttps_epi32(z);
+      zStored = _mm256_and_si256(zStored, _mm256_cmpgt_epi32(zStored, zeroI));
+      zStored = _mm256_min_epi32(zStored, maxZ16);
+      __m256i held = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(depthRow + 2 * x)));
+      pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(zStored, held), ones);
+    } else if constexpr (Z == ZMode::Test32 || Z == ZMode::Write32) {
+      const __m256 half = _mm256_set1_ps(2147483648.0f);
+      __m256 zf = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), maxZ32);
+      __m256 high = _mm256_cmp_ps(zf, half, _CMP_GE_OS);
+      zStored = _mm256_cvttps_epi32(_mm256_sub_ps(zf, _mm256_and_ps(high, half)));
+      zStored = _mm256_xor_si256(zStored, _mm256_and_si256(_mm256_castps_si256(high), sign));
+      __m256i held = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depthRow + 4 * x));
+      pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_xor_si256(zStored, sign), _mm256_xor_si256(held, sign)), ones);
+    }
+    int depthBits = _mm256_movemask_ps(_mm256_castsi256_ps(pass));
+    if (depthBits != 0) {
+      passed += kBitCount[depthBits & 15] + kBitCount[depthBits >> 4];
+      __m256i rg = High16(ramp[kRampR], ramp[kRampG]);
+      __m256i bx = High16(ramp[kRampB], ramp[kRampB]);
+      if constexpr (T != TexKind::None) {
+        __m256 tu = u, tv = v;
+        if constexpr (Persp) {
+          __m256 inverse = _mm256_div_ps(_mm256_set1_ps(1.0f), w);
+          tu = _mm256_mul_ps(tu, inverse);
+          tv = _mm256_mul_ps(tv, inverse);
+        }
+        __m256i raws, texel;
+        Fetch8<T>(p, WrapIndex8(tu, texW, maxU), WrapIndex8(tv, texH, maxV), raws, texel);
+        __m256i keyed = _mm256_cmpgt_epi32(_mm256_xor_si256(_mm256_sub_epi32(raws, keyLow), sign), keyRange);
+        pass = _mm256_and_si256(pass, keyed);
+        __m256i tr = _mm256_and_si256(_mm256_srli_epi32(texel, 16), byte);
+        __m256i tg = _mm256_and_si256(_mm256_srli_epi32(texel, 8), byte);
+        __m256i tb = _mm256_and_si256(texel, byte);
+        rg = Modulate16(_mm256_packs_epi32(tr, tg), rg);
+        bx = Modulate16(_mm256_packs_epi32(tb, tb), bx);
+      }
+      __m256i fog = _mm256_srli_epi32(ramp[kRampF], 16);
+      fog = _mm256_add_epi32(fog, _mm256_srli_epi32(fog, 7));
+      __m256i weight = _mm256_packs_epi32(fog, fog);
+      rg = Finish16(rg, High16(ramp[kRampSR], ramp[kRampSG]), weight, fogRG);
+      bx = Finish16(bx, High16(ramp[kRampSB], ramp[kRampSB]), weight, fogBB);
+      __m256i green = _mm256_srli_si256(rg, 8);
+      if constexpr (Wide) {
+        __m256i low = _mm256_or_si256(bx, _mm256_slli_epi16(green, 8));
+        __m256i high = _mm256_or_si256(rg, _mm256_set1_epi16(static_cast<int16_t>(0xFF00)));
+        __m256i color = _mm256_unpacklo_epi16(low, high);
+        auto* at = reinterpret_cast<__m256i*>(row + 4 * x);
+        _mm256_storeu_si256(at, Select8(pass, color, _mm256_loadu_si256(at)));
+      } else {
+        __m256i color = _mm256_or_si256(
+            _mm256_sll_epi16(_mm256_srli_epi16(rg, 3), redShift),
+            _mm256_or_si256(_mm256_slli_epi16(_mm256_srl_epi16(green, greenLoss), 5), _mm256_srli_epi16(bx, 3)));
+        auto* at = reinterpret_cast<__m128i*>(row + 2 * x);
+        __m128i mask = JoinLow(_mm256_packs_epi32(pass, pass));
+        _mm_storeu_si128(at, _mm_blendv_epi8(_mm_loadu_si128(at), JoinLow(color), mask));
+      }
+      if constexpr (Z == ZMode::Write16) {
+        auto* at = reinterpret_cast<__m128i*>(depthRow + 2 * x);
+        __m128i mask = JoinLow(_mm256_packs_epi32(pass, pass));
+        _mm_storeu_si128(at, _mm_blendv_epi8(_mm_loadu_si128(at), JoinLow(_mm256_packus_epi32(zStored, zStored)), mask));
+      } else if constexpr (Z == ZMode::Write32) {
+        auto* at = reinterpret_cast<__m256i*>(depthRow + 4 * x);
+        _mm256_storeu_si256(at, Select8(pass, zStored, _mm256_loadu_si256(at)));
+      }
+    }
+    for (int i = 0; i < kRampCount; ++i) ramp[i] = _mm256_add_epi32(ramp[i], ramp8[i]);
+  }
+  for (int i = 0; i < kRampCount; ++i) s.ramps[i].value = _mm256_cvtsi256_si32(ramp[i]);
+  alignas(16) float carried[4];
+  _mm_store_ps(carried, next);
+  s.z = carried[0];
+  s.w = carried[1];
+  s.u = carried[2];
+  s.v = carried[3];
+  return passed;
+}
+#undef KLV_AVX2
+#else
+constexpr bool kHaveAvx2Path = false;
 #endif
+
+// Whether this draw takes the eight-pixel path: the processor has AVX2 and the draw fits it.
+bool UseAvx2(const SpanParams& p) {
+#if defined(__SSE2__)
+  return p.allowAvx2 && __builtin_cpu_supports("avx2") && Avx2Allowed(p);
+#else
+  (void)p;
+  return false;
+#endif
+}
 
 static_assert(kF - kR + 1 == kRampCount, "the ramps are the attributes kR to kF in order");
 
@@ -373,7 +594,7 @@ void StartRamps(const SpanTriangle& tri, float fx, float fy, float last, Ramp* r
 #endif
 }
 
-template <TexKind T, bool Persp, ZMode Z, bool Wide>
+template <TexKind T, bool Persp, ZMode Z, bool Wide, bool Avx2>
 uint64_t DrawSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, int n) {
   const float fx = static_cast<float>(x0);
   const float fy = static_cast<float>(y);
@@ -401,12 +622,17 @@ uint64_t DrawSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, i
   int x = x0;
   uint64_t passed = 0;
 #if defined(__SSE2__)
-  if (n >= 4 && QuadsAllowed<Z>(p)) passed += DrawQuads<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
+  if (QuadsAllowed<Z>(p)) {
+    if constexpr (Avx2) {
+      if (n >= 8) passed += DrawOctets<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
+    }
+    if (x0 + n - x >= 4) passed += DrawQuads<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
+  }
 #endif
   return passed + DrawPixels<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
 }
 
-template <TexKind T, bool Persp, ZMode Z, bool Wide>
+template <TexKind T, bool Persp, ZMode Z, bool Wide, bool Avx2>
 uint64_t DrawRows(const SpanParams& p, const SpanTriangle& tri) {
   EdgeBound edges[3] = {tri.edges[0], tri.edges[1], tri.edges[2]};
   uint64_t passed = 0;
@@ -418,36 +644,36 @@ uint64_t DrawRows(const SpanParams& p, const SpanTriangle& tri) {
       if (edge.kind < 0) hi = std::min(hi, edge.q);
       if (edge.kind == 0 && edge.k < 0) hi = lo - 1;
     }
-    if (lo <= hi) passed += DrawSpan<T, Persp, Z, Wide>(p, tri, y, static_cast<int>(lo), static_cast<int>(hi - lo + 1));
+    if (lo <= hi) passed += DrawSpan<T, Persp, Z, Wide, Avx2>(p, tri, y, static_cast<int>(lo), static_cast<int>(hi - lo + 1));
     for (EdgeBound& edge : edges) edge.NextRow();
   }
   return passed;
 }
 
-template <TexKind T, bool Persp, bool Wide>
+template <TexKind T, bool Persp, bool Wide, bool Avx2>
 SpanTriangleFn PickDepth(ZMode z) {
   switch (z) {
-    case ZMode::Test16: return &DrawRows<T, Persp, ZMode::Test16, Wide>;
-    case ZMode::Write16: return &DrawRows<T, Persp, ZMode::Write16, Wide>;
-    case ZMode::Test32: return &DrawRows<T, Persp, ZMode::Test32, Wide>;
-    case ZMode::Write32: return &DrawRows<T, Persp, ZMode::Write32, Wide>;
+    case ZMode::Test16: return &DrawRows<T, Persp, ZMode::Test16, Wide, Avx2>;
+    case ZMode::Write16: return &DrawRows<T, Persp, ZMode::Write16, Wide, Avx2>;
+    case ZMode::Test32: return &DrawRows<T, Persp, ZMode::Test32, Wide, Avx2>;
+    case ZMode::Write32: return &DrawRows<T, Persp, ZMode::Write32, Wide, Avx2>;
     case ZMode::None: break;
   }
-  return &DrawRows<T, Persp, ZMode::None, Wide>;
+  return &DrawRows<T, Persp, ZMode::None, Wide, Avx2>;
 }
 
-template <bool Wide>
+template <bool Wide, bool Avx2>
 SpanTriangleFn PickTexture(TexKind t, bool persp, ZMode z) {
   switch (t) {
     case TexKind::Indexed8:
-      return persp ? PickDepth<TexKind::Indexed8, true, Wide>(z) : PickDepth<TexKind::Indexed8, false, Wide>(z);
+      return persp ? PickDepth<TexKind::Indexed8, true, Wide, Avx2>(z) : PickDepth<TexKind::Indexed8, false, Wide, Avx2>(z);
     case TexKind::Direct16:
-      return persp ? PickDepth<TexKind::Direct16, true, Wide>(z) : PickDepth<TexKind::Direct16, false, Wide>(z);
+      return persp ? PickDepth<TexKind::Direct16, true, Wide, Avx2>(z) : PickDepth<TexKind::Direct16, false, Wide, Avx2>(z);
     case TexKind::Xrgb32:
-      return persp ? PickDepth<TexKind::Xrgb32, true, Wide>(z) : PickDepth<TexKind::Xrgb32, false, Wide>(z);
+      return persp ? PickDepth<TexKind::Xrgb32, true, Wide, Avx2>(z) : PickDepth<TexKind::Xrgb32, false, Wide, Avx2>(z);
     case TexKind::None: break;
   }
-  return PickDepth<TexKind::None, false, Wide>(z);
+  return PickDepth<TexKind::None, false, Wide, Avx2>(z);
 }
 
 ChannelExpand Expand(const RasterChannel& channel) {
@@ -482,6 +708,7 @@ SpanParams MakeSpanParams(const RasterState& state, const RasterTarget& target, 
   p.gouraud = state.gouraud;
   p.specular = state.specular;
   p.fog = state.fog;
+  p.allowAvx2 = state.allowAvx2;
   p.cullMode = state.cullMode;
   p.zScale = depth != nullptr ? static_cast<float>(depth->maxValue) : 1.0f;
   D3DCOLOR fogColor = state.fog ? state.fogColor : 0;
@@ -515,5 +742,8 @@ SpanTriangleFn ChooseSpanRoutine(const SpanParams& p) {
     }
   }
   bool wide = p.target.format == RasterPixelFormat::Xrgb32;
-  return wide ? PickTexture<true>(t, p.perspective, z) : PickTexture<false>(t, p.perspective, z);
+  if (UseAvx2(p))
+    return wide ? PickTexture<true, kHaveAvx2Path>(t, p.perspective, z)
+                : PickTexture<false, kHaveAvx2Path>(t, p.perspective, z);
+  return wide ? PickTexture<true, false>(t, p.perspective, z) : PickTexture<false, false>(t, p.perspective, z);
 }

@@ -53,7 +53,7 @@ struct SpanParams {
   RasterTarget target;
   RasterDepth depth;  // bits null: no depth test
   RasterTexture texture;  // bits null: untextured
-  bool zWrite, perspective, gouraud, specular, fog;
+  bool zWrite, perspective, gouraud, specular, fog, allowAvx2;
   DWORD cullMode;
   float zScale;  // stored depth of 1.0
   uint32_t fogR, fogG, fogB;
