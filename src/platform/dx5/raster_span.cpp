@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -425,43 +426,74 @@ inline bool Avx2Allowed(const SpanParams& p) {
   return extent < INT32_MAX;
 }
 
-// Draws groups of eight pixels from x while eight remain, advancing x and `s` past them.
+// One span drawn eight pixels at a time: the constants of the draw, the colour ramps and the float
+// interpolants carried from group to group.
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
-KLV_AVX2 uint64_t DrawOctets(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x, int end, SpanState& s) {
-  const __m256i zeroI = _mm256_setzero_si256();
-  const __m256i ones = _mm256_set1_epi32(-1);
-  const __m256i sign = _mm256_set1_epi32(INT32_MIN);
-  const __m128 step = _mm_setr_ps(s.dz, s.dw, s.du, s.dv);
-  __m128 next = _mm_setr_ps(s.z, s.w, s.u, s.v);
-  __m256i ramp[kRampCount], ramp8[kRampCount];
-  for (int i = 0; i < kRampCount; ++i) {
-    auto value = static_cast<uint32_t>(s.ramps[i].value), dv = static_cast<uint32_t>(s.ramps[i].step);
-    alignas(32) uint32_t lanes[8];
-    for (uint32_t k = 0; k < 8; ++k) lanes[k] = value + k * dv;
-    ramp[i] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
-    ramp8[i] = _mm256_set1_epi32(static_cast<int>(8 * dv));
-  }
-  const __m256i maxZ16 = _mm256_set1_epi32(static_cast<int>(std::min<uint32_t>(p.depth.maxValue, INT32_MAX)));
-  const __m256 maxZ32 = _mm256_set1_ps(static_cast<float>(p.depth.maxValue));
-  const __m256 texW = _mm256_set1_ps(static_cast<float>(p.texture.width));
-  const __m256 texH = _mm256_set1_ps(static_cast<float>(p.texture.height));
-  const __m256i maxU = _mm256_set1_epi32(p.texture.width - 1), maxV = _mm256_set1_epi32(p.texture.height - 1);
-  const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG), fogB = static_cast<int16_t>(p.fogB);
-  const __m256i fogRG = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG,
-                                          fogG, fogG, fogG);
-  const __m256i fogBB = _mm256_set1_epi16(fogB);
-  const __m256i byte = _mm256_set1_epi32(0xFF);
-  const __m256i keyLow = _mm256_set1_epi32(static_cast<int>(p.keyLow));
-  const __m256i keyRange = _mm256_xor_si256(_mm256_set1_epi32(static_cast<int>(p.keyRange)), sign);
-  const __m128i redShift = _mm_cvtsi32_si128(static_cast<int>(p.redShift));
-  const __m128i greenLoss = _mm_cvtsi32_si128(static_cast<int>(p.greenLoss));
+class Octets {
+ public:
+  static constexpr bool kDepth32 = Z == ZMode::Test32 || Z == ZMode::Write32;
+  static constexpr int kColorBytes = Wide ? 4 : 2, kDepthBytes = kDepth32 ? 4 : 2;
 
-  uint64_t passed = 0;
-  for (; x + 8 <= end; x += 8) {
+  KLV_AVX2 Octets(const SpanParams& p, const SpanState& s)
+      : p_(p),
+        step_(_mm_setr_ps(s.dz, s.dw, s.du, s.dv)),
+        next_(_mm_setr_ps(s.z, s.w, s.u, s.v)),
+        maxZ16_(_mm256_set1_epi32(static_cast<int>(std::min<uint32_t>(p.depth.maxValue, INT32_MAX)))),
+        maxZ32_(_mm256_set1_ps(static_cast<float>(p.depth.maxValue))),
+        texW_(_mm256_set1_ps(static_cast<float>(p.texture.width))),
+        texH_(_mm256_set1_ps(static_cast<float>(p.texture.height))),
+        maxU_(_mm256_set1_epi32(p.texture.width - 1)),
+        maxV_(_mm256_set1_epi32(p.texture.height - 1)),
+        keyLow_(_mm256_set1_epi32(static_cast<int>(p.keyLow))),
+        keyRange_(_mm256_set1_epi32(static_cast<int>(p.keyRange ^ 0x80000000u))),
+        redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
+        greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))) {
+    const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
+    fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG,
+                               fogG, fogG);
+    fogB_ = _mm256_set1_epi16(static_cast<int16_t>(p.fogB));
+    for (int i = 0; i < kRampCount; ++i) {
+      auto value = static_cast<uint32_t>(s.ramps[i].value), dv = static_cast<uint32_t>(s.ramps[i].step);
+      alignas(32) uint32_t lanes[8];
+      for (uint32_t k = 0; k < 8; ++k) lanes[k] = value + k * dv;
+      ramp_[i] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+      ramp8_[i] = _mm256_set1_epi32(static_cast<int>(8 * dv));
+    }
+  }
+
+  // Draws pixels x .. end - 1. The last one to seven go through the same eight-lane code with the
+  // lanes past the end masked off; where those lanes would fall beyond the row, on a copy of the
+  // span's last colour and depth values, so nothing outside the row is read or written.
+  KLV_AVX2 uint64_t Span(uint8_t* row, uint8_t* depthRow, int x, int end) {
+    const __m256i all = _mm256_set1_epi32(-1);
+    uint64_t passed = 0;
+    for (; x + 8 <= end; x += 8) passed += Group(row + kColorBytes * x, DepthAt(depthRow, x), all);
+    const int left = end - x;
+    if (left == 0) return passed;
+    const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const int rowEnd = Z != ZMode::None ? std::min(p_.target.width, p_.depth.width) : p_.target.width;
+    if (x + 8 <= rowEnd) return passed + Group(row + kColorBytes * x, DepthAt(depthRow, x), live);
+    alignas(32) uint8_t color[32] = {}, depth[32] = {};
+    const auto colorBytes = static_cast<size_t>(kColorBytes * left), depthBytes = static_cast<size_t>(kDepthBytes * left);
+    std::memcpy(color, row + kColorBytes * x, colorBytes);
+    if constexpr (Z != ZMode::None) std::memcpy(depth, depthRow + kDepthBytes * x, depthBytes);
+    passed += Group(color, depth, live);
+    std::memcpy(row + kColorBytes * x, color, colorBytes);
+    if constexpr (Z == ZMode::Write16 || Z == ZMode::Write32) std::memcpy(depthRow + kDepthBytes * x, depth, depthBytes);
+    return passed;
+  }
+
+ private:
+  static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
+
+  // Eight pixels whose colour and depth values start at colorAt and depthAt; only the lanes set in
+  // `live` may be drawn. Returns how many of those passed the depth test.
+  KLV_AVX2 __attribute__((always_inline)) uint64_t Group(uint8_t* colorAt, uint8_t* depthAt, __m256i live) {
+    const __m256i sign = _mm256_set1_epi32(INT32_MIN);
     __m128 a[8];
-    a[0] = next;
-    for (int k = 1; k < 8; ++k) a[k] = _mm_add_ps(a[k - 1], step);
-    next = _mm_add_ps(a[7], step);
+    a[0] = next_;
+    for (int k = 1; k < 8; ++k) a[k] = _mm_add_ps(a[k - 1], step_);
+    next_ = _mm_add_ps(a[7], step_);
     // Transposed within each half: z, w, u, v of pixels 0..3 low and 4..7 high.
     __m256 r0 = _mm256_set_m128(a[4], a[0]), r1 = _mm256_set_m128(a[5], a[1]);
     __m256 r2 = _mm256_set_m128(a[6], a[2]), r3 = _mm256_set_m128(a[7], a[3]);
@@ -472,27 +504,28 @@ KLV_AVX2 uint64_t DrawOctets(const SpanParams& p, uint8_t* row, uint8_t* depthRo
     __m256 u = _mm256_castpd_ps(_mm256_unpacklo_pd(t1, t3));
     __m256 v = _mm256_castpd_ps(_mm256_unpackhi_pd(t1, t3));
 
-    __m256i pass = ones, zStored = zeroI;
+    __m256i pass = live, zStored = _mm256_setzero_si256();
     if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
       zStored = _mm256_cvttps_epi32(z);
-      zStored = _mm256_and_si256(zStored, _mm256_cmpgt_epi32(zStored, zeroI));
-      zStored = _mm256_min_epi32(zStored, maxZ16);
-      __m256i held = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(depthRow + 2 * x)));
-      pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(zStored, held), ones);
-    } else if constexpr (Z == ZMode::Test32 || Z == ZMode::Write32) {
+      zStored = _mm256_and_si256(zStored, _mm256_cmpgt_epi32(zStored, _mm256_setzero_si256()));
+      zStored = _mm256_min_epi32(zStored, maxZ16_);
+      __m256i held = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(depthAt)));
+      pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(zStored, held), live);
+    } else if constexpr (kDepth32) {
       const __m256 half = _mm256_set1_ps(2147483648.0f);
-      __m256 zf = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), maxZ32);
+      __m256 zf = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), maxZ32_);
       __m256 high = _mm256_cmp_ps(zf, half, _CMP_GE_OS);
       zStored = _mm256_cvttps_epi32(_mm256_sub_ps(zf, _mm256_and_ps(high, half)));
       zStored = _mm256_xor_si256(zStored, _mm256_and_si256(_mm256_castps_si256(high), sign));
-      __m256i held = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depthRow + 4 * x));
-      pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_xor_si256(zStored, sign), _mm256_xor_si256(held, sign)), ones);
+      __m256i held = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depthAt));
+      pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_xor_si256(zStored, sign), _mm256_xor_si256(held, sign)), live);
     }
     int depthBits = _mm256_movemask_ps(_mm256_castsi256_ps(pass));
+    uint64_t count = 0;
     if (depthBits != 0) {
-      passed += kBitCount[depthBits & 15] + kBitCount[depthBits >> 4];
-      __m256i rg = High16(ramp[kRampR], ramp[kRampG]);
-      __m256i bx = High16(ramp[kRampB], ramp[kRampB]);
+      count = kBitCount[depthBits & 15] + kBitCount[depthBits >> 4];
+      __m256i rg = High16(ramp_[kRampR], ramp_[kRampG]);
+      __m256i bx = High16(ramp_[kRampB], ramp_[kRampB]);
       if constexpr (T != TexKind::None) {
         __m256 tu = u, tv = v;
         if constexpr (Persp) {
@@ -501,54 +534,63 @@ KLV_AVX2 uint64_t DrawOctets(const SpanParams& p, uint8_t* row, uint8_t* depthRo
           tv = _mm256_mul_ps(tv, inverse);
         }
         __m256i raws, texel;
-        Fetch8<T>(p, WrapIndex8(tu, texW, maxU), WrapIndex8(tv, texH, maxV), raws, texel);
-        __m256i keyed = _mm256_cmpgt_epi32(_mm256_xor_si256(_mm256_sub_epi32(raws, keyLow), sign), keyRange);
+        Fetch8<T>(p_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), raws, texel);
+        __m256i keyed = _mm256_cmpgt_epi32(_mm256_xor_si256(_mm256_sub_epi32(raws, keyLow_), sign), keyRange_);
         pass = _mm256_and_si256(pass, keyed);
+        const __m256i byte = _mm256_set1_epi32(0xFF);
         __m256i tr = _mm256_and_si256(_mm256_srli_epi32(texel, 16), byte);
         __m256i tg = _mm256_and_si256(_mm256_srli_epi32(texel, 8), byte);
         __m256i tb = _mm256_and_si256(texel, byte);
         rg = Modulate16(_mm256_packs_epi32(tr, tg), rg);
         bx = Modulate16(_mm256_packs_epi32(tb, tb), bx);
       }
-      __m256i fog = _mm256_srli_epi32(ramp[kRampF], 16);
+      __m256i fog = _mm256_srli_epi32(ramp_[kRampF], 16);
       fog = _mm256_add_epi32(fog, _mm256_srli_epi32(fog, 7));
       __m256i weight = _mm256_packs_epi32(fog, fog);
-      rg = Finish16(rg, High16(ramp[kRampSR], ramp[kRampSG]), weight, fogRG);
-      bx = Finish16(bx, High16(ramp[kRampSB], ramp[kRampSB]), weight, fogBB);
+      rg = Finish16(rg, High16(ramp_[kRampSR], ramp_[kRampSG]), weight, fogRG_);
+      bx = Finish16(bx, High16(ramp_[kRampSB], ramp_[kRampSB]), weight, fogB_);
       __m256i green = _mm256_srli_si256(rg, 8);
       if constexpr (Wide) {
         __m256i low = _mm256_or_si256(bx, _mm256_slli_epi16(green, 8));
         __m256i high = _mm256_or_si256(rg, _mm256_set1_epi16(static_cast<int16_t>(0xFF00)));
         __m256i color = _mm256_unpacklo_epi16(low, high);
-        auto* at = reinterpret_cast<__m256i*>(row + 4 * x);
+        auto* at = reinterpret_cast<__m256i*>(colorAt);
         _mm256_storeu_si256(at, Select8(pass, color, _mm256_loadu_si256(at)));
       } else {
         __m256i color = _mm256_or_si256(
-            _mm256_sll_epi16(_mm256_srli_epi16(rg, 3), redShift),
-            _mm256_or_si256(_mm256_slli_epi16(_mm256_srl_epi16(green, greenLoss), 5), _mm256_srli_epi16(bx, 3)));
-        auto* at = reinterpret_cast<__m128i*>(row + 2 * x);
+            _mm256_sll_epi16(_mm256_srli_epi16(rg, 3), redShift_),
+            _mm256_or_si256(_mm256_slli_epi16(_mm256_srl_epi16(green, greenLoss_), 5), _mm256_srli_epi16(bx, 3)));
+        auto* at = reinterpret_cast<__m128i*>(colorAt);
         __m128i mask = JoinLow(_mm256_packs_epi32(pass, pass));
         _mm_storeu_si128(at, _mm_blendv_epi8(_mm_loadu_si128(at), JoinLow(color), mask));
       }
       if constexpr (Z == ZMode::Write16) {
-        auto* at = reinterpret_cast<__m128i*>(depthRow + 2 * x);
+        auto* at = reinterpret_cast<__m128i*>(depthAt);
         __m128i mask = JoinLow(_mm256_packs_epi32(pass, pass));
         _mm_storeu_si128(at, _mm_blendv_epi8(_mm_loadu_si128(at), JoinLow(_mm256_packus_epi32(zStored, zStored)), mask));
       } else if constexpr (Z == ZMode::Write32) {
-        auto* at = reinterpret_cast<__m256i*>(depthRow + 4 * x);
+        auto* at = reinterpret_cast<__m256i*>(depthAt);
         _mm256_storeu_si256(at, Select8(pass, zStored, _mm256_loadu_si256(at)));
       }
     }
-    for (int i = 0; i < kRampCount; ++i) ramp[i] = _mm256_add_epi32(ramp[i], ramp8[i]);
+    for (int i = 0; i < kRampCount; ++i) ramp_[i] = _mm256_add_epi32(ramp_[i], ramp8_[i]);
+    return count;
   }
-  for (int i = 0; i < kRampCount; ++i) s.ramps[i].value = _mm256_cvtsi256_si32(ramp[i]);
-  alignas(16) float carried[4];
-  _mm_store_ps(carried, next);
-  s.z = carried[0];
-  s.w = carried[1];
-  s.u = carried[2];
-  s.v = carried[3];
-  return passed;
+
+  const SpanParams& p_;
+  __m128 step_, next_;
+  __m256i ramp_[kRampCount], ramp8_[kRampCount];
+  __m256i maxZ16_;
+  __m256 maxZ32_, texW_, texH_;
+  __m256i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_;
+  __m128i redShift_, greenLoss_;
+};
+
+// Draws the whole span x .. end - 1 eight pixels at a time.
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
+KLV_AVX2 uint64_t DrawOctets(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x, int end, const SpanState& s) {
+  Octets<T, Persp, Z, Wide> octets(p, s);
+  return octets.Span(row, depthRow, x, end);
 }
 #undef KLV_AVX2
 #else
@@ -623,10 +665,8 @@ uint64_t DrawSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, i
   uint64_t passed = 0;
 #if defined(__SSE2__)
   if (QuadsAllowed<Z>(p)) {
-    if constexpr (Avx2) {
-      if (n >= 8) passed += DrawOctets<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
-    }
-    if (x0 + n - x >= 4) passed += DrawQuads<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
+    if constexpr (Avx2) return DrawOctets<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
+    if (n >= 4) passed += DrawQuads<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
   }
 #endif
   return passed + DrawPixels<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
