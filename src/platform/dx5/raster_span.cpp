@@ -452,12 +452,12 @@ class Octets {
     fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG,
                                fogG, fogG);
     fogB_ = _mm256_set1_epi16(static_cast<int16_t>(p.fogB));
+    // Lane k starts at value + k * step (wrapping like the repeated addition it stands for).
+    const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     for (int i = 0; i < kRampCount; ++i) {
-      auto value = static_cast<uint32_t>(s.ramps[i].value), dv = static_cast<uint32_t>(s.ramps[i].step);
-      alignas(32) uint32_t lanes[8];
-      for (uint32_t k = 0; k < 8; ++k) lanes[k] = value + k * dv;
-      ramp_[i] = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
-      ramp8_[i] = _mm256_set1_epi32(static_cast<int>(8 * dv));
+      const __m256i dv = _mm256_set1_epi32(s.ramps[i].step);
+      ramp_[i] = _mm256_add_epi32(_mm256_set1_epi32(s.ramps[i].value), _mm256_mullo_epi32(dv, lane));
+      ramp8_[i] = _mm256_slli_epi32(dv, 3);
     }
   }
 
@@ -615,7 +615,8 @@ void StartRamps(const SpanTriangle& tri, float fx, float fy, float last, Ramp* r
   // ColorRamp in four lanes, on attributes kR..kSR and kSR..kF (kSR twice).
   const __m128 x = _mm_set1_ps(fx), y = _mm_set1_ps(fy), n = _mm_set1_ps(last), half = _mm_set1_ps(0.5f);
   const __m128 lo = _mm_set1_ps(0.5f), hi = _mm_set1_ps(255.5f), one = _mm_set1_ps(65536.0f);
-  alignas(16) int32_t values[8], steps[8];
+  static_assert(sizeof(Ramp) == 8 && kRampCount == 7, "ramps are stored as value and step pairs below");
+  __m128i values[2], steps[2];
   for (int part = 0; part < 2; ++part) {
     const int first = part == 0 ? kR : kF - 3;
     __m128 dx = _mm_loadu_ps(tri.dx + first);
@@ -624,10 +625,15 @@ void StartRamps(const SpanTriangle& tri, float fx, float fy, float last, Ramp* r
     __m128 s = _mm_min_ps(_mm_max_ps(_mm_add_ps(start, half), lo), hi);
     __m128 e = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_add_ps(start, _mm_mul_ps(dx, n)), half), lo), hi);
     __m128 step = last > 0.0f ? _mm_div_ps(_mm_sub_ps(e, s), n) : _mm_setzero_ps();
-    _mm_store_si128(reinterpret_cast<__m128i*>(values + 4 * part), _mm_cvttps_epi32(_mm_mul_ps(s, one)));
-    _mm_store_si128(reinterpret_cast<__m128i*>(steps + 4 * part), _mm_cvttps_epi32(_mm_mul_ps(step, one)));
+    values[part] = _mm_cvttps_epi32(_mm_mul_ps(s, one));
+    steps[part] = _mm_cvttps_epi32(_mm_mul_ps(step, one));
   }
-  for (int i = 0; i < kRampCount; ++i) ramps[i] = {values[i < 4 ? i : i + 1], steps[i < 4 ? i : i + 1]};
+  // Interleaved into (value, step) pairs: r, g, b, sr from the first part; sg, sb, f from the second.
+  auto* out = reinterpret_cast<__m128i*>(ramps);
+  _mm_storeu_si128(out, _mm_unpacklo_epi32(values[0], steps[0]));
+  _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(values[0], steps[0]));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(ramps + kRampSG), _mm_srli_si128(_mm_unpacklo_epi32(values[1], steps[1]), 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(ramps + kRampSB), _mm_unpackhi_epi32(values[1], steps[1]));
 #else
   for (int i = 0; i < kRampCount; ++i) {
     const int a = kR + i;
