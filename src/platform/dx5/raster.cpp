@@ -8,6 +8,10 @@
 #include <cmath>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "platform/dx5/raster_span.h"
 
 namespace {
@@ -173,6 +177,18 @@ void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVerte
   }
 }
 
+// Fills `bytes` bytes from `at` with the 32-bit `pattern` (a 16-bit value given twice), sixteen
+// bytes per store; `at` and `bytes` are multiples of 2 and the pattern's halves are equal when
+// either is not a multiple of 4.
+void FillBytes(uint8_t* at, size_t bytes, uint32_t pattern) {
+#if defined(__SSE2__)
+  const __m128i wide = _mm_set1_epi32(static_cast<int>(pattern));
+  for (; bytes >= 16; bytes -= 16, at += 16) _mm_storeu_si128(reinterpret_cast<__m128i*>(at), wide);
+#endif
+  for (; bytes >= 4; bytes -= 4, at += 4) std::memcpy(at, &pattern, 4);
+  if (bytes >= 2) std::memcpy(at, &pattern, 2);
+}
+
 bool InsideAll(const ClipVertex* v, int count, const ClipPlane* planes, int planeCount) {
   for (int p = 0; p < planeCount; ++p)
     for (int i = 0; i < count; ++i)
@@ -257,14 +273,11 @@ void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1,
   y1 = std::min(y1, target.height);
   if (target.bits == nullptr || x0 >= x1 || y0 >= y1) return;
   uint32_t pixel = PackPixel(target.format, (color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
-  for (int y = y0; y < y1; ++y) {
-    uint8_t* row = target.bits + y * target.pitch;
-    if (target.format == RasterPixelFormat::Xrgb32) {
-      std::fill_n(reinterpret_cast<uint32_t*>(row) + x0, x1 - x0, pixel);
-    } else {
-      std::fill_n(reinterpret_cast<uint16_t*>(row) + x0, x1 - x0, static_cast<uint16_t>(pixel));
-    }
-  }
+  const size_t bytes = target.format == RasterPixelFormat::Xrgb32 ? 4 : 2;
+  const uint32_t pattern = bytes == 4 ? pixel : (pixel & 0xFFFFu) * 0x10001u;
+  for (int y = y0; y < y1; ++y)
+    FillBytes(target.bits + y * target.pitch + static_cast<size_t>(x0) * bytes, static_cast<size_t>(x1 - x0) * bytes,
+              pattern);
 }
 
 void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value) {
@@ -275,12 +288,9 @@ void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, f
   if (depth.bits == nullptr || x0 >= x1 || y0 >= y1) return;
   float clamped = value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f;
   auto stored = static_cast<uint32_t>(static_cast<double>(clamped) * depth.maxValue);
-  for (int y = y0; y < y1; ++y) {
-    uint8_t* row = depth.bits + y * depth.pitch;
-    if (depth.bytesPerPixel == 4) {
-      std::fill_n(reinterpret_cast<uint32_t*>(row) + x0, x1 - x0, stored);
-    } else {
-      std::fill_n(reinterpret_cast<uint16_t*>(row) + x0, x1 - x0, static_cast<uint16_t>(stored));
-    }
-  }
+  const size_t bytes = depth.bytesPerPixel == 4 ? 4 : 2;
+  const uint32_t pattern = bytes == 4 ? stored : (stored & 0xFFFFu) * 0x10001u;
+  for (int y = y0; y < y1; ++y)
+    FillBytes(depth.bits + y * depth.pitch + static_cast<size_t>(x0) * bytes, static_cast<size_t>(x1 - x0) * bytes,
+              pattern);
 }
