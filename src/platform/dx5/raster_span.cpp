@@ -392,22 +392,41 @@ KLV_AVX2 inline __m256i Expand8(__m256i raw, const ChannelExpand& c) {
   return _mm256_and_si256(wide, _mm256_set1_epi32(0xFF));
 }
 
-// Raw texels and their 0x00RRGGBB colours for eight texel positions.
+// Bytes from the first texel to the end of the last one; 0 for no texture.
+inline int64_t TextureExtent(const SpanParams& p) {
+  if (p.texture.bits == nullptr) return 0;
+  const int64_t texelBytes = p.texture.format == RasterTexelFormat::Indexed8   ? 1
+                             : p.texture.format == RasterTexelFormat::Direct16 ? 2
+                                                                               : 4;
+  return p.texture.pitch * int64_t{p.texture.height - 1} + texelBytes * p.texture.width;
+}
+
+// Whether DrawOctets may run: it gathers 32-bit words at texel byte offsets, which must fit a
+// signed 32-bit lane, from a texture of rows going down in memory and at least one word long.
+inline bool Avx2Allowed(const SpanParams& p) {
+  if (p.texture.bits == nullptr) return true;
+  const int64_t extent = TextureExtent(p);
+  return p.texture.pitch > 0 && extent >= 4 && extent <= INT32_MAX;
+}
+
+// Raw texels and their 0x00RRGGBB colours for eight texel positions. A 32-bit texel is one
+// gathered word; a narrower one is taken from the word at its offset, or, for the last few bytes
+// of the texture, from the last whole word (`lastWord` is its offset), so no read leaves the texture.
 template <TexKind T>
-KLV_AVX2 inline void Fetch8(const SpanParams& p, __m256i tx, __m256i ty, __m256i& raws, __m256i& texel) {
+KLV_AVX2 inline void Fetch8(const SpanParams& p, __m256i tx, __m256i ty, __m256i lastWord, __m256i& raws,
+                            __m256i& texel) {
+  constexpr int kTexelShift = T == TexKind::Indexed8 ? 0 : T == TexKind::Direct16 ? 1 : 2;
+  const auto* base = reinterpret_cast<const int*>(p.texture.bits);
+  __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(ty, _mm256_set1_epi32(static_cast<int>(p.texture.pitch))),
+                                    _mm256_slli_epi32(tx, kTexelShift));
   if constexpr (T == TexKind::Xrgb32) {
-    // Byte offsets fit 32 bits: Avx2Allowed checks the texture's size.
-    __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(ty, _mm256_set1_epi32(static_cast<int>(p.texture.pitch))),
-                                      _mm256_slli_epi32(tx, 2));
-    raws = _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(p.texture.bits), offset, 1),
-                            _mm256_set1_epi32(0x00FFFFFF));
+    raws = _mm256_and_si256(_mm256_i32gather_epi32(base, offset, 1), _mm256_set1_epi32(0x00FFFFFF));
     texel = raws;
   } else {
-    alignas(32) uint32_t x[8], y[8], raw[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(x), tx);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(y), ty);
-    for (int k = 0; k < 8; ++k) raw[k] = RawTexel<T>(p, x[k], y[k]);
-    raws = _mm256_load_si256(reinterpret_cast<const __m256i*>(raw));
+    __m256i start = _mm256_min_epi32(offset, lastWord);
+    __m256i word = _mm256_i32gather_epi32(base, start, 1);
+    __m256i shifted = _mm256_srlv_epi32(word, _mm256_slli_epi32(_mm256_sub_epi32(offset, start), 3));
+    raws = _mm256_and_si256(shifted, _mm256_set1_epi32(T == TexKind::Indexed8 ? 0xFF : 0xFFFF));
     if constexpr (T == TexKind::Indexed8) {
       texel = _mm256_i32gather_epi32(reinterpret_cast<const int*>(p.texture.palette), raws, 4);
     } else {
@@ -416,14 +435,6 @@ KLV_AVX2 inline void Fetch8(const SpanParams& p, __m256i tx, __m256i ty, __m256i
                               Expand8(raws, p.blue));
     }
   }
-}
-
-// Whether DrawOctets may run: the texel byte offsets it gathers must fit a signed 32-bit lane.
-inline bool Avx2Allowed(const SpanParams& p) {
-  if (p.texture.bits == nullptr) return true;
-  int64_t extent = (p.texture.pitch < 0 ? -p.texture.pitch : p.texture.pitch) * int64_t{p.texture.height} +
-                   4 * int64_t{p.texture.width};
-  return extent < INT32_MAX;
 }
 
 // One span drawn eight pixels at a time: the constants of the draw, the colour ramps and the float
@@ -444,6 +455,7 @@ class Octets {
         texH_(_mm256_set1_ps(static_cast<float>(p.texture.height))),
         maxU_(_mm256_set1_epi32(p.texture.width - 1)),
         maxV_(_mm256_set1_epi32(p.texture.height - 1)),
+        lastWord_(_mm256_set1_epi32(static_cast<int>(TextureExtent(p) - 4))),
         keyLow_(_mm256_set1_epi32(static_cast<int>(p.keyLow))),
         keyRange_(_mm256_set1_epi32(static_cast<int>(p.keyRange ^ 0x80000000u))),
         redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
@@ -534,7 +546,7 @@ class Octets {
           tv = _mm256_mul_ps(tv, inverse);
         }
         __m256i raws, texel;
-        Fetch8<T>(p_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), raws, texel);
+        Fetch8<T>(p_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), lastWord_, raws, texel);
         __m256i keyed = _mm256_cmpgt_epi32(_mm256_xor_si256(_mm256_sub_epi32(raws, keyLow_), sign), keyRange_);
         pass = _mm256_and_si256(pass, keyed);
         const __m256i byte = _mm256_set1_epi32(0xFF);
@@ -582,7 +594,7 @@ class Octets {
   __m256i ramp_[kRampCount], ramp8_[kRampCount];
   __m256i maxZ16_;
   __m256 maxZ32_, texW_, texH_;
-  __m256i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_;
+  __m256i maxU_, maxV_, lastWord_, keyLow_, keyRange_, fogRG_, fogB_;
   __m128i redShift_, greenLoss_;
 };
 
