@@ -31,14 +31,13 @@ struct EdgeBound {
     qStep = FloorDiv(step, d);
     rStep = step - qStep * d;
   }
+  // Without a branch: whether the remainder carries changes from row to row with no pattern.
   void NextRow() {
     k += kStep;
-    q += qStep;
-    r += rStep;
-    if (r >= d) {
-      r -= d;
-      ++q;
-    }
+    const int64_t next = r + rStep;
+    const int64_t carry = next >= d ? 1 : 0;
+    q += qStep + carry;
+    r = next - (d & -carry);
   }
   int64_t Ceil() const { return q + (r != 0 ? 1 : 0); }
 };
