@@ -85,6 +85,15 @@ inline uint32_t TexelColor(const SpanParams& p, uint32_t raw) {
   return raw;
 }
 
+// Bytes from the first texel to the end of the last one; 0 for no texture.
+inline int64_t TextureExtent(const SpanParams& p) {
+  if (p.texture.bits == nullptr) return 0;
+  const int64_t texelBytes = p.texture.format == RasterTexelFormat::Indexed8   ? 1
+                             : p.texture.format == RasterTexelFormat::Direct16 ? 2
+                                                                               : 4;
+  return p.texture.pitch * int64_t{p.texture.height - 1} + texelBytes * p.texture.width;
+}
+
 // The interpolants one span carries from pixel to pixel. The colour ramps are r, g, b, the
 // specular r, g, b and the fog factor; z, w, u and v are stepped by repeated float addition, and
 // every path below steps them the same way, so all paths give the same pixels.
@@ -99,7 +108,7 @@ struct SpanState {
 // Draws pixels x .. end - 1 one at a time and leaves `s` stepped past them.
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 uint64_t DrawPixels(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x, int end, SpanState& s) {
-  const float texW = static_cast<float>(p.texture.width), texH = static_cast<float>(p.texture.height);
+  const float texW = p.texWidth, texH = p.texHeight;
   const uint32_t maxU = static_cast<uint32_t>(p.texture.width - 1), maxV = static_cast<uint32_t>(p.texture.height - 1);
   Ramp* c = s.ramps;
   uint64_t passed = 0;
@@ -236,9 +245,9 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
     ramp4[i] = _mm_set1_epi32(static_cast<int>(4 * dv));
   }
   const __m128i maxZ16 = _mm_set1_epi32(static_cast<int>(std::min<uint32_t>(p.depth.maxValue, INT32_MAX)));
-  const __m128 maxZ32 = _mm_set1_ps(static_cast<float>(p.depth.maxValue));
-  const __m128 texW = _mm_set1_ps(static_cast<float>(p.texture.width));
-  const __m128 texH = _mm_set1_ps(static_cast<float>(p.texture.height));
+  const __m128 maxZ32 = _mm_set1_ps(p.depthMax);
+  const __m128 texW = _mm_set1_ps(p.texWidth);
+  const __m128 texH = _mm_set1_ps(p.texHeight);
   const __m128i maxU = _mm_set1_epi32(p.texture.width - 1), maxV = _mm_set1_epi32(p.texture.height - 1);
   const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
   const __m128i fogRG = _mm_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG);
@@ -392,15 +401,6 @@ KLV_AVX2 inline __m256i Expand8(__m256i raw, const ChannelExpand& c) {
   return _mm256_and_si256(wide, _mm256_set1_epi32(0xFF));
 }
 
-// Bytes from the first texel to the end of the last one; 0 for no texture.
-inline int64_t TextureExtent(const SpanParams& p) {
-  if (p.texture.bits == nullptr) return 0;
-  const int64_t texelBytes = p.texture.format == RasterTexelFormat::Indexed8   ? 1
-                             : p.texture.format == RasterTexelFormat::Direct16 ? 2
-                                                                               : 4;
-  return p.texture.pitch * int64_t{p.texture.height - 1} + texelBytes * p.texture.width;
-}
-
 // Whether DrawOctets may run: it gathers 32-bit words at texel byte offsets, which must fit a
 // signed 32-bit lane, from a texture of rows going down in memory and at least one word long.
 inline bool Avx2Allowed(const SpanParams& p) {
@@ -450,12 +450,12 @@ class Octets {
         step_(_mm_setr_ps(s.dz, s.dw, s.du, s.dv)),
         next_(_mm_setr_ps(s.z, s.w, s.u, s.v)),
         maxZ16_(_mm256_set1_epi32(static_cast<int>(std::min<uint32_t>(p.depth.maxValue, INT32_MAX)))),
-        maxZ32_(_mm256_set1_ps(static_cast<float>(p.depth.maxValue))),
-        texW_(_mm256_set1_ps(static_cast<float>(p.texture.width))),
-        texH_(_mm256_set1_ps(static_cast<float>(p.texture.height))),
+        maxZ32_(_mm256_set1_ps(p.depthMax)),
+        texW_(_mm256_set1_ps(p.texWidth)),
+        texH_(_mm256_set1_ps(p.texHeight)),
         maxU_(_mm256_set1_epi32(p.texture.width - 1)),
         maxV_(_mm256_set1_epi32(p.texture.height - 1)),
-        lastWord_(_mm256_set1_epi32(static_cast<int>(TextureExtent(p) - 4))),
+        lastWord_(_mm256_set1_epi32(p.textureLastWord)),
         keyLow_(_mm256_set1_epi32(static_cast<int>(p.keyLow))),
         keyRange_(_mm256_set1_epi32(static_cast<int>(p.keyRange ^ 0x80000000u))),
         redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
@@ -776,6 +776,11 @@ SpanParams MakeSpanParams(const RasterState& state, const RasterTarget& target, 
   bool keyed = texture != nullptr && state.colorKey && texture->hasColorKey;
   p.keyLow = keyed ? texture->keyLow : kNoKey;
   p.keyRange = keyed ? texture->keyHigh - texture->keyLow : 0;
+  p.depthMax = static_cast<float>(p.depth.maxValue);
+  p.texWidth = static_cast<float>(p.texture.width);
+  p.texHeight = static_cast<float>(p.texture.height);
+  const int64_t extent = TextureExtent(p);
+  p.textureLastWord = extent >= 4 && extent <= INT32_MAX ? static_cast<int32_t>(extent - 4) : 0;
   p.redShift = target.format == RasterPixelFormat::Rgb555 ? 10 : 11;
   p.greenLoss = target.format == RasterPixelFormat::Rgb555 ? 3 : 2;
   if (texture != nullptr) {

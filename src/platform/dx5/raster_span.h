@@ -55,6 +55,10 @@ struct SpanParams {
   bool zWrite, perspective, gouraud, specular, fog, allowAvx2;
   DWORD cullMode;
   float zScale;  // stored depth of 1.0
+  // Converted once per draw for the span loops: depth.maxValue and the texture size as floats, and
+  // the byte offset of the texture's last whole 32-bit word (0 when it has none).
+  float depthMax, texWidth, texHeight;
+  int32_t textureLastWord;
   uint32_t fogR, fogG, fogB;
   uint32_t keyLow, keyRange;  // texels with (raw - keyLow) <= keyRange are transparent
   uint32_t redShift, greenLoss;  // 16-bit targets: 565 (11, 2) or 555 (10, 3)
