@@ -479,17 +479,23 @@ class Octets {
   KLV_AVX2 uint64_t Span(uint8_t* row, uint8_t* depthRow, int x, int end) {
     const __m256i all = _mm256_set1_epi32(-1);
     uint64_t passed = 0;
-    for (; x + 8 <= end; x += 8) passed += Group(row + kColorBytes * x, DepthAt(depthRow, x), all);
+    // Each group's texels are fetched while the group before it is drawn, so the wait for texture
+    // memory overlaps useful work.
+    Lanes current = Fetch();
+    for (; end - x > 8; x += 8) {
+      Lanes coming = Fetch();
+      passed += Group(current, row + kColorBytes * x, DepthAt(depthRow, x), all);
+      current = coming;
+    }
     const int left = end - x;
-    if (left == 0) return passed;
     const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const int rowEnd = Z != ZMode::None ? std::min(p_.target.width, p_.depth.width) : p_.target.width;
-    if (x + 8 <= rowEnd) return passed + Group(row + kColorBytes * x, DepthAt(depthRow, x), live);
+    if (x + 8 <= rowEnd) return passed + Group(current, row + kColorBytes * x, DepthAt(depthRow, x), live);
     alignas(32) uint8_t color[32] = {}, depth[32] = {};
     const auto colorBytes = static_cast<size_t>(kColorBytes * left), depthBytes = static_cast<size_t>(kDepthBytes * left);
     std::memcpy(color, row + kColorBytes * x, colorBytes);
     if constexpr (Z != ZMode::None) std::memcpy(depth, depthRow + kDepthBytes * x, depthBytes);
-    passed += Group(color, depth, live);
+    passed += Group(current, color, depth, live);
     std::memcpy(row + kColorBytes * x, color, colorBytes);
     if constexpr (Z == ZMode::Write16 || Z == ZMode::Write32) std::memcpy(depthRow + kDepthBytes * x, depth, depthBytes);
     return passed;
@@ -498,10 +504,13 @@ class Octets {
  private:
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
 
-  // Eight pixels whose colour and depth values start at colorAt and depthAt; only the lanes set in
-  // `live` may be drawn. Returns how many of those passed the depth test.
-  KLV_AVX2 __attribute__((always_inline)) uint64_t Group(uint8_t* colorAt, uint8_t* depthAt, __m256i live) {
-    const __m256i sign = _mm256_set1_epi32(INT32_MIN);
+  // The depth and texels of the next eight pixels.
+  struct Lanes {
+    __m256 z;
+    __m256i raws, texel;
+  };
+
+  KLV_AVX2 __attribute__((always_inline)) Lanes Fetch() {
     __m128 a[8];
     a[0] = next_;
     for (int k = 1; k < 8; ++k) a[k] = _mm_add_ps(a[k - 1], step_);
@@ -511,10 +520,29 @@ class Octets {
     __m256 r2 = _mm256_set_m128(a[6], a[2]), r3 = _mm256_set_m128(a[7], a[3]);
     __m256d t0 = _mm256_castps_pd(_mm256_unpacklo_ps(r0, r1)), t1 = _mm256_castps_pd(_mm256_unpackhi_ps(r0, r1));
     __m256d t2 = _mm256_castps_pd(_mm256_unpacklo_ps(r2, r3)), t3 = _mm256_castps_pd(_mm256_unpackhi_ps(r2, r3));
-    __m256 z = _mm256_castpd_ps(_mm256_unpacklo_pd(t0, t2));
-    __m256 w = _mm256_castpd_ps(_mm256_unpackhi_pd(t0, t2));
-    __m256 u = _mm256_castpd_ps(_mm256_unpacklo_pd(t1, t3));
-    __m256 v = _mm256_castpd_ps(_mm256_unpackhi_pd(t1, t3));
+    Lanes out;
+    out.z = _mm256_castpd_ps(_mm256_unpacklo_pd(t0, t2));
+    out.raws = out.texel = _mm256_setzero_si256();
+    if constexpr (T != TexKind::None) {
+      __m256 w = _mm256_castpd_ps(_mm256_unpackhi_pd(t0, t2));
+      __m256 tu = _mm256_castpd_ps(_mm256_unpacklo_pd(t1, t3));
+      __m256 tv = _mm256_castpd_ps(_mm256_unpackhi_pd(t1, t3));
+      if constexpr (Persp) {
+        __m256 inverse = _mm256_div_ps(_mm256_set1_ps(1.0f), w);
+        tu = _mm256_mul_ps(tu, inverse);
+        tv = _mm256_mul_ps(tv, inverse);
+      }
+      Fetch8<T>(p_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), lastWord_, out.raws, out.texel);
+    }
+    return out;
+  }
+
+  // Draws the eight pixels of `g` whose colour and depth values start at colorAt and depthAt; only
+  // the lanes set in `live` may be drawn. Returns how many of those passed the depth test.
+  KLV_AVX2 __attribute__((always_inline)) uint64_t Group(const Lanes& g, uint8_t* colorAt, uint8_t* depthAt,
+                                                         __m256i live) {
+    const __m256i sign = _mm256_set1_epi32(INT32_MIN);
+    const __m256 z = g.z;
 
     __m256i pass = live, zStored = _mm256_setzero_si256();
     if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
@@ -539,14 +567,7 @@ class Octets {
       __m256i rg = High16(ramp_[kRampR], ramp_[kRampG]);
       __m256i bx = High16(ramp_[kRampB], ramp_[kRampB]);
       if constexpr (T != TexKind::None) {
-        __m256 tu = u, tv = v;
-        if constexpr (Persp) {
-          __m256 inverse = _mm256_div_ps(_mm256_set1_ps(1.0f), w);
-          tu = _mm256_mul_ps(tu, inverse);
-          tv = _mm256_mul_ps(tv, inverse);
-        }
-        __m256i raws, texel;
-        Fetch8<T>(p_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), lastWord_, raws, texel);
+        const __m256i raws = g.raws, texel = g.texel;
         __m256i keyed = _mm256_cmpgt_epi32(_mm256_xor_si256(_mm256_sub_epi32(raws, keyLow_), sign), keyRange_);
         pass = _mm256_and_si256(pass, keyed);
         const __m256i byte = _mm256_set1_epi32(0xFF);
