@@ -4,7 +4,8 @@
 // frame (the benchmark time, clear included), as triangles per second and as depth-passing
 // pixels per second; at 640 x 480 into a 16-bit target with a 16-bit z-buffer and at
 // 1920 x 1080 into a 32-bit target with a 32-bit z-buffer; and at 640 x 480 into a 16-bit target
-// with a 32-bit z-buffer, the combination the saver's renderer uses.
+// with a 32-bit z-buffer, the combination the saver's renderer uses, with and without the AVX2
+// span routines (the second is what a processor without AVX2 runs).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -159,7 +160,7 @@ Scene MakeScene(int width, int height) {
   return scene;
 }
 
-void DrawFrame(benchmark::State& state, RasterPixelFormat format, int depthBytes) {
+void DrawFrame(benchmark::State& state, RasterPixelFormat format, int depthBytes, bool allowAvx2 = true) {
   const int width = int(state.range(0)), height = int(state.range(1));
   Scene scene = MakeScene(width, height);
   int bytes = format == RasterPixelFormat::Xrgb32 ? 4 : 2;
@@ -175,6 +176,7 @@ void DrawFrame(benchmark::State& state, RasterPixelFormat format, int depthBytes
   rs.fog = true;
   rs.fogColor = 0xFFDFDFEFu;
   rs.colorKey = true;
+  rs.allowAvx2 = allowAvx2;
   rs.viewportX1 = width;
   rs.viewportY1 = height;
   RasterStats stats;
@@ -203,9 +205,11 @@ void DrawFrame(benchmark::State& state, RasterPixelFormat format, int depthBytes
 void BM_RasterFrame16(benchmark::State& state) { DrawFrame(state, RasterPixelFormat::Rgb565, 2); }
 void BM_RasterFrame32(benchmark::State& state) { DrawFrame(state, RasterPixelFormat::Xrgb32, 4); }
 void BM_RasterFrame16Z32(benchmark::State& state) { DrawFrame(state, RasterPixelFormat::Rgb565, 4); }
+void BM_RasterFrame16Z32NoAvx2(benchmark::State& state) { DrawFrame(state, RasterPixelFormat::Rgb565, 4, false); }
 
 BENCHMARK(BM_RasterFrame16)->Args({640, 480})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RasterFrame32)->Args({1920, 1080})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RasterFrame16Z32)->Args({640, 480})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RasterFrame16Z32NoAvx2)->Args({640, 480})->Unit(benchmark::kMillisecond);
 
 }  // namespace
