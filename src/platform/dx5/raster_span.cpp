@@ -105,6 +105,84 @@ struct SpanState {
   float dz, dw, du, dv;
 };
 
+static_assert(kF - kR + 1 == kRampCount, "the ramps are the attributes kR to kF in order");
+
+// The colour ramps of a span starting at pixel (fx, fy) whose last pixel is `last` pixels on.
+inline __attribute__((always_inline)) void StartRamps(const SpanTriangle& tri, float fx, float fy, float last, Ramp* ramps) {
+#if defined(__SSE2__)
+  // ColorRamp in four lanes, on attributes kR..kSR and kSR..kF (kSR twice).
+  const __m128 x = _mm_set1_ps(fx), y = _mm_set1_ps(fy), n = _mm_set1_ps(last), half = _mm_set1_ps(0.5f);
+  const __m128 lo = _mm_set1_ps(0.5f), hi = _mm_set1_ps(255.5f), one = _mm_set1_ps(65536.0f);
+  static_assert(sizeof(Ramp) == 8 && kRampCount == 7, "ramps are stored as value and step pairs below");
+  __m128i values[2], steps[2];
+  for (int part = 0; part < 2; ++part) {
+    const int first = part == 0 ? kR : kF - 3;
+    __m128 dx = _mm_loadu_ps(tri.dx + first);
+    __m128 start = _mm_add_ps(_mm_add_ps(_mm_loadu_ps(tri.origin + first), _mm_mul_ps(dx, x)),
+                              _mm_mul_ps(_mm_loadu_ps(tri.dy + first), y));
+    __m128 s = _mm_min_ps(_mm_max_ps(_mm_add_ps(start, half), lo), hi);
+    __m128 e = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_add_ps(start, _mm_mul_ps(dx, n)), half), lo), hi);
+    __m128 step = last > 0.0f ? _mm_div_ps(_mm_sub_ps(e, s), n) : _mm_setzero_ps();
+    values[part] = _mm_cvttps_epi32(_mm_mul_ps(s, one));
+    steps[part] = _mm_cvttps_epi32(_mm_mul_ps(step, one));
+  }
+  // Interleaved into (value, step) pairs: r, g, b, sr from the first part; sg, sb, f from the second.
+  auto* out = reinterpret_cast<__m128i*>(ramps);
+  _mm_storeu_si128(out, _mm_unpacklo_epi32(values[0], steps[0]));
+  _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(values[0], steps[0]));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(ramps + kRampSG), _mm_srli_si128(_mm_unpacklo_epi32(values[1], steps[1]), 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(ramps + kRampSB), _mm_unpackhi_epi32(values[1], steps[1]));
+#else
+  for (int i = 0; i < kRampCount; ++i) {
+    const int a = kR + i;
+    ramps[i] = ColorRamp(tri.origin[a] + tri.dx[a] * fx + tri.dy[a] * fy, tri.dx[a], last);
+  }
+#endif
+}
+
+// The interpolants and colour ramps of the span of row y from pixel x0, n pixels long.
+template <ZMode Z>
+inline __attribute__((always_inline)) void StartSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, int n,
+                                                     SpanState& s) {
+  const float fx = static_cast<float>(x0);
+  const float fy = static_cast<float>(y);
+  const float last = static_cast<float>(n - 1);
+  auto at = [&](int i) { return tri.origin[i] + tri.dx[i] * fx + tri.dy[i] * fy; };
+  StartRamps(tri, fx, fy, last, s.ramps);
+  s.z = 0.0f;
+  s.dz = 0.0f;
+  if constexpr (Z != ZMode::None) {
+    s.z = ClampF(at(kZ), 0.0f, p.zScale);
+    float zEnd = ClampF(at(kZ) + tri.dx[kZ] * last, 0.0f, p.zScale);
+    s.dz = n > 1 ? (zEnd - s.z) / last : 0.0f;
+  }
+  s.w = at(kW);
+  s.u = at(kU);
+  s.v = at(kV);
+  s.dw = tri.dx[kW];
+  s.du = tri.dx[kU];
+  s.dv = tri.dx[kV];
+}
+
+// Walks the triangle's rows and has `spans` draw each row's span; returns the pixels that passed.
+template <typename SpanDrawer>
+inline __attribute__((always_inline)) uint64_t WalkRows(const SpanTriangle& tri, SpanDrawer& spans) {
+  EdgeBound edges[3] = {tri.edges[0], tri.edges[1], tri.edges[2]};
+  uint64_t passed = 0;
+  for (int y = tri.rowFirst; y <= tri.rowLast; ++y) {
+    int64_t lo = tri.columnFirst;
+    int64_t hi = tri.columnLast;
+    for (const EdgeBound& edge : edges) {
+      if (edge.kind > 0) lo = std::max(lo, edge.Ceil());
+      if (edge.kind < 0) hi = std::min(hi, edge.q);
+      if (edge.kind == 0 && edge.k < 0) hi = lo - 1;
+    }
+    if (lo <= hi) passed += spans.Draw(tri, y, static_cast<int>(lo), static_cast<int>(hi - lo + 1));
+    for (EdgeBound& edge : edges) edge.NextRow();
+  }
+  return passed;
+}
+
 // Draws pixels x .. end - 1 one at a time and leaves `s` stepped past them.
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 uint64_t DrawPixels(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x, int end, SpanState& s) {
@@ -437,18 +515,16 @@ KLV_AVX2 inline void Fetch8(const SpanParams& p, __m256i tx, __m256i ty, __m256i
   }
 }
 
-// One span drawn eight pixels at a time: the constants of the draw, the colour ramps and the float
-// interpolants carried from group to group.
+// A triangle's spans drawn eight pixels at a time: the constants of the draw, set up once, and the
+// colour ramps and float interpolants of the current span, carried from group to group.
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 class Octets {
  public:
   static constexpr bool kDepth32 = Z == ZMode::Test32 || Z == ZMode::Write32;
   static constexpr int kColorBytes = Wide ? 4 : 2, kDepthBytes = kDepth32 ? 4 : 2;
 
-  KLV_AVX2 Octets(const SpanParams& p, const SpanState& s)
+  KLV_AVX2 explicit Octets(const SpanParams& p)
       : p_(p),
-        step_(_mm_setr_ps(s.dz, s.dw, s.du, s.dv)),
-        next_(_mm_setr_ps(s.z, s.w, s.u, s.v)),
         maxZ16_(_mm256_set1_epi32(static_cast<int>(std::min<uint32_t>(p.depth.maxValue, INT32_MAX)))),
         maxZ32_(_mm256_set1_ps(p.depthMax)),
         texW_(_mm256_set1_ps(p.texWidth)),
@@ -464,6 +540,23 @@ class Octets {
     fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG,
                                fogG, fogG);
     fogB_ = _mm256_set1_epi16(static_cast<int16_t>(p.fogB));
+  }
+
+  // Draws one row's span of the triangle, pixels x0 .. x0 + n - 1 of row y.
+  KLV_AVX2 uint64_t Draw(const SpanTriangle& tri, int y, int x0, int n) {
+    SpanState s;
+    StartSpan<Z>(p_, tri, y, x0, n, s);
+    Begin(s);
+    uint8_t* row = p_.target.bits + y * p_.target.pitch;
+    uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
+    return Span(row, depthRow, x0, x0 + n);
+  }
+
+ private:
+  // Takes the span's starting interpolants and colour ramps.
+  KLV_AVX2 __attribute__((always_inline)) void Begin(const SpanState& s) {
+    step_ = _mm_setr_ps(s.dz, s.dw, s.du, s.dv);
+    next_ = _mm_setr_ps(s.z, s.w, s.u, s.v);
     // Lane k starts at value + k * step (wrapping like the repeated addition it stands for).
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     for (int i = 0; i < kRampCount; ++i) {
@@ -476,7 +569,7 @@ class Octets {
   // Draws pixels x .. end - 1. The last one to seven go through the same eight-lane code with the
   // lanes past the end masked off; where those lanes would fall beyond the row, on a copy of the
   // span's last colour and depth values, so nothing outside the row is read or written.
-  KLV_AVX2 uint64_t Span(uint8_t* row, uint8_t* depthRow, int x, int end) {
+  KLV_AVX2 __attribute__((always_inline)) uint64_t Span(uint8_t* row, uint8_t* depthRow, int x, int end) {
     const __m256i all = _mm256_set1_epi32(-1);
     uint64_t passed = 0;
     // Each group's texels are fetched while the group before it is drawn, so the wait for texture
@@ -501,7 +594,6 @@ class Octets {
     return passed;
   }
 
- private:
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
 
   // The depth and texels of the next eight pixels.
@@ -619,11 +711,12 @@ class Octets {
   __m128i redShift_, greenLoss_;
 };
 
-// Draws the whole span x .. end - 1 eight pixels at a time.
+// Draws the triangle's rows eight pixels at a time. The row walk and span set-up are compiled
+// here for AVX2 too, and the draw's constants are set up once for all rows.
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
-KLV_AVX2 uint64_t DrawOctets(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x, int end, const SpanState& s) {
-  Octets<T, Persp, Z, Wide> octets(p, s);
-  return octets.Span(row, depthRow, x, end);
+KLV_AVX2 uint64_t DrawRowsOctets(const SpanParams& p, const SpanTriangle& tri) {
+  Octets<T, Persp, Z, Wide> octets(p);
+  return WalkRows(tri, octets);
 }
 #undef KLV_AVX2
 #else
@@ -640,93 +733,36 @@ bool UseAvx2(const SpanParams& p) {
 #endif
 }
 
-static_assert(kF - kR + 1 == kRampCount, "the ramps are the attributes kR to kF in order");
-
-// The colour ramps of a span starting at pixel (fx, fy) whose last pixel is `last` pixels on.
-void StartRamps(const SpanTriangle& tri, float fx, float fy, float last, Ramp* ramps) {
-#if defined(__SSE2__)
-  // ColorRamp in four lanes, on attributes kR..kSR and kSR..kF (kSR twice).
-  const __m128 x = _mm_set1_ps(fx), y = _mm_set1_ps(fy), n = _mm_set1_ps(last), half = _mm_set1_ps(0.5f);
-  const __m128 lo = _mm_set1_ps(0.5f), hi = _mm_set1_ps(255.5f), one = _mm_set1_ps(65536.0f);
-  static_assert(sizeof(Ramp) == 8 && kRampCount == 7, "ramps are stored as value and step pairs below");
-  __m128i values[2], steps[2];
-  for (int part = 0; part < 2; ++part) {
-    const int first = part == 0 ? kR : kF - 3;
-    __m128 dx = _mm_loadu_ps(tri.dx + first);
-    __m128 start = _mm_add_ps(_mm_add_ps(_mm_loadu_ps(tri.origin + first), _mm_mul_ps(dx, x)),
-                              _mm_mul_ps(_mm_loadu_ps(tri.dy + first), y));
-    __m128 s = _mm_min_ps(_mm_max_ps(_mm_add_ps(start, half), lo), hi);
-    __m128 e = _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_add_ps(start, _mm_mul_ps(dx, n)), half), lo), hi);
-    __m128 step = last > 0.0f ? _mm_div_ps(_mm_sub_ps(e, s), n) : _mm_setzero_ps();
-    values[part] = _mm_cvttps_epi32(_mm_mul_ps(s, one));
-    steps[part] = _mm_cvttps_epi32(_mm_mul_ps(step, one));
-  }
-  // Interleaved into (value, step) pairs: r, g, b, sr from the first part; sg, sb, f from the second.
-  auto* out = reinterpret_cast<__m128i*>(ramps);
-  _mm_storeu_si128(out, _mm_unpacklo_epi32(values[0], steps[0]));
-  _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(values[0], steps[0]));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(ramps + kRampSG), _mm_srli_si128(_mm_unpacklo_epi32(values[1], steps[1]), 8));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(ramps + kRampSB), _mm_unpackhi_epi32(values[1], steps[1]));
-#else
-  for (int i = 0; i < kRampCount; ++i) {
-    const int a = kR + i;
-    ramps[i] = ColorRamp(tri.origin[a] + tri.dx[a] * fx + tri.dy[a] * fy, tri.dx[a], last);
-  }
-#endif
-}
-
-template <TexKind T, bool Persp, ZMode Z, bool Wide, bool Avx2>
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
 uint64_t DrawSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, int n) {
-  const float fx = static_cast<float>(x0);
-  const float fy = static_cast<float>(y);
-  const float last = static_cast<float>(n - 1);
-  auto at = [&](int i) { return tri.origin[i] + tri.dx[i] * fx + tri.dy[i] * fy; };
-
   SpanState s;
-  StartRamps(tri, fx, fy, last, s.ramps);
-  s.z = 0.0f;
-  s.dz = 0.0f;
-  if constexpr (Z != ZMode::None) {
-    s.z = ClampF(at(kZ), 0.0f, p.zScale);
-    float zEnd = ClampF(at(kZ) + tri.dx[kZ] * last, 0.0f, p.zScale);
-    s.dz = n > 1 ? (zEnd - s.z) / last : 0.0f;
-  }
-  s.w = at(kW);
-  s.u = at(kU);
-  s.v = at(kV);
-  s.dw = tri.dx[kW];
-  s.du = tri.dx[kU];
-  s.dv = tri.dx[kV];
-
+  StartSpan<Z>(p, tri, y, x0, n, s);
   uint8_t* row = p.target.bits + y * p.target.pitch;
   uint8_t* depthRow = Z != ZMode::None ? p.depth.bits + y * p.depth.pitch : nullptr;
   int x = x0;
   uint64_t passed = 0;
 #if defined(__SSE2__)
-  if (QuadsAllowed<Z>(p)) {
-    if constexpr (Avx2) return DrawOctets<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
-    if (n >= 4) passed += DrawQuads<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
-  }
+  if (n >= 4 && QuadsAllowed<Z>(p)) passed += DrawQuads<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
 #endif
   return passed + DrawPixels<T, Persp, Z, Wide>(p, row, depthRow, x, x0 + n, s);
 }
 
+// Draws spans one at a time with DrawSpan.
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
+struct Spans {
+  const SpanParams& p;
+  uint64_t Draw(const SpanTriangle& tri, int y, int x0, int n) { return DrawSpan<T, Persp, Z, Wide>(p, tri, y, x0, n); }
+};
+
 template <TexKind T, bool Persp, ZMode Z, bool Wide, bool Avx2>
 uint64_t DrawRows(const SpanParams& p, const SpanTriangle& tri) {
-  EdgeBound edges[3] = {tri.edges[0], tri.edges[1], tri.edges[2]};
-  uint64_t passed = 0;
-  for (int y = tri.rowFirst; y <= tri.rowLast; ++y) {
-    int64_t lo = tri.columnFirst;
-    int64_t hi = tri.columnLast;
-    for (const EdgeBound& edge : edges) {
-      if (edge.kind > 0) lo = std::max(lo, edge.Ceil());
-      if (edge.kind < 0) hi = std::min(hi, edge.q);
-      if (edge.kind == 0 && edge.k < 0) hi = lo - 1;
-    }
-    if (lo <= hi) passed += DrawSpan<T, Persp, Z, Wide, Avx2>(p, tri, y, static_cast<int>(lo), static_cast<int>(hi - lo + 1));
-    for (EdgeBound& edge : edges) edge.NextRow();
+#if defined(__SSE2__)
+  if constexpr (Avx2) {
+    if (QuadsAllowed<Z>(p)) return DrawRowsOctets<T, Persp, Z, Wide>(p, tri);
   }
-  return passed;
+#endif
+  Spans<T, Persp, Z, Wide> spans{p};
+  return WalkRows(tri, spans);
 }
 
 template <TexKind T, bool Persp, bool Wide, bool Avx2>
