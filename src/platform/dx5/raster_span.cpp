@@ -419,6 +419,7 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
         _mm_storeu_si128(at, Select(pass, zStored, _mm_loadu_si128(at)));
       }
     }
+#pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) ramp[i] = _mm_add_epi32(ramp[i], ramp4[i]);
   }
   for (int i = 0; i < kRampCount; ++i) s.ramps[i].value = _mm_cvtsi128_si32(ramp[i]);
@@ -489,11 +490,12 @@ inline bool Avx2Allowed(const SpanParams& p) {
 
 // The eight 32-bit words at byte offsets `offset` from `base`, read one by one: on the processors
 // we run on, eight scalar loads cost less than one hardware gather.
-KLV_AVX2 inline __m256i Gather8(const int* base, __m256i offset) {
+KLV_AVX2 __attribute__((always_inline)) inline __m256i Gather8(const int* base, __m256i offset) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(base);
+  // The offsets are never negative; read as unsigned they index without a sign extension.
   auto at = [bytes](int off) {
     int word;
-    std::memcpy(&word, bytes + off, sizeof word);
+    std::memcpy(&word, bytes + static_cast<uint32_t>(off), sizeof word);
     return word;
   };
   const __m128i low = _mm256_castsi256_si128(offset), high = _mm256_extracti128_si256(offset, 1);
@@ -512,7 +514,7 @@ KLV_AVX2 inline __m256i Gather8(const int* base, __m256i offset) {
 // gathered word; a narrower one is taken from the word at its offset, or, for the last few bytes
 // of the texture, from the last whole word (`lastWord` is its offset), so no read leaves the texture.
 template <TexKind T>
-KLV_AVX2 inline void Fetch8(const SpanParams& p, __m256i tx, __m256i ty, __m256i lastWord, __m256i& raws,
+KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, __m256i tx, __m256i ty, __m256i lastWord, __m256i& raws,
                             __m256i& texel) {
   constexpr int kTexelShift = T == TexKind::Indexed8 ? 0 : T == TexKind::Direct16 ? 1 : 2;
   const auto* base = reinterpret_cast<const int*>(p.texture.bits);
@@ -626,6 +628,7 @@ class Octets {
   KLV_AVX2 __attribute__((always_inline)) Lanes Fetch() {
     __m128 a[8];
     a[0] = next_;
+#pragma GCC unroll 8
     for (int k = 1; k < 8; ++k) a[k] = _mm_add_ps(a[k - 1], step_);
     next_ = _mm_add_ps(a[7], step_);
     // Transposed within each half: z, w, u, v of pixels 0..3 low and 4..7 high.
@@ -719,6 +722,7 @@ class Octets {
         _mm256_storeu_si256(at, Select8(pass, zStored, _mm256_loadu_si256(at)));
       }
     }
+#pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) ramp_[i] = _mm256_add_epi32(ramp_[i], ramp8_[i]);
     return count;
   }
