@@ -164,11 +164,10 @@ inline __attribute__((always_inline)) void StartSpan(const SpanParams& p, const 
   s.dv = tri.dx[kV];
 }
 
-// Walks the triangle's rows and has `spans` draw each row's span; returns the pixels that passed.
+// Walks the triangle's rows and has `spans` draw each row's span.
 template <typename SpanDrawer>
-inline __attribute__((always_inline)) uint64_t WalkRows(const SpanTriangle& tri, SpanDrawer& spans) {
+inline __attribute__((always_inline)) void WalkRows(const SpanTriangle& tri, SpanDrawer& spans) {
   EdgeBound edges[3] = {tri.edges[0], tri.edges[1], tri.edges[2]};
-  uint64_t passed = 0;
   for (int y = tri.rowFirst; y <= tri.rowLast; ++y) {
     int64_t lo = tri.columnFirst;
     int64_t hi = tri.columnLast;
@@ -177,10 +176,9 @@ inline __attribute__((always_inline)) uint64_t WalkRows(const SpanTriangle& tri,
       if (edge.kind < 0) hi = std::min(hi, edge.q);
       if (edge.kind == 0 && edge.k < 0) hi = lo - 1;
     }
-    if (lo <= hi) passed += spans.Draw(tri, y, static_cast<int>(lo), static_cast<int>(hi - lo + 1));
+    if (lo <= hi) spans.Draw(tri, y, static_cast<int>(lo), static_cast<int>(hi - lo + 1));
     for (EdgeBound& edge : edges) edge.NextRow();
   }
-  return passed;
 }
 
 // Draws pixels x .. end - 1 one at a time and leaves `s` stepped past them.
@@ -566,13 +564,22 @@ class Octets {
   }
 
   // Draws one row's span of the triangle, pixels x0 .. x0 + n - 1 of row y.
-  KLV_AVX2 uint64_t Draw(const SpanTriangle& tri, int y, int x0, int n) {
+  KLV_AVX2 void Draw(const SpanTriangle& tri, int y, int x0, int n) {
     SpanState s;
     StartSpan<Z>(p_, tri, y, x0, n, s);
     Begin(s);
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
-    return Span(row, depthRow, x0, x0 + n);
+    Span(row, depthRow, x0, x0 + n);
+  }
+
+  // The pixels that have passed the depth test so far.
+  KLV_AVX2 uint64_t Passed() const {
+    alignas(32) uint32_t lanes[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), passedLanes_);
+    uint64_t sum = 0;
+    for (uint32_t lane : lanes) sum += lane;
+    return sum;
   }
 
  private:
@@ -592,29 +599,27 @@ class Octets {
   // Draws pixels x .. end - 1. The last one to seven go through the same eight-lane code with the
   // lanes past the end masked off; where those lanes would fall beyond the row, on a copy of the
   // span's last colour and depth values, so nothing outside the row is read or written.
-  KLV_AVX2 __attribute__((always_inline)) uint64_t Span(uint8_t* row, uint8_t* depthRow, int x, int end) {
+  KLV_AVX2 __attribute__((always_inline)) void Span(uint8_t* row, uint8_t* depthRow, int x, int end) {
     const __m256i all = _mm256_set1_epi32(-1);
-    uint64_t passed = 0;
     // Each group's texels are fetched while the group before it is drawn, so the wait for texture
     // memory overlaps useful work.
     Lanes current = Fetch();
     for (; end - x > 8; x += 8) {
       Lanes coming = Fetch();
-      passed += Group(current, row + kColorBytes * x, DepthAt(depthRow, x), all);
+      Group(current, row + kColorBytes * x, DepthAt(depthRow, x), all);
       current = coming;
     }
     const int left = end - x;
     const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const int rowEnd = Z != ZMode::None ? std::min(p_.target.width, p_.depth.width) : p_.target.width;
-    if (x + 8 <= rowEnd) return passed + Group(current, row + kColorBytes * x, DepthAt(depthRow, x), live);
+    if (x + 8 <= rowEnd) return Group(current, row + kColorBytes * x, DepthAt(depthRow, x), live);
     alignas(32) uint8_t color[32] = {}, depth[32] = {};
     const auto colorBytes = static_cast<size_t>(kColorBytes * left), depthBytes = static_cast<size_t>(kDepthBytes * left);
     std::memcpy(color, row + kColorBytes * x, colorBytes);
     if constexpr (Z != ZMode::None) std::memcpy(depth, depthRow + kDepthBytes * x, depthBytes);
-    passed += Group(current, color, depth, live);
+    Group(current, color, depth, live);
     std::memcpy(row + kColorBytes * x, color, colorBytes);
     if constexpr (Z == ZMode::Write16 || Z == ZMode::Write32) std::memcpy(depthRow + kDepthBytes * x, depth, depthBytes);
-    return passed;
   }
 
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
@@ -654,8 +659,8 @@ class Octets {
   }
 
   // Draws the eight pixels of `g` whose colour and depth values start at colorAt and depthAt; only
-  // the lanes set in `live` may be drawn. Returns how many of those passed the depth test.
-  KLV_AVX2 __attribute__((always_inline)) uint64_t Group(const Lanes& g, uint8_t* colorAt, uint8_t* depthAt,
+  // the lanes set in `live` may be drawn. Each lane counts the pixels of it that pass the depth test.
+  KLV_AVX2 __attribute__((always_inline)) void Group(const Lanes& g, uint8_t* colorAt, uint8_t* depthAt,
                                                          __m256i live) {
     const __m256i sign = _mm256_set1_epi32(INT32_MIN);
     const __m256 z = g.z;
@@ -676,22 +681,21 @@ class Octets {
       __m256i held = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depthAt));
       pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_xor_si256(zStored, sign), _mm256_xor_si256(held, sign)), live);
     }
-    int depthBits = _mm256_movemask_ps(_mm256_castsi256_ps(pass));
-    uint64_t count = 0;
-    if (depthBits != 0) {
-      count = kBitCount[depthBits & 15] + kBitCount[depthBits >> 4];
+    passedLanes_ = _mm256_sub_epi32(passedLanes_, pass);
+    if (!_mm256_testz_si256(pass, pass)) {
       __m256i rg = High16(ramp_[kRampR], ramp_[kRampG]);
       __m256i bx = High16(ramp_[kRampB], ramp_[kRampB]);
       if constexpr (T != TexKind::None) {
         const __m256i raws = g.raws, texel = g.texel;
         __m256i keyed = _mm256_cmpgt_epi32(_mm256_xor_si256(_mm256_sub_epi32(raws, keyLow_), sign), keyRange_);
         pass = _mm256_and_si256(pass, keyed);
-        const __m256i byte = _mm256_set1_epi32(0xFF);
-        __m256i tr = _mm256_and_si256(_mm256_srli_epi32(texel, 16), byte);
-        __m256i tg = _mm256_and_si256(_mm256_srli_epi32(texel, 8), byte);
-        __m256i tb = _mm256_and_si256(texel, byte);
-        rg = Modulate16(_mm256_packs_epi32(tr, tg), rg);
-        bx = Modulate16(_mm256_packs_epi32(tb, tb), bx);
+        // The texel bytes widened straight into the red-green and blue layouts of rg and bx.
+        const __m256i toRG = _mm256_setr_epi8(2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1,  //
+                                              2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1);
+        const __m256i toBB = _mm256_setr_epi8(0, -1, 4, -1, 8, -1, 12, -1, 0, -1, 4, -1, 8, -1, 12, -1,  //
+                                              0, -1, 4, -1, 8, -1, 12, -1, 0, -1, 4, -1, 8, -1, 12, -1);
+        rg = Modulate16(_mm256_shuffle_epi8(texel, toRG), rg);
+        bx = Modulate16(_mm256_shuffle_epi8(texel, toBB), bx);
       }
       __m256i fog = _mm256_srli_epi32(ramp_[kRampF], 16);
       fog = _mm256_add_epi32(fog, _mm256_srli_epi32(fog, 7));
@@ -724,7 +728,6 @@ class Octets {
     }
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) ramp_[i] = _mm256_add_epi32(ramp_[i], ramp8_[i]);
-    return count;
   }
 
   const SpanParams& p_;
@@ -734,6 +737,7 @@ class Octets {
   __m256 maxZ32_, texW_, texH_;
   __m256i maxU_, maxV_, lastWord_, keyLow_, keyRange_, fogRG_, fogB_;
   __m128i redShift_, greenLoss_;
+  __m256i passedLanes_ = _mm256_setzero_si256();  // lane k: depth-passing pixels drawn in lane k
 };
 
 // Draws the triangle's rows eight pixels at a time. The row walk and span set-up are compiled
@@ -741,7 +745,8 @@ class Octets {
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 KLV_AVX2 uint64_t DrawRowsOctets(const SpanParams& p, const SpanTriangle& tri) {
   Octets<T, Persp, Z, Wide> octets(p);
-  return WalkRows(tri, octets);
+  WalkRows(tri, octets);
+  return octets.Passed();
 }
 #undef KLV_AVX2
 #else
@@ -776,7 +781,8 @@ uint64_t DrawSpan(const SpanParams& p, const SpanTriangle& tri, int y, int x0, i
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 struct Spans {
   const SpanParams& p;
-  uint64_t Draw(const SpanTriangle& tri, int y, int x0, int n) { return DrawSpan<T, Persp, Z, Wide>(p, tri, y, x0, n); }
+  uint64_t passed = 0;
+  void Draw(const SpanTriangle& tri, int y, int x0, int n) { passed += DrawSpan<T, Persp, Z, Wide>(p, tri, y, x0, n); }
 };
 
 template <TexKind T, bool Persp, ZMode Z, bool Wide, bool Avx2>
@@ -787,7 +793,8 @@ uint64_t DrawRows(const SpanParams& p, const SpanTriangle& tri) {
   }
 #endif
   Spans<T, Persp, Z, Wide> spans{p};
-  return WalkRows(tri, spans);
+  WalkRows(tri, spans);
+  return spans.passed;
 }
 
 template <TexKind T, bool Persp, bool Wide, bool Avx2>
