@@ -94,15 +94,18 @@ inline int64_t TextureExtent(const SpanParams& p) {
   return p.texture.pitch * int64_t{p.texture.height - 1} + texelBytes * p.texture.width;
 }
 
-// The interpolants one span carries from pixel to pixel. The colour ramps are r, g, b, the
-// specular r, g, b and the fog factor; z, w, u and v are stepped by repeated float addition, and
-// every path below steps them the same way, so all paths give the same pixels.
+// The interpolants of one span. The colour ramps are r, g, b, the specular r, g, b and the fog
+// factor, stepped from pixel to pixel. z, w, u and v hold their values at pixel `first`, and pixel
+// x takes value + (x - first) * step: a product and a sum, each rounded once, in every path below
+// (no fused multiply-add anywhere), so all paths give the same pixels and lanes need not wait for
+// one another.
 enum RampIndex { kRampR, kRampG, kRampB, kRampSR, kRampSG, kRampSB, kRampF, kRampCount };
 
 struct SpanState {
   Ramp ramps[kRampCount];
   float z, w, u, v;
   float dz, dw, du, dv;
+  int first;
 };
 
 static_assert(kF - kR + 1 == kRampCount, "the ramps are the attributes kR to kF in order");
@@ -149,6 +152,7 @@ inline __attribute__((always_inline)) void StartSpan(const SpanParams& p, const 
   const float last = static_cast<float>(n - 1);
   auto at = [&](int i) { return tri.origin[i] + tri.dx[i] * fx + tri.dy[i] * fy; };
   StartRamps(tri, fx, fy, last, s.ramps);
+  s.first = x0;
   s.z = 0.0f;
   s.dz = 0.0f;
   if constexpr (Z != ZMode::None) {
@@ -189,13 +193,15 @@ uint64_t DrawPixels(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x,
   Ramp* c = s.ramps;
   uint64_t passed = 0;
   for (; x < end; ++x) {
+    const auto k = static_cast<float>(x - s.first);
+    const float z = s.z + k * s.dz;
     bool draw = true;
     uint32_t zStored = 0;
     if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
-      zStored = std::min(static_cast<uint32_t>(std::max(Truncate(s.z), 0)), p.depth.maxValue);
+      zStored = std::min(static_cast<uint32_t>(std::max(Truncate(z), 0)), p.depth.maxValue);
       draw = zStored <= reinterpret_cast<const uint16_t*>(depthRow)[x];
     } else if constexpr (Z == ZMode::Test32 || Z == ZMode::Write32) {
-      zStored = static_cast<uint32_t>(std::clamp<int64_t>(static_cast<int64_t>(s.z), 0, p.depth.maxValue));
+      zStored = static_cast<uint32_t>(std::clamp<int64_t>(static_cast<int64_t>(z), 0, p.depth.maxValue));
       draw = zStored <= reinterpret_cast<const uint32_t*>(depthRow)[x];
     }
     if (draw) {
@@ -204,9 +210,9 @@ uint64_t DrawPixels(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x,
       uint32_t cg = static_cast<uint32_t>(c[kRampG].value) >> 16;
       uint32_t cb = static_cast<uint32_t>(c[kRampB].value) >> 16;
       if constexpr (T != TexKind::None) {
-        float tu = s.u, tv = s.v;
+        float tu = s.u + k * s.du, tv = s.v + k * s.dv;
         if constexpr (Persp) {
-          float inverse = 1.0f / s.w;
+          float inverse = 1.0f / (s.w + k * s.dw);
           tu *= inverse;
           tv *= inverse;
         }
@@ -239,18 +245,13 @@ uint64_t DrawPixels(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x,
       }
     }
     for (Ramp& ramp : s.ramps) ramp.value += ramp.step;
-    s.z += s.dz;
-    s.w += s.dw;
-    s.u += s.du;
-    s.v += s.dv;
   }
   return passed;
 }
 
 #if defined(__SSE2__)
-// Four pixels at a time with SSE2. The float interpolants still advance one pixel at a time (four
-// lanes z, w, u, v added in one instruction), and every other step is the per-pixel arithmetic
-// above done in four lanes, so the pixels are the same as DrawPixels draws. The colour arithmetic
+// Four pixels at a time with SSE2. Every step is the per-pixel arithmetic above done in four lanes,
+// so the pixels are the same as DrawPixels draws. The colour arithmetic
 // stays exact in 16-bit lanes: every product and sum is at most 255 * 256.
 
 inline __m128i Select(__m128i mask, __m128i a, __m128i b) {  // mask ? a : b
@@ -311,8 +312,9 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
   const __m128i zeroI = _mm_setzero_si128();
   const __m128i ones = _mm_set1_epi32(-1);
   const __m128i sign = _mm_set1_epi32(INT32_MIN);
-  const __m128 step = _mm_setr_ps(s.dz, s.dw, s.du, s.dv);
-  __m128 next = _mm_setr_ps(s.z, s.w, s.u, s.v);
+  const __m128 z0 = _mm_set1_ps(s.z), w0 = _mm_set1_ps(s.w), u0 = _mm_set1_ps(s.u), v0 = _mm_set1_ps(s.v);
+  const __m128 dz = _mm_set1_ps(s.dz), dw = _mm_set1_ps(s.dw), du = _mm_set1_ps(s.du), dv = _mm_set1_ps(s.dv);
+  __m128 k = _mm_add_ps(_mm_set1_ps(static_cast<float>(x - s.first)), _mm_setr_ps(0.0f, 1.0f, 2.0f, 3.0f));
   __m128i ramp[kRampCount], ramp4[kRampCount];
   for (int i = 0; i < kRampCount; ++i) {
     auto value = static_cast<uint32_t>(s.ramps[i].value), dv = static_cast<uint32_t>(s.ramps[i].step);
@@ -336,12 +338,9 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
 
   uint64_t passed = 0;
   for (; x + 4 <= end; x += 4) {
-    __m128 a0 = next;
-    __m128 a1 = _mm_add_ps(a0, step);
-    __m128 a2 = _mm_add_ps(a1, step);
-    __m128 a3 = _mm_add_ps(a2, step);
-    next = _mm_add_ps(a3, step);
-    _MM_TRANSPOSE4_PS(a0, a1, a2, a3);  // now a0 = z, a1 = w, a2 = u, a3 = v of the four pixels
+    const __m128 a0 = _mm_add_ps(z0, _mm_mul_ps(k, dz)), a1 = _mm_add_ps(w0, _mm_mul_ps(k, dw));
+    const __m128 a2 = _mm_add_ps(u0, _mm_mul_ps(k, du)), a3 = _mm_add_ps(v0, _mm_mul_ps(k, dv));
+    k = _mm_add_ps(k, _mm_set1_ps(4.0f));
 
     __m128i pass = ones, zStored = zeroI;
     if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
@@ -421,19 +420,12 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
     for (int i = 0; i < kRampCount; ++i) ramp[i] = _mm_add_epi32(ramp[i], ramp4[i]);
   }
   for (int i = 0; i < kRampCount; ++i) s.ramps[i].value = _mm_cvtsi128_si32(ramp[i]);
-  alignas(16) float carried[4];
-  _mm_store_ps(carried, next);
-  s.z = carried[0];
-  s.w = carried[1];
-  s.u = carried[2];
-  s.v = carried[3];
   return passed;
 }
 
 // Eight pixels at a time with AVX2, compiled for that instruction set function by function and
-// chosen at run time. It does exactly what DrawQuads does, in eight lanes: the float interpolants
-// still advance one pixel at a time, and no fused multiply-add is enabled, so every result is the
-// one the SSE2 and scalar code compute. Eight-lane integer packs work within 128-bit halves, so
+// chosen at run time. It does exactly what DrawQuads does, in eight lanes, and no fused
+// multiply-add is enabled, so every result is the one the SSE2 and scalar code compute. Eight-lane integer packs work within 128-bit halves, so
 // each half holds the same layout as DrawQuads' registers (pixels 0..3, then 4..7).
 #define KLV_AVX2 __attribute__((target("avx2")))
 constexpr bool kHaveAvx2Path = true;
@@ -537,7 +529,7 @@ KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, 
 }
 
 // A triangle's spans drawn eight pixels at a time: the constants of the draw, set up once, and the
-// colour ramps and float interpolants of the current span, carried from group to group.
+// colour ramps and float interpolants of the current span.
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 class Octets {
  public:
@@ -585,8 +577,9 @@ class Octets {
  private:
   // Takes the span's starting interpolants and colour ramps.
   KLV_AVX2 __attribute__((always_inline)) void Begin(const SpanState& s) {
-    step_ = _mm_setr_ps(s.dz, s.dw, s.du, s.dv);
-    next_ = _mm_setr_ps(s.z, s.w, s.u, s.v);
+    z0_ = _mm256_set1_ps(s.z), w0_ = _mm256_set1_ps(s.w), u0_ = _mm256_set1_ps(s.u), v0_ = _mm256_set1_ps(s.v);
+    dz_ = _mm256_set1_ps(s.dz), dw_ = _mm256_set1_ps(s.dw), du_ = _mm256_set1_ps(s.du), dv_ = _mm256_set1_ps(s.dv);
+    k_ = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
     // Lane k starts at value + k * step (wrapping like the repeated addition it stands for).
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     for (int i = 0; i < kRampCount; ++i) {
@@ -631,23 +624,15 @@ class Octets {
   };
 
   KLV_AVX2 __attribute__((always_inline)) Lanes Fetch() {
-    __m128 a[8];
-    a[0] = next_;
-#pragma GCC unroll 8
-    for (int k = 1; k < 8; ++k) a[k] = _mm_add_ps(a[k - 1], step_);
-    next_ = _mm_add_ps(a[7], step_);
-    // Transposed within each half: z, w, u, v of pixels 0..3 low and 4..7 high.
-    __m256 r0 = _mm256_set_m128(a[4], a[0]), r1 = _mm256_set_m128(a[5], a[1]);
-    __m256 r2 = _mm256_set_m128(a[6], a[2]), r3 = _mm256_set_m128(a[7], a[3]);
-    __m256d t0 = _mm256_castps_pd(_mm256_unpacklo_ps(r0, r1)), t1 = _mm256_castps_pd(_mm256_unpackhi_ps(r0, r1));
-    __m256d t2 = _mm256_castps_pd(_mm256_unpacklo_ps(r2, r3)), t3 = _mm256_castps_pd(_mm256_unpackhi_ps(r2, r3));
+    const __m256 k = k_;
+    k_ = _mm256_add_ps(k_, _mm256_set1_ps(8.0f));
     Lanes out;
-    out.z = _mm256_castpd_ps(_mm256_unpacklo_pd(t0, t2));
+    out.z = _mm256_add_ps(z0_, _mm256_mul_ps(k, dz_));
     out.raws = out.texel = _mm256_setzero_si256();
     if constexpr (T != TexKind::None) {
-      __m256 w = _mm256_castpd_ps(_mm256_unpackhi_pd(t0, t2));
-      __m256 tu = _mm256_castpd_ps(_mm256_unpacklo_pd(t1, t3));
-      __m256 tv = _mm256_castpd_ps(_mm256_unpackhi_pd(t1, t3));
+      __m256 w = _mm256_add_ps(w0_, _mm256_mul_ps(k, dw_));
+      __m256 tu = _mm256_add_ps(u0_, _mm256_mul_ps(k, du_));
+      __m256 tv = _mm256_add_ps(v0_, _mm256_mul_ps(k, dv_));
       if constexpr (Persp) {
         __m256 inverse = _mm256_div_ps(_mm256_set1_ps(1.0f), w);
         tu = _mm256_mul_ps(tu, inverse);
@@ -731,7 +716,8 @@ class Octets {
   }
 
   const SpanParams& p_;
-  __m128 step_, next_;
+  __m256 z0_, w0_, u0_, v0_, dz_, dw_, du_, dv_;  // the span's interpolants at its first pixel, and steps
+  __m256 k_;                                      // the pixels of the next group, counted from the first
   __m256i ramp_[kRampCount], ramp8_[kRampCount];
   __m256i maxZ16_;
   __m256 maxZ32_, texW_, texH_;
