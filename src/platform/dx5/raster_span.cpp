@@ -44,6 +44,20 @@ inline uint32_t WrapIndex(float t, float size, uint32_t maxIndex) {
   return std::min(index, maxIndex);
 }
 
+// The same on an axis whose size is a power of two, with maxIndex = size - 1 as the mask: the
+// index is floor(t * size) & maxIndex. Unsigned arithmetic, so the INT32_MIN that Truncate gives
+// NaN and values beyond 32 bits masks to 0 like any other integer.
+inline uint32_t WrapIndexMasked(float t, float size, uint32_t maxIndex) {
+  const float scaled = t * size;
+  const int32_t whole = Truncate(scaled);
+  return (static_cast<uint32_t>(whole) - (scaled < static_cast<float>(whole) ? 1u : 0u)) & maxIndex;
+}
+
+// Wrap addressing by whichever of the two the texture's sides allow.
+inline uint32_t Wrap(bool masked, float t, float size, uint32_t maxIndex) {
+  return masked ? WrapIndexMasked(t, size, maxIndex) : WrapIndex(t, size, maxIndex);
+}
+
 // A colour channel ramp in 16.16 fixed point, rounded (+0.5) and clamped at both span ends.
 struct Ramp {
   int32_t value, step;
@@ -216,8 +230,8 @@ uint64_t DrawPixels(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int x,
           tu *= inverse;
           tv *= inverse;
         }
-        uint32_t tx = WrapIndex(tu, texW, maxU);
-        uint32_t ty = WrapIndex(tv, texH, maxV);
+        uint32_t tx = Wrap(p.wrapByMask, tu, texW, maxU);
+        uint32_t ty = Wrap(p.wrapByMask, tv, texH, maxV);
         uint32_t raw = RawTexel<T>(p, tx, ty);
         uint32_t rgb = TexelColor<T>(p, raw);
         draw = raw - p.keyLow > p.keyRange;
@@ -271,6 +285,14 @@ inline __m128i WrapIndex4(__m128 t, __m128 size, __m128i maxIndex) {
   __m128i index = _mm_cvttps_epi32(_mm_mul_ps(frac, size));
   __m128i over = _mm_or_si128(_mm_cmpgt_epi32(index, maxIndex), _mm_cmplt_epi32(index, _mm_setzero_si128()));
   return Select(over, maxIndex, index);
+}
+
+// WrapIndexMasked in four lanes.
+inline __m128i WrapIndexMasked4(__m128 t, __m128 size, __m128i maxIndex) {
+  const __m128 scaled = _mm_mul_ps(t, size);
+  const __m128i whole = _mm_cvttps_epi32(scaled);
+  const __m128i below = _mm_castps_si128(_mm_cmplt_ps(scaled, _mm_cvtepi32_ps(whole)));  // -1 where so
+  return _mm_and_si128(_mm_add_epi32(whole, below), maxIndex);
 }
 
 constexpr uint8_t kBitCount[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
@@ -372,8 +394,11 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
           tv = _mm_mul_ps(tv, inverse);
         }
         alignas(16) uint32_t tx[4], ty[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(tx), WrapIndex4(tu, texW, maxU));
-        _mm_store_si128(reinterpret_cast<__m128i*>(ty), WrapIndex4(tv, texH, maxV));
+        const bool masked = p.wrapByMask;
+        _mm_store_si128(reinterpret_cast<__m128i*>(tx),
+                        masked ? WrapIndexMasked4(tu, texW, maxU) : WrapIndex4(tu, texW, maxU));
+        _mm_store_si128(reinterpret_cast<__m128i*>(ty),
+                        masked ? WrapIndexMasked4(tv, texH, maxV) : WrapIndex4(tv, texH, maxV));
         uint32_t raw[4];
         for (int k = 0; k < 4; ++k) raw[k] = RawTexel<T>(p, tx[k], ty[k]);
         // Built in registers: four narrow stores read back as one vector would stall.
@@ -439,6 +464,13 @@ KLV_AVX2 inline __m256i WrapIndex8(__m256 t, __m256 size, __m256i maxIndex) {
   __m256i index = _mm256_cvttps_epi32(_mm256_mul_ps(frac, size));
   __m256i over = _mm256_or_si256(_mm256_cmpgt_epi32(index, maxIndex), _mm256_cmpgt_epi32(_mm256_setzero_si256(), index));
   return Select8(over, maxIndex, index);
+}
+
+KLV_AVX2 inline __m256i WrapIndexMasked8(__m256 t, __m256 size, __m256i maxIndex) {
+  const __m256 scaled = _mm256_mul_ps(t, size);
+  const __m256i whole = _mm256_cvttps_epi32(scaled);
+  const __m256i below = _mm256_castps_si256(_mm256_cmp_ps(scaled, _mm256_cvtepi32_ps(whole), _CMP_LT_OS));
+  return _mm256_and_si256(_mm256_add_epi32(whole, below), maxIndex);
 }
 
 KLV_AVX2 inline __m256i Modulate16(__m256i texel, __m256i color) {
@@ -638,7 +670,11 @@ class Octets {
         tu = _mm256_mul_ps(tu, inverse);
         tv = _mm256_mul_ps(tv, inverse);
       }
-      Fetch8<T>(p_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), lastWord_, out.raws, out.texel);
+      if (p_.wrapByMask)
+        Fetch8<T>(p_, WrapIndexMasked8(tu, texW_, maxU_), WrapIndexMasked8(tv, texH_, maxV_), lastWord_, out.raws,
+                  out.texel);
+      else
+        Fetch8<T>(p_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), lastWord_, out.raws, out.texel);
     }
     return out;
   }
@@ -854,6 +890,8 @@ SpanParams MakeSpanParams(const RasterState& state, const RasterTarget& target, 
   p.depthMax = static_cast<float>(p.depth.maxValue);
   p.texWidth = static_cast<float>(p.texture.width);
   p.texHeight = static_cast<float>(p.texture.height);
+  auto powerOfTwo = [](int size) { return size > 0 && (size & (size - 1)) == 0; };
+  p.wrapByMask = powerOfTwo(p.texture.width) && powerOfTwo(p.texture.height);
   const int64_t extent = TextureExtent(p);
   p.textureLastWord = extent >= 4 && extent <= INT32_MAX ? static_cast<int32_t>(extent - 4) : 0;
   p.redShift = target.format == RasterPixelFormat::Rgb555 ? 10 : 11;

@@ -59,6 +59,7 @@ struct SpanParams {
   // the byte offset of the texture's last whole 32-bit word (0 when it has none).
   float depthMax, texWidth, texHeight;
   int32_t textureLastWord;
+  bool wrapByMask;  // both sides of the texture are powers of two, so wrapping is a mask
   uint32_t fogR, fogG, fogB;
   uint32_t keyLow, keyRange;  // texels with (raw - keyLow) <= keyRange are transparent
   uint32_t redShift, greenLoss;  // 16-bit targets: 565 (11, 2) or 555 (10, 3)
