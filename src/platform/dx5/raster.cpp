@@ -154,7 +154,7 @@ void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVerte
   float dx1 = static_cast<float>(x1 - x0) / kSubpixel, dy1 = static_cast<float>(y1 - y0) / kSubpixel;
   float dx2 = static_cast<float>(x2 - x0) / kSubpixel, dy2 = static_cast<float>(y2 - y0) / kSubpixel;
   float det = static_cast<float>(area) / (kSubpixel * kSubpixel);
-  for (int i = kZ; i < kAttributeCount; ++i) {
+  for (int i = kW; i < kAttributeCount; ++i) {
     float da1 = v1->a[i] - v0->a[i];
     float da2 = v2->a[i] - v0->a[i];
     float ddx = (da1 * dy2 - da2 * dy1) / det;

@@ -580,18 +580,40 @@ class Octets {
         keyLow_(_mm256_set1_epi32(static_cast<int>(p.keyLow))),
         keyRange_(_mm256_set1_epi32(static_cast<int>(p.keyRange ^ 0x80000000u))),
         redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
-        greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))) {
+        greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
+        low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
+        high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)) {
     const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
     fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG,
                                fogG, fogG);
     fogB_ = _mm256_set1_epi16(static_cast<int16_t>(p.fogB));
   }
 
-  // Draws one row's span of the triangle, pixels x0 .. x0 + n - 1 of row y.
+  // Draws one row's span of the triangle, pixels x0 .. x0 + n - 1 of row y. The span is set up as
+  // StartSpan sets it up, the same operations lane by lane, with depth and the seven colour ramps
+  // in the eight lanes of one register, so the values are the same.
   KLV_AVX2 void Draw(const SpanTriangle& tri, int y, int x0, int n) {
-    SpanState s;
-    StartSpan<Z>(p_, tri, y, x0, n, s);
-    Begin(s);
+    const auto fx = static_cast<float>(x0), fy = static_cast<float>(y), last = static_cast<float>(n - 1);
+    const __m256 dx = _mm256_loadu_ps(tri.dx + kZ);
+    const __m256 start = _mm256_add_ps(_mm256_add_ps(_mm256_loadu_ps(tri.origin + kZ), _mm256_mul_ps(dx, _mm256_set1_ps(fx))),
+                                       _mm256_mul_ps(_mm256_loadu_ps(tri.dy + kZ), _mm256_set1_ps(fy)));
+    const __m256 end = _mm256_add_ps(start, _mm256_mul_ps(dx, _mm256_set1_ps(last)));
+    const __m256 first = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(start, low_), low_), high_);
+    const __m256 final = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(end, low_), low_), high_);
+    const __m256 step = n > 1 ? _mm256_div_ps(_mm256_sub_ps(final, first), _mm256_set1_ps(last)) : _mm256_setzero_ps();
+    BeginRamps(first, step);
+    z0_ = _mm256_permutevar8x32_ps(first, _mm256_setzero_si256());
+    dz_ = _mm256_permutevar8x32_ps(step, _mm256_setzero_si256());
+    const __m128 wuv = _mm_add_ps(_mm_add_ps(_mm_loadu_ps(tri.origin + kW), _mm_mul_ps(_mm_loadu_ps(tri.dx + kW), _mm_set1_ps(fx))),
+                                  _mm_mul_ps(_mm_loadu_ps(tri.dy + kW), _mm_set1_ps(fy)));
+    static_assert(kU == kW + 1 && kV == kW + 2, "w, u and v are read as the first three of four lanes");
+    w0_ = _mm256_broadcastss_ps(wuv);
+    u0_ = _mm256_broadcastss_ps(_mm_shuffle_ps(wuv, wuv, 1));
+    v0_ = _mm256_broadcastss_ps(_mm_shuffle_ps(wuv, wuv, 2));
+    dw_ = _mm256_set1_ps(tri.dx[kW]);
+    du_ = _mm256_set1_ps(tri.dx[kU]);
+    dv_ = _mm256_set1_ps(tri.dx[kV]);
+    k_ = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
     Span(row, depthRow, x0, x0 + n);
@@ -607,16 +629,19 @@ class Octets {
   }
 
  private:
-  // Takes the span's starting interpolants and colour ramps.
-  KLV_AVX2 __attribute__((always_inline)) void Begin(const SpanState& s) {
-    z0_ = _mm256_set1_ps(s.z), w0_ = _mm256_set1_ps(s.w), u0_ = _mm256_set1_ps(s.u), v0_ = _mm256_set1_ps(s.v);
-    dz_ = _mm256_set1_ps(s.dz), dw_ = _mm256_set1_ps(s.dw), du_ = _mm256_set1_ps(s.du), dv_ = _mm256_set1_ps(s.dv);
-    k_ = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
-    // Lane k starts at value + k * step (wrapping like the repeated addition it stands for).
+  // The colour ramps from the span's clamped first values and steps (lanes 1..7 of each; lane 0
+  // is depth): lane k of a ramp starts at value + k * step, wrapping like stepping would.
+  KLV_AVX2 __attribute__((always_inline)) void BeginRamps(__m256 first, __m256 step) {
+    const __m256 one = _mm256_set1_ps(65536.0f);
+    const __m256i values = _mm256_cvttps_epi32(_mm256_mul_ps(first, one));
+    const __m256i steps = _mm256_cvttps_epi32(_mm256_mul_ps(step, one));
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    static_assert(kR == kZ + 1, "ramp i is in lane i + 1");
+#pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) {
-      const __m256i dv = _mm256_set1_epi32(s.ramps[i].step);
-      ramp_[i] = _mm256_add_epi32(_mm256_set1_epi32(s.ramps[i].value), _mm256_mullo_epi32(dv, lane));
+      const __m256i pick = _mm256_set1_epi32(i + 1);
+      const __m256i dv = _mm256_permutevar8x32_epi32(steps, pick);
+      ramp_[i] = _mm256_add_epi32(_mm256_permutevar8x32_epi32(values, pick), _mm256_mullo_epi32(dv, lane));
       ramp8_[i] = _mm256_slli_epi32(dv, 3);
     }
   }
@@ -759,6 +784,9 @@ class Octets {
   __m256 maxZ32_, texW_, texH_;
   __m256i maxU_, maxV_, lastWord_, keyLow_, keyRange_, fogRG_, fogB_;
   __m128i redShift_, greenLoss_;
+  // Span set-up bounds for depth (lane 0) and the colour ramps: each lane is offset by its lower
+  // bound (0.5 rounds the ramps) and clamped to lower .. upper.
+  __m256 low_, high_;
   __m256i passedLanes_ = _mm256_setzero_si256();  // lane k: depth-passing pixels drawn in lane k
 };
 

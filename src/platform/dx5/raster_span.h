@@ -7,10 +7,12 @@
 
 #include "platform/dx5/raster.h"
 
-// Interpolated vertex attributes. Colours are 0..255; kF is the fog factor (255 clear, 0 fog);
-// kZ is depth already scaled to the depth buffer's stored range; kU and kV are premultiplied by
-// kW (rhw) when texturing in perspective.
-enum Attribute { kX, kY, kZ, kW, kU, kV, kR, kG, kB, kSR, kSG, kSB, kF, kAttributeCount };
+// Vertex attributes: the position kX, kY, then those interpolated across the triangle, from kW on.
+// Colours are 0..255; kF is the fog factor (255 clear, 0 fog); kZ is depth already scaled to the
+// depth buffer's stored range; kU and kV are premultiplied by kW (rhw) when texturing in
+// perspective. kZ and the colours kR..kF are adjacent, eight values that span set-up handles in
+// the eight lanes of one register.
+enum Attribute { kX, kY, kW, kU, kV, kZ, kR, kG, kB, kSR, kSG, kSB, kF, kAttributeCount };
 
 inline int64_t FloorDiv(int64_t n, int64_t d) {  // d > 0
   int64_t q = n / d;
