@@ -18,6 +18,7 @@ namespace {
 
 constexpr float kSubpixel = 16.0f;  // 28.4 fixed point: 4 fractional bits
 constexpr int kSubpixelShift = 4;
+constexpr int64_t kSubpixelUnits = int64_t{1} << kSubpixelShift;  // one pixel in fixed point
 // With clipping on, triangles are cut geometrically only where they leave this many pixels around
 // the viewport; the rest of the way the scissor rectangle cuts them, which needs no new vertices.
 constexpr float kGuardBand = 4096.0f;
@@ -144,9 +145,16 @@ void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVerte
 
   int64_t minY = std::min({y0, y1, y2});
   int64_t maxY = std::max({y0, y1, y2});
-  int rowFirst = static_cast<int>(std::max<int64_t>(ctx.scissorY0, -FloorDiv(-minY, 16)));
-  int rowLast = static_cast<int>(std::min<int64_t>(ctx.scissorY1 - 1, FloorDiv(maxY, 16)));
+  int rowFirst = static_cast<int>(std::max<int64_t>(ctx.scissorY0, -FloorDiv(-minY, kSubpixelUnits)));
+  int rowLast = static_cast<int>(std::min<int64_t>(ctx.scissorY1 - 1, FloorDiv(maxY, kSubpixelUnits)));
   if (rowFirst > rowLast) return;
+  // The same for columns: a triangle in the guard band beside the scissor rectangle has rows but
+  // no pixel in them, and need not be walked.
+  int64_t minX = std::min({x0, x1, x2});
+  int64_t maxX = std::max({x0, x1, x2});
+  int columnFirst = static_cast<int>(std::max<int64_t>(ctx.scissorX0, -FloorDiv(-minX, kSubpixelUnits)));
+  int columnLast = static_cast<int>(std::min<int64_t>(ctx.scissorX1 - 1, FloorDiv(maxX, kSubpixelUnits)));
+  if (columnFirst > columnLast) return;
 
   SpanTriangle tri;
   // Plane equations of every attribute from the snapped positions.
@@ -168,8 +176,8 @@ void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVerte
   tri.edges[2] = MakeEdge(x2, y2, x0, y0, rowFirst);
   tri.rowFirst = rowFirst;
   tri.rowLast = rowLast;
-  tri.columnFirst = ctx.scissorX0;
-  tri.columnLast = ctx.scissorX1 - 1;
+  tri.columnFirst = columnFirst;
+  tri.columnLast = columnLast;
   uint64_t passed = ctx.drawRows(*ctx.params, tri);
   if (ctx.stats != nullptr) {
     ++ctx.stats->triangles;
