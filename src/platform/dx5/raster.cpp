@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -31,7 +32,27 @@ struct ClipVertex {
   float a[kAttributeCount];  // x, y and the interpolated attributes, indexed by Attribute
 };
 
+// std::lrint (to nearest in the current rounding mode) without the library call; the snapped
+// coordinates it converts are bounded well inside 64 bits.
+int64_t RoundToInteger(float value) {
+#if defined(__SSE2__) && defined(__x86_64__)
+  return _mm_cvtss_si64(_mm_set_ss(value));
+#else
+  return std::lrint(value);
+#endif
+}
+
 float Channel(D3DCOLOR color, int shift) { return static_cast<float>((color >> shift) & 0xFF); }
+
+#if defined(__SSE2__)
+// A colour's red, green, blue and alpha bytes as four floats, in that order.
+__m128 ChannelsRgba(D3DCOLOR color) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i words = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(color)), zero);
+  const __m128 bgra = _mm_cvtepi32_ps(_mm_unpacklo_epi16(words, zero));
+  return _mm_shuffle_ps(bgra, bgra, _MM_SHUFFLE(3, 0, 1, 2));
+}
+#endif
 
 bool Finite(const D3DTLVERTEX& v) {
   return std::isfinite(v.sx) && std::isfinite(v.sy) && std::isfinite(v.sz) && std::isfinite(v.rhw);
@@ -48,6 +69,14 @@ ClipVertex MakeVertex(const D3DTLVERTEX& v, const D3DTLVERTEX& colorSource, cons
   float scale = params.perspective ? v.rhw : 1.0f;
   out.a[kU] = v.tu * scale;
   out.a[kV] = v.tv * scale;
+#if defined(__SSE2__)
+  // Four channels per store: colour into kR..kB (and kSR, written again next), specular into
+  // kSR..kSB (and kF, written last).
+  static_assert(kG == kR + 1 && kB == kR + 2 && kSR == kR + 3 && kSG == kSR + 1 && kSB == kSR + 2 && kF == kSR + 3,
+                "colour and specular channels are stored four at a time");
+  _mm_storeu_ps(out.a + kR, ChannelsRgba(colorSource.color));
+  _mm_storeu_ps(out.a + kSR, params.specular ? ChannelsRgba(colorSource.specular) : _mm_setzero_ps());
+#else
   out.a[kR] = Channel(colorSource.color, 16);
   out.a[kG] = Channel(colorSource.color, 8);
   out.a[kB] = Channel(colorSource.color, 0);
@@ -56,6 +85,7 @@ ClipVertex MakeVertex(const D3DTLVERTEX& v, const D3DTLVERTEX& colorSource, cons
     out.a[kSG] = Channel(colorSource.specular, 8);
     out.a[kSB] = Channel(colorSource.specular, 0);
   }
+#endif
   out.a[kF] = params.fog ? Channel(v.specular, 24) : 255.0f;
   return out;
 }
@@ -128,9 +158,9 @@ struct DrawContext {
 
 // Snaps, culls and rasterises one triangle of clipped vertices.
 void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVertex* v1, const ClipVertex* v2) {
-  int64_t x0 = std::lrint(v0->a[kX] * kSubpixel), y0 = std::lrint(v0->a[kY] * kSubpixel);
-  int64_t x1 = std::lrint(v1->a[kX] * kSubpixel), y1 = std::lrint(v1->a[kY] * kSubpixel);
-  int64_t x2 = std::lrint(v2->a[kX] * kSubpixel), y2 = std::lrint(v2->a[kY] * kSubpixel);
+  int64_t x0 = RoundToInteger(v0->a[kX] * kSubpixel), y0 = RoundToInteger(v0->a[kY] * kSubpixel);
+  int64_t x1 = RoundToInteger(v1->a[kX] * kSubpixel), y1 = RoundToInteger(v1->a[kY] * kSubpixel);
+  int64_t x2 = RoundToInteger(v2->a[kX] * kSubpixel), y2 = RoundToInteger(v2->a[kY] * kSubpixel);
   int64_t area = (x1 - x0) * (y2 - y0) - (y1 - y0) * (x2 - x0);  // > 0: clockwise on screen
   if (area == 0) return;
   // Direct3D culls the winding it names: D3DCULL_CCW drops counter-clockwise triangles.
@@ -197,12 +227,30 @@ void FillBytes(uint8_t* at, size_t bytes, uint32_t pattern) {
   if (bytes >= 2) std::memcpy(at, &pattern, 2);
 }
 
-bool InsideAll(const ClipVertex* v, int count, const ClipPlane* planes, int planeCount) {
-  for (int p = 0; p < planeCount; ++p)
-    for (int i = 0; i < count; ++i)
-      if (planes[p].Distance(v[i]) < 0.0f) return false;
-  return true;
-}
+// The region inside a set of planes, each bounding x, y or z from one side, as a box: a vertex is
+// inside every plane exactly when lo <= value <= hi on each of the three, which takes six
+// comparisons and no lookups. Sides no plane bounds are infinite.
+class ClipBox {
+ public:
+  template <size_t N>
+  explicit ClipBox(const ClipPlane (&planes)[N]) {
+    for (const ClipPlane& plane : planes) {
+      const int axis = plane.attribute == kX ? 0 : plane.attribute == kY ? 1 : 2;
+      (plane.sign > 0.0f ? lo_ : hi_)[axis] = plane.bound;
+    }
+  }
+
+  bool Contains(const ClipVertex& v) const {
+    return (v.a[kX] >= lo_[0]) & (v.a[kX] <= hi_[0]) & (v.a[kY] >= lo_[1]) & (v.a[kY] <= hi_[1]) &
+           (v.a[kZ] >= lo_[2]) & (v.a[kZ] <= hi_[2]);
+  }
+  bool ContainsAll(const ClipVertex* v) const { return Contains(v[0]) & Contains(v[1]) & Contains(v[2]); }
+
+ private:
+  static constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  float lo_[3] = {-kInfinity, -kInfinity, -kInfinity};
+  float hi_[3] = {kInfinity, kInfinity, kInfinity};
+};
 
 }  // namespace
 
@@ -245,6 +293,7 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
   const ClipPlane unclipped[] = {
       {kX, 1.0f, -kMaxUnclipped}, {kX, -1.0f, kMaxUnclipped}, {kY, 1.0f, -kMaxUnclipped}, {kY, -1.0f, kMaxUnclipped},
   };
+  const ClipBox clipBox(planes), unclippedBox(unclipped);
 
   for (size_t i = 0; i + 3 <= indexCount; i += 3) {
     WORD i0 = indices[i], i1 = indices[i + 1], i2 = indices[i + 2];
@@ -258,11 +307,11 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
     poly[1] = MakeVertex(b, params.gouraud ? b : a, params);
     poly[2] = MakeVertex(c, params.gouraud ? c : a, params);
     if (!clip) {
-      if (InsideAll(poly, 3, unclipped, 4)) SetupTriangle(ctx, &poly[0], &poly[1], &poly[2]);
+      if (unclippedBox.ContainsAll(poly)) SetupTriangle(ctx, &poly[0], &poly[1], &poly[2]);
       continue;
     }
     int count = 3;
-    if (!InsideAll(poly, 3, planes, 6)) {
+    if (!clipBox.ContainsAll(poly)) {
       ClipVertex scratch[kMaxClipVertices];
       for (const ClipPlane& plane : planes) {
         count = ClipPolygon(poly, count, scratch, plane);
