@@ -258,7 +258,8 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
                          const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
                          const WORD* indices, size_t indexCount, bool clip, RasterStats* stats) {
   if (target.bits == nullptr || target.width <= 0 || target.height <= 0) return;
-  if (texture != nullptr && (texture->bits == nullptr || texture->width <= 0 || texture->height <= 0)) texture = nullptr;
+  if (texture != nullptr && (texture->bits == nullptr || texture->width <= 0 || texture->height <= 0))
+    texture = nullptr;
   if (depth != nullptr && (depth->bits == nullptr || !state.zEnable)) depth = nullptr;
 
   SpanParams params = MakeSpanParams(state, target, depth, texture);

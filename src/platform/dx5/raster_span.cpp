@@ -125,7 +125,8 @@ struct SpanState {
 static_assert(kF - kR + 1 == kRampCount, "the ramps are the attributes kR to kF in order");
 
 // The colour ramps of a span starting at pixel (fx, fy) whose last pixel is `last` pixels on.
-inline __attribute__((always_inline)) void StartRamps(const SpanTriangle& tri, float fx, float fy, float last, Ramp* ramps) {
+inline __attribute__((always_inline)) void StartRamps(const SpanTriangle& tri, float fx, float fy, float last,
+                                                      Ramp* ramps) {
 #if defined(__SSE2__)
   // ColorRamp in four lanes, on attributes kR..kSR and kSR..kF (kSR twice).
   const __m128 x = _mm_set1_ps(fx), y = _mm_set1_ps(fy), n = _mm_set1_ps(last), half = _mm_set1_ps(0.5f);
@@ -147,7 +148,8 @@ inline __attribute__((always_inline)) void StartRamps(const SpanTriangle& tri, f
   auto* out = reinterpret_cast<__m128i*>(ramps);
   _mm_storeu_si128(out, _mm_unpacklo_epi32(values[0], steps[0]));
   _mm_storeu_si128(out + 1, _mm_unpackhi_epi32(values[0], steps[0]));
-  _mm_storel_epi64(reinterpret_cast<__m128i*>(ramps + kRampSG), _mm_srli_si128(_mm_unpacklo_epi32(values[1], steps[1]), 8));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(ramps + kRampSG),
+                   _mm_srli_si128(_mm_unpacklo_epi32(values[1], steps[1]), 8));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(ramps + kRampSB), _mm_unpackhi_epi32(values[1], steps[1]));
 #else
   for (int i = 0; i < kRampCount; ++i) {
@@ -428,8 +430,9 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
         auto* at = reinterpret_cast<__m128i*>(row + 4 * x);
         _mm_storeu_si128(at, Select(pass, color, _mm_loadu_si128(at)));
       } else {
-        __m128i color = _mm_or_si128(_mm_sll_epi16(_mm_srli_epi16(rg, 3), redShift),
-                                     _mm_or_si128(_mm_slli_epi16(_mm_srl_epi16(green, greenLoss), 5), _mm_srli_epi16(bx, 3)));
+        __m128i color =
+            _mm_or_si128(_mm_sll_epi16(_mm_srli_epi16(rg, 3), redShift),
+                         _mm_or_si128(_mm_slli_epi16(_mm_srl_epi16(green, greenLoss), 5), _mm_srli_epi16(bx, 3)));
         auto* at = reinterpret_cast<__m128i*>(row + 2 * x);
         _mm_storel_epi64(at, Select(Pack16(pass), color, _mm_loadl_epi64(at)));
       }
@@ -450,8 +453,9 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
 
 // Eight pixels at a time with AVX2, compiled for that instruction set function by function and
 // chosen at run time. It does exactly what DrawQuads does, in eight lanes, and no fused
-// multiply-add is enabled, so every result is the one the SSE2 and scalar code compute. Eight-lane integer packs work within 128-bit halves, so
-// each half holds the same layout as DrawQuads' registers (pixels 0..3, then 4..7).
+// multiply-add is enabled, so every result is the one the SSE2 and scalar code compute. Eight-lane
+// integer packs work within 128-bit halves, so each half holds the same layout as DrawQuads'
+// registers (pixels 0..3, then 4..7).
 #define KLV_AVX2 __attribute__((target("avx2")))
 constexpr bool kHaveAvx2Path = true;
 
@@ -462,7 +466,8 @@ KLV_AVX2 inline __m256i WrapIndex8(__m256 t, __m256 size, __m256i maxIndex) {
   __m256 frac = _mm256_sub_ps(t, _mm256_cvtepi32_ps(_mm256_cvttps_epi32(t)));
   frac = _mm256_add_ps(frac, _mm256_and_ps(_mm256_cmp_ps(frac, zero, _CMP_LT_OS), _mm256_set1_ps(1.0f)));
   __m256i index = _mm256_cvttps_epi32(_mm256_mul_ps(frac, size));
-  __m256i over = _mm256_or_si256(_mm256_cmpgt_epi32(index, maxIndex), _mm256_cmpgt_epi32(_mm256_setzero_si256(), index));
+  __m256i over =
+      _mm256_or_si256(_mm256_cmpgt_epi32(index, maxIndex), _mm256_cmpgt_epi32(_mm256_setzero_si256(), index));
   return Select8(over, maxIndex, index);
 }
 
@@ -536,8 +541,8 @@ KLV_AVX2 __attribute__((always_inline)) inline __m256i Gather8(const int* base, 
 // gathered word; a narrower one is taken from the word at its offset, or, for the last few bytes
 // of the texture, from the last whole word (`lastWord` is its offset), so no read leaves the texture.
 template <TexKind T>
-KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, __m256i tx, __m256i ty, __m256i lastWord, __m256i& raws,
-                            __m256i& texel) {
+KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, __m256i tx, __m256i ty,
+                                                           __m256i lastWord, __m256i& raws, __m256i& texel) {
   constexpr int kTexelShift = T == TexKind::Indexed8 ? 0 : T == TexKind::Direct16 ? 1 : 2;
   const auto* base = reinterpret_cast<const int*>(p.texture.bits);
   __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(ty, _mm256_set1_epi32(static_cast<int>(p.texture.pitch))),
@@ -595,8 +600,9 @@ class Octets {
   KLV_AVX2 void Draw(const SpanTriangle& tri, int y, int x0, int n) {
     const auto fx = static_cast<float>(x0), fy = static_cast<float>(y), last = static_cast<float>(n - 1);
     const __m256 dx = _mm256_loadu_ps(tri.dx + kZ);
-    const __m256 start = _mm256_add_ps(_mm256_add_ps(_mm256_loadu_ps(tri.origin + kZ), _mm256_mul_ps(dx, _mm256_set1_ps(fx))),
-                                       _mm256_mul_ps(_mm256_loadu_ps(tri.dy + kZ), _mm256_set1_ps(fy)));
+    const __m256 start =
+        _mm256_add_ps(_mm256_add_ps(_mm256_loadu_ps(tri.origin + kZ), _mm256_mul_ps(dx, _mm256_set1_ps(fx))),
+                      _mm256_mul_ps(_mm256_loadu_ps(tri.dy + kZ), _mm256_set1_ps(fy)));
     const __m256 end = _mm256_add_ps(start, _mm256_mul_ps(dx, _mm256_set1_ps(last)));
     const __m256 first = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(start, low_), low_), high_);
     const __m256 final = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(end, low_), low_), high_);
@@ -604,8 +610,9 @@ class Octets {
     BeginRamps(first, step);
     z0_ = _mm256_permutevar8x32_ps(first, _mm256_setzero_si256());
     dz_ = _mm256_permutevar8x32_ps(step, _mm256_setzero_si256());
-    const __m128 wuv = _mm_add_ps(_mm_add_ps(_mm_loadu_ps(tri.origin + kW), _mm_mul_ps(_mm_loadu_ps(tri.dx + kW), _mm_set1_ps(fx))),
-                                  _mm_mul_ps(_mm_loadu_ps(tri.dy + kW), _mm_set1_ps(fy)));
+    const __m128 wuv =
+        _mm_add_ps(_mm_add_ps(_mm_loadu_ps(tri.origin + kW), _mm_mul_ps(_mm_loadu_ps(tri.dx + kW), _mm_set1_ps(fx))),
+                   _mm_mul_ps(_mm_loadu_ps(tri.dy + kW), _mm_set1_ps(fy)));
     static_assert(kU == kW + 1 && kV == kW + 2, "w, u and v are read as the first three of four lanes");
     w0_ = _mm256_broadcastss_ps(wuv);
     u0_ = _mm256_broadcastss_ps(_mm_shuffle_ps(wuv, wuv, 1));
@@ -664,12 +671,14 @@ class Octets {
     const int rowEnd = Z != ZMode::None ? std::min(p_.target.width, p_.depth.width) : p_.target.width;
     if (x + 8 <= rowEnd) return Group(current, row + kColorBytes * x, DepthAt(depthRow, x), live);
     alignas(32) uint8_t color[32] = {}, depth[32] = {};
-    const auto colorBytes = static_cast<size_t>(kColorBytes * left), depthBytes = static_cast<size_t>(kDepthBytes * left);
+    const auto colorBytes = static_cast<size_t>(kColorBytes * left),
+               depthBytes = static_cast<size_t>(kDepthBytes * left);
     std::memcpy(color, row + kColorBytes * x, colorBytes);
     if constexpr (Z != ZMode::None) std::memcpy(depth, depthRow + kDepthBytes * x, depthBytes);
     Group(current, color, depth, live);
     std::memcpy(row + kColorBytes * x, color, colorBytes);
-    if constexpr (Z == ZMode::Write16 || Z == ZMode::Write32) std::memcpy(depthRow + kDepthBytes * x, depth, depthBytes);
+    if constexpr (Z == ZMode::Write16 || Z == ZMode::Write32)
+      std::memcpy(depthRow + kDepthBytes * x, depth, depthBytes);
   }
 
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
@@ -725,7 +734,8 @@ class Octets {
       zStored = _mm256_cvttps_epi32(_mm256_sub_ps(zf, _mm256_and_ps(high, half)));
       zStored = _mm256_xor_si256(zStored, _mm256_and_si256(_mm256_castps_si256(high), sign));
       __m256i held = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depthAt));
-      pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_xor_si256(zStored, sign), _mm256_xor_si256(held, sign)), live);
+      pass =
+          _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_xor_si256(zStored, sign), _mm256_xor_si256(held, sign)), live);
     }
     passedLanes_ = _mm256_sub_epi32(passedLanes_, pass);
     if (!_mm256_testz_si256(pass, pass)) {
@@ -766,7 +776,8 @@ class Octets {
       if constexpr (Z == ZMode::Write16) {
         auto* at = reinterpret_cast<__m128i*>(depthAt);
         __m128i mask = JoinLow(_mm256_packs_epi32(pass, pass));
-        _mm_storeu_si128(at, _mm_blendv_epi8(_mm_loadu_si128(at), JoinLow(_mm256_packus_epi32(zStored, zStored)), mask));
+        _mm_storeu_si128(at,
+                         _mm_blendv_epi8(_mm_loadu_si128(at), JoinLow(_mm256_packus_epi32(zStored, zStored)), mask));
       } else if constexpr (Z == ZMode::Write32) {
         auto* at = reinterpret_cast<__m256i*>(depthAt);
         _mm256_storeu_si256(at, Select8(pass, zStored, _mm256_loadu_si256(at)));
@@ -863,9 +874,11 @@ template <bool Wide, bool Avx2>
 SpanTriangleFn PickTexture(TexKind t, bool persp, ZMode z) {
   switch (t) {
     case TexKind::Indexed8:
-      return persp ? PickDepth<TexKind::Indexed8, true, Wide, Avx2>(z) : PickDepth<TexKind::Indexed8, false, Wide, Avx2>(z);
+      return persp ? PickDepth<TexKind::Indexed8, true, Wide, Avx2>(z)
+                   : PickDepth<TexKind::Indexed8, false, Wide, Avx2>(z);
     case TexKind::Direct16:
-      return persp ? PickDepth<TexKind::Direct16, true, Wide, Avx2>(z) : PickDepth<TexKind::Direct16, false, Wide, Avx2>(z);
+      return persp ? PickDepth<TexKind::Direct16, true, Wide, Avx2>(z)
+                   : PickDepth<TexKind::Direct16, false, Wide, Avx2>(z);
     case TexKind::Xrgb32:
       return persp ? PickDepth<TexKind::Xrgb32, true, Wide, Avx2>(z) : PickDepth<TexKind::Xrgb32, false, Wide, Avx2>(z);
     case TexKind::None: break;
