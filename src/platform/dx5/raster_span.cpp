@@ -293,7 +293,8 @@ inline __m128i WrapIndex4(__m128 t, __m128 size, __m128i maxIndex) {
 inline __m128i WrapIndexMasked4(__m128 t, __m128 size, __m128i maxIndex) {
   const __m128 scaled = _mm_mul_ps(t, size);
   const __m128i whole = _mm_cvttps_epi32(scaled);
-  const __m128i below = _mm_castps_si128(_mm_cmplt_ps(scaled, _mm_cvtepi32_ps(whole)));  // -1 where so
+  // -1 in the lanes where truncation went up (negative non-integers), to round them down instead.
+  const __m128i below = _mm_castps_si128(_mm_cmplt_ps(scaled, _mm_cvtepi32_ps(whole)));
   return _mm_and_si128(_mm_add_epi32(whole, below), maxIndex);
 }
 
