@@ -374,6 +374,38 @@ TEST(Raster, ClippingCutsAtEveryViewportEdge) {
   EXPECT_TRUE(unclipped.GuardsIntact());
 }
 
+// Triangles beside the viewport (on the target, or out in the guard band) have rows but no pixel
+// inside it: they draw nothing and are not counted. Without clipping the scissor is the target,
+// and the two on it draw their own columns there.
+TEST(Raster, TrianglesBesideTheViewportDrawNothing) {
+  RasterState state = PlainState(8, 8);
+  state.viewportX0 = 2;
+  state.viewportX1 = 6;
+  std::vector<D3DTLVERTEX> v = {V(0, 0), V(1.9f, 0), V(0, 8),        // left of the viewport
+                                V(6.1f, 0), V(8, 0), V(8, 8),        // right of it
+                                V(100, 0), V(300, 0), V(100, 8)};    // in the guard band
+  const std::vector<WORD> indices = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+  Canvas clipped(8, 8);
+  RasterStats clippedStats;
+  Draw(clipped, state, v, indices, true, nullptr, false, &clippedStats);
+  EXPECT_EQ(clipped.Mask(), Filled(8, 8, '.'));
+  EXPECT_EQ(clippedStats.triangles, 0u);
+  Canvas unclipped(8, 8);
+  RasterStats unclippedStats;
+  Draw(unclipped, state, v, indices, false, nullptr, false, &unclippedStats);
+  EXPECT_EQ(unclipped.Mask(),
+            "##.....#\n"
+            "##.....#\n"
+            "##.....#\n"
+            "##.....#\n"
+            "#.......\n"
+            "#.......\n"
+            "#.......\n"
+            "#.......\n");
+  EXPECT_EQ(unclippedStats.triangles, 2u);
+  EXPECT_TRUE(unclipped.GuardsIntact());
+}
+
 TEST(Raster, ClippingCutsAtDepthZeroAndOne) {
   // Depth runs linearly from -0.5 at x = 0 to 1.5 at x = 8: only x in [2, 6] lies in 0..1.
   RasterState state = PlainState(8, 2);
