@@ -5,16 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/win/gdi_pixels.h"
 #include "platform/win/wintypes.h"
-
-// Pixel layouts a context can describe.
-enum class GdiFormat {
-  Indexed8,  // one byte per pixel, an index into `palette`
-  Rgb565,    // 16 bits, red 11..15, green 5..10, blue 0..4
-  Rgb555,    // 16 bits, red 10..14, green 5..9, blue 0..4
-  Bgr24,     // 3 bytes per pixel: blue, green, red
-  Xrgb32,    // 4 bytes per pixel: blue, green, red, unused (a little-endian 0x00RRGGBB word)
-};
 
 // A drawing context: where its pixels are and how they are laid out. Row 0 is the top row of the
 // picture; `pitch` is the byte distance from one row to the next (negative for bottom-up storage).
@@ -29,9 +21,6 @@ struct HDC__ {
 using HDC = HDC__*;
 
 constexpr DWORD SRCCOPY = 0x00CC0020;
-
-// The 256-entry system palette: the 20 static colours at 0..9 and 246..255, black elsewhere.
-const PALETTEENTRY* SystemPaletteEntries();
 
 // The screen's context (an 8-bit view of the system palette, no pixels) and its release.
 HDC GetDC(HWND window);

@@ -1,9 +1,34 @@
 // Row conversions between the drawing-context pixel layouts (see gdi_pixels.h).
 #include "platform/win/gdi_pixels.h"
 
+#include <array>
 #include <cstring>
+#include <iterator>
 
 namespace {
+
+constexpr int kStaticColoursAtEachEnd = 10;
+
+struct StaticColour {
+  int index;
+  BYTE red, green, blue;
+};
+
+// The twenty static colours Windows keeps in every system palette.
+constexpr StaticColour kStaticColours[] = {
+    {0, 0, 0, 0},         {1, 128, 0, 0},       {2, 0, 128, 0},       {3, 128, 128, 0},
+    {4, 0, 0, 128},       {5, 128, 0, 128},     {6, 0, 128, 128},     {7, 192, 192, 192},
+    {8, 192, 220, 192},   {9, 166, 202, 240},   {246, 255, 251, 240}, {247, 160, 160, 164},
+    {248, 128, 128, 128}, {249, 255, 0, 0},     {250, 0, 255, 0},     {251, 255, 255, 0},
+    {252, 0, 0, 255},     {253, 255, 0, 255},   {254, 0, 255, 255},   {255, 255, 255, 255},
+};
+static_assert(std::size(kStaticColours) == 2 * kStaticColoursAtEachEnd);
+
+std::array<PALETTEENTRY, kSystemPaletteSize> BuildSystemPalette() {
+  std::array<PALETTEENTRY, kSystemPaletteSize> entries{};
+  for (const StaticColour& c : kStaticColours) entries[c.index] = PALETTEENTRY{c.red, c.green, c.blue, 0};
+  return entries;
+}
 
 uint32_t Widen5(uint32_t v) { return (v << 3) | (v >> 2); }
 uint32_t Widen6(uint32_t v) { return (v << 2) | (v >> 4); }
@@ -19,6 +44,11 @@ void Store16(uint8_t* p, uint32_t v) {
 }
 
 }  // namespace
+
+const PALETTEENTRY* SystemPaletteEntries() {
+  static const std::array<PALETTEENTRY, kSystemPaletteSize> entries = BuildSystemPalette();
+  return entries.data();
+}
 
 int BytesPerPixel(GdiFormat format) {
   switch (format) {
