@@ -2,10 +2,39 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <new>
 #include <random>
 #include <vector>
 
 #include "platform/error.h"
+
+// Every allocation of this test program is counted, so a test can see that a release gave back
+// everything a creation took, in release builds too (where no leak checker runs).
+namespace {
+std::atomic<long> liveAllocations{0};
+
+void* CountedAllocate(std::size_t size) {
+  void* block = std::malloc(size == 0 ? 1 : size);
+  if (block == nullptr) throw std::bad_alloc();
+  ++liveAllocations;
+  return block;
+}
+
+void CountedRelease(void* block) {
+  if (block == nullptr) return;
+  --liveAllocations;
+  std::free(block);
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return CountedAllocate(size); }
+void* operator new[](std::size_t size) { return CountedAllocate(size); }
+void operator delete(void* block) noexcept { CountedRelease(block); }
+void operator delete[](void* block) noexcept { CountedRelease(block); }
+void operator delete(void* block, std::size_t) noexcept { CountedRelease(block); }
+void operator delete[](void* block, std::size_t) noexcept { CountedRelease(block); }
 
 namespace {
 
@@ -198,17 +227,23 @@ TEST(FindObject, MatchesTheRecursiveOrderOnRandomTreesWithRepeatedIds) {
 }
 
 TEST(FreeObjectTree, ReleasesLaterSiblingsAndTheirSubtrees) {
-  // The leak checker of the sanitizer build reports anything left behind.
-  TSceneObject* first = NewObject(1, 4, 2, 1, 2);
   const uint16_t indices[] = {0, 1, 2};
+  const long beforeTree = liveAllocations;
+  TSceneObject* first = NewObject(1, 4, 2, 1, 2);
   AddFace(first, indices, 3, 6, nullptr);
   AddPolygon(first, indices, 3, 6);
   TSceneObject* sibling = NewObject(2, 1, 1, 0, 0);
   AddFace(sibling, indices, 3, 6, nullptr);
   first->Next = sibling;
   AttachObject(sibling, NewObject(3, 2, 2, 2, 2));
+  ASSERT_GT(liveAllocations, beforeTree + 3);
+
+  // Freeing from `first` releases it, its later sibling and that sibling's child, with every
+  // array and face index list they own.
   FreeObjectTree(first);
+  EXPECT_EQ(liveAllocations, beforeTree);
   FreeObjectTree(nullptr);
+  EXPECT_EQ(liveAllocations, beforeTree);
 }
 
 TEST(TreeWalks, SurviveAHundredThousandSiblingsAndAChainTenThousandDeep) {
