@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr DWORD kViewport2Size = 44;
 constexpr int32_t kSentinelLow = -1;    // ClipCode below every real one
 constexpr int32_t kSentinelHigh = 256;  // ClipCode above every real one
 constexpr int32_t kPartitionPivot = 1;  // between kClipMaybe and kClipNone
@@ -148,7 +147,7 @@ void DrawBucket(TKlvViewContext& view, int bucket, TMeshFace* low, TMeshFace* hi
 // Sets the viewport rectangle and depth range, makes it current, sets the background and clears.
 void PrepareViewport(TKlvViewContext& view, IDirect3DViewport2* viewport, bool keepBackground) {
   D3DVIEWPORT2 rect{};
-  rect.dwSize = kViewport2Size;
+  rect.dwSize = kD3DViewport2Size;
   rect.dwWidth = static_cast<DWORD>(view.ViewWidth);
   rect.dwHeight = static_cast<DWORD>(view.ViewHeight);
   rect.dvClipWidth = view.ViewWidthF;

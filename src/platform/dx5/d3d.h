@@ -200,7 +200,8 @@ struct D3DVIEWPORT2 {
   D3DVALUE dvClipWidth, dvClipHeight;
   D3DVALUE dvMinZ, dvMaxZ;
 };
-static_assert(sizeof(D3DVIEWPORT2) == 44, "D3DVIEWPORT2 is 44 bytes");
+constexpr DWORD kD3DViewport2Size = 44;
+static_assert(sizeof(D3DVIEWPORT2) == kD3DViewport2Size, "D3DVIEWPORT2 is as large as its version marker says");
 
 struct D3DRECT {
   LONG x1, y1, x2, y2;

@@ -91,7 +91,7 @@ class D3DViewport final : public D3DRefCounted<IDirect3DViewport2> {
 
  private:
   D3DDevice* device_ = nullptr;
-  D3DVIEWPORT2 viewport_{44, 0, 0, 0, 0, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+  D3DVIEWPORT2 viewport_{kD3DViewport2Size, 0, 0, 0, 0, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
   D3DMATERIALHANDLE background_ = 0;
 };
 

@@ -128,13 +128,13 @@ HRESULT D3DViewport::Clear(DWORD count, D3DRECT* rects, DWORD flags) {
 }
 
 HRESULT D3DViewport::SetViewport2(D3DVIEWPORT2* viewport) {
-  if (viewport == nullptr || viewport->dwSize != sizeof(D3DVIEWPORT2)) return E_INVALIDARG;
+  if (viewport == nullptr || viewport->dwSize != kD3DViewport2Size) return E_INVALIDARG;
   viewport_ = *viewport;
   return D3D_OK;
 }
 
 HRESULT D3DViewport::GetViewport2(D3DVIEWPORT2* viewport) {
-  if (viewport == nullptr || viewport->dwSize != sizeof(D3DVIEWPORT2)) return E_INVALIDARG;
+  if (viewport == nullptr || viewport->dwSize != kD3DViewport2Size) return E_INVALIDARG;
   *viewport = viewport_;
   return D3D_OK;
 }
