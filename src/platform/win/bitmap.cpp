@@ -143,15 +143,15 @@ class RleCanvas {
   RleCanvas(BmpSource& source, uint32_t width, uint32_t height, std::vector<uint8_t>& plane)
       : source_(source), width_(width), height_(height), plane_(plane) {}
 
-  void Put(uint32_t count, const uint8_t* values, uint32_t period, bool nibbles, bool absolute) {
-    if (y_ >= height_) source_.Fail(KlvErrorKind::OutOfRange, "run-length code writes past the picture");
-    if (count > width_ - x_) source_.Fail(KlvErrorKind::OutOfRange, "run-length code runs past the end of a row");
-    uint8_t* row = plane_.data() + size_t{y_} * width_ + x_;
-    for (uint32_t i = 0; i < count; ++i) {
-      const uint32_t k = absolute ? i : i % period;
-      row[i] = nibbles ? (k % 2 == 0 ? values[k / 2] >> 4 : values[k / 2] & 0x0F) : values[k];
-    }
-    x_ += count;
+  // An encoded run: `count` pixels of `value` (RLE4: its high and low nibble in turn).
+  void Run(uint32_t count, uint8_t value, bool nibbles) {
+    uint8_t* out = Claim(count);
+    for (uint32_t i = 0; i < count; ++i) out[i] = nibbles ? Nibble(value, i) : value;
+  }
+  // An absolute run: `count` pixels taken from `bytes` (RLE4: two to a byte, high nibble first).
+  void Literal(uint32_t count, const uint8_t* bytes, bool nibbles) {
+    uint8_t* out = Claim(count);
+    for (uint32_t i = 0; i < count; ++i) out[i] = nibbles ? Nibble(bytes[i / 2], i) : bytes[i];
   }
   // Moving to the row just above the picture is allowed; writing there is not.
   void EndOfLine() {
@@ -166,6 +166,16 @@ class RleCanvas {
   }
 
  private:
+  static uint8_t Nibble(uint8_t byte, uint32_t i) { return i % 2 == 0 ? byte >> 4 : byte & 0x0F; }
+  // The next `count` pixels of the current row; refuses a run that leaves the row or the picture.
+  uint8_t* Claim(uint32_t count) {
+    if (y_ >= height_) source_.Fail(KlvErrorKind::OutOfRange, "run-length code writes past the picture");
+    if (count > width_ - x_) source_.Fail(KlvErrorKind::OutOfRange, "run-length code runs past the end of a row");
+    uint8_t* out = plane_.data() + size_t{y_} * width_ + x_;
+    x_ += count;
+    return out;
+  }
+
   BmpSource& source_;
   uint32_t width_, height_;
   uint32_t x_ = 0, y_ = 0;
@@ -185,8 +195,7 @@ void DecodeRle(BmpSource& source, const std::vector<uint8_t>& code, bool nibbles
     const uint8_t count = code[pos], value = code[pos + 1];
     pos += 2;
     if (count > 0) {
-      const uint8_t pair[1] = {value};
-      canvas.Put(count, pair, nibbles ? 2 : 1, nibbles, false);
+      canvas.Run(count, value, nibbles);
       continue;
     }
     switch (value) {
@@ -203,7 +212,7 @@ void DecodeRle(BmpSource& source, const std::vector<uint8_t>& code, bool nibbles
       default: {  // absolute: `value` pixels, their bytes padded to a 16-bit boundary
         const size_t bytes = nibbles ? (value + 1u) / 2 : value;
         need(bytes + bytes % 2);
-        canvas.Put(value, code.data() + pos, 0, nibbles, true);
+        canvas.Literal(value, code.data() + pos, nibbles);
         pos += bytes + bytes % 2;
         break;
       }
