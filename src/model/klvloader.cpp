@@ -247,10 +247,6 @@ void AssignFaceTextures(const ObjectTable& objects, const std::vector<int32_t>& 
   }
 }
 
-}  // namespace
-
-namespace {
-
 TSceneObject* ParseModel(TextureSource& textures, const std::string& fileName, std::span<const uint8_t> bytes) {
   const std::string prefix = FolderPrefix(fileName);
   ByteReader in(fileName, bytes);
@@ -289,7 +285,7 @@ TSceneObject* LoadModelBytes(TextureSource& textures, const std::string& fileNam
   try {
     return ParseModel(textures, fileName, bytes);
   } catch (const std::bad_alloc&) {
-    throw KlvError(KlvErrorKind::Capacity, fileName, "not enough memory for the model's objects");
+    throw KlvError(KlvErrorKind::Capacity, fileName, "not enough memory to load the model");
   }
 }
 
