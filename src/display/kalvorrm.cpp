@@ -238,14 +238,15 @@ bool TKalvorRM::RmInit() {
   u.RMOwnerIndex = ComponentIndex();
   if (u.D3D) MessageBoxA(OwnerWindow(), kTwoComponentsText, kTwoComponentsCaption, MB_OK);
   // A re-initialisation replaces the unit's objects and this component's: let go of the old ones.
-  ReleaseLayer();
+  // The texture and frame lists stay: faces of loaded models point at those textures.
+  ReleaseDeviceObjects();
   if (!u.FrameList) u.FrameList = std::make_unique<std::vector<std::unique_ptr<TKalvorFrame>>>();
   if (!u.TextureList) u.TextureList = std::make_unique<std::vector<std::unique_ptr<TKalvorTexture>>>();
 
   DWORD zDepth = 0;
   if (!KalvorGUnit.DirectDraw2 || !BackSurface || !ChooseDevice(zDepth) || !u.D3D) {
     MessageBoxA(OwnerWindow(), kNoDeviceText, kFailedCaption, MB_OK);
-    ReleaseLayer();
+    ReleaseDeviceObjects();
     return false;
   }
   if (zDepth == 0) zDepth = 16;
@@ -254,7 +255,7 @@ bool TKalvorRM::RmInit() {
   Store(Query(u.D3DRM, IID_IDirect3DRM2, &u.D3DRM2));
   if (!CreateDevice()) {
     MessageBoxA(OwnerWindow(), kAllFailedText, kFailedCaption, MB_OK);
-    ReleaseLayer();
+    ReleaseDeviceObjects();
     return false;
   }
   SetRenderStates();
@@ -286,9 +287,13 @@ void TKalvorRM::RmRestore() {
 
 // Frames, textures, this component's 3D objects and the unit's Direct3D objects, in that order.
 void TKalvorRM::ReleaseLayer() {
+  KalvorRMUnit.FrameList.reset();
+  KalvorRMUnit.TextureList.reset();
+  ReleaseDeviceObjects();
+}
+
+void TKalvorRM::ReleaseDeviceObjects() {
   auto& u = KalvorRMUnit;
-  u.FrameList.reset();
-  u.TextureList.reset();
   ReleaseAndClear(DirLight);
   ReleaseAndClear(AmbientLight);
   ReleaseAndClear(RMViewport);

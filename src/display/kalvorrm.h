@@ -133,6 +133,8 @@ class TKalvorRM : public TKalvorG, public TextureSource {
 
  private:
   void ReleaseLayer();
+  // This component's 3D objects and the unit's Direct3D objects; the texture and frame lists stay.
+  void ReleaseDeviceObjects();
   bool ChooseDevice(DWORD& zDepth);
   void CreateZBuffer(DWORD zDepth);
   bool CreateDevice();

@@ -7,7 +7,8 @@
 
 namespace {
 
-constexpr std::array<uint32_t, 1> kInfoSizes = {kBmpInfoHeaderBytes};
+// The classic header and the version 4 and 5 headers editors write, which begin with the same 40 bytes.
+constexpr std::array<uint32_t, 3> kInfoSizes = {kBmpInfoHeaderBytes, kBmpV4HeaderBytes, kBmpV5HeaderBytes};
 constexpr uint32_t kDefaultColours = 256;
 
 }  // namespace
@@ -32,11 +33,11 @@ void TKlvDIB::LoadFromFile(const std::string& fileName) {
   if (header.biCompression != BI_RGB) source.Fail(KlvErrorKind::BadFormat, "compressed bitmap");
 
   const uint32_t rowBytes = BmpRowBytes(headers.width, header.biBitCount);
-  uint64_t pixelOffset = kBmpFileHeaderBytes + kBmpInfoHeaderBytes;
+  uint64_t pixelOffset = kBmpFileHeaderBytes + uint64_t{header.biSize};
   std::vector<RGBQUAD> colours;
   if (header.biBitCount == 8) {
     const uint32_t count = header.biClrUsed == 0 ? kDefaultColours : header.biClrUsed;
-    colours = ReadBmpColourTable(source, pixelOffset, count);
+    colours = ReadBmpColourTable(source, header, pixelOffset, count);
     pixelOffset += uint64_t{count} * sizeof(RGBQUAD);
     header.biClrUsed = count;
     header.biClrImportant = 0;
@@ -45,6 +46,7 @@ void TKlvDIB::LoadFromFile(const std::string& fileName) {
   header.biSizeImage = headers.height * rowBytes;
   std::vector<uint8_t> bits = source.ReadBytesAt(pixelOffset, header.biSizeImage, "pixel rows");
 
+  header.biSize = kBmpInfoHeaderBytes;  // only the first 40 bytes are held
   Header = header;
   Colors = std::move(colours);
   Bits = std::move(bits);

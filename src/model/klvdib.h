@@ -13,8 +13,8 @@
 class TKlvDIB {
  public:
   // Replaces whatever the reader held with the file's contents. Accepts 8-bit and 24-bit BI_RGB
-  // files with the 40-byte information header; the rows are expected right after the header and
-  // colour table. Throws KlvError naming the file and the problem (FileOpen, ShortFile, BadFormat,
+  // files with the 40-byte information header or the 108- and 124-byte headers that extend it; the
+  // rows are expected right after the header and colour table. Throws KlvError naming the file and the problem (FileOpen, ShortFile, BadFormat,
   // OutOfRange) and leaves the reader empty on failure.
   void LoadFromFile(const std::string& fileName);
   // Releases the header, the colour table and the pixels.
@@ -22,9 +22,9 @@ class TKlvDIB {
 
   bool Empty() const { return Bits.empty(); }
 
-  // The file's information header with biSizeImage = |height| × RowBytes; for 8-bit files also
-  // biClrUsed = the colour table's length (256 when the file said 0), biClrImportant = 0 and
-  // biCompression = BI_RGB. All zeros while empty.
+  // The first 40 bytes of the file's information header with biSize = 40 and biSizeImage =
+  // |height| × RowBytes; for 8-bit files also biClrUsed = the colour table's length (256 when the
+  // file said 0), biClrImportant = 0 and biCompression = BI_RGB. All zeros while empty.
   BITMAPINFOHEADER Header{};
   // The colour table of an 8-bit file (biClrUsed entries, blue, green, red, reserved); empty for 24-bit.
   std::vector<RGBQUAD> Colors;

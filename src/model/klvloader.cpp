@@ -4,12 +4,13 @@
 #include "model/klvloader.h"
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
+#include <new>
 #include <vector>
 
+#include "model/texture_path.h"
 #include "platform/error.h"
+#include "platform/file_read.h"
 #include "platform/win/bitmap.h"
 
 namespace {
@@ -21,6 +22,8 @@ constexpr size_t kPointBytes = 12;
 constexpr size_t kMinPolygonBytes = 8;
 constexpr size_t kEnvBlockBytes = 20;
 constexpr char kEnvTag[4] = {'D', 'S', 'X', 'T'};
+// Largest model file read: far above any model, small enough to hold in memory with its objects.
+constexpr uint64_t kMaxModelFileBytes = uint64_t{256} << 20;
 
 // A bounds-checked little-endian cursor over the file's bytes.
 class ByteReader {
@@ -227,7 +230,7 @@ std::vector<TKlvTexdata*> ResolveTextures(TextureSource& textures, const std::st
     if (found == nullptr) found = textures.FindTexture(names[k]);
     if (found == nullptr) {
       TBitmap bitmap;
-      bitmap.LoadFromFile(prefix + names[k]);
+      bitmap.LoadFromFile(ResolveTexturePath(prefix, names[k]));
       found = textures.MakeTextureFromBitmap(bitmap, names[k]);
     }
     resolved.push_back(found);
@@ -244,9 +247,7 @@ void AssignFaceTextures(const ObjectTable& objects, const std::vector<int32_t>& 
   }
 }
 
-}  // namespace
-
-TSceneObject* LoadModelBytes(TextureSource& textures, const std::string& fileName, std::span<const uint8_t> bytes) {
+TSceneObject* ParseModel(TextureSource& textures, const std::string& fileName, std::span<const uint8_t> bytes) {
   const std::string prefix = FolderPrefix(fileName);
   ByteReader in(fileName, bytes);
   ParsedModel model;
@@ -278,11 +279,17 @@ TSceneObject* LoadModelBytes(TextureSource& textures, const std::string& fileNam
   return built[0];
 }
 
+}  // namespace
+
+TSceneObject* LoadModelBytes(TextureSource& textures, const std::string& fileName, std::span<const uint8_t> bytes) {
+  try {
+    return ParseModel(textures, fileName, bytes);
+  } catch (const std::bad_alloc&) {
+    throw KlvError(KlvErrorKind::Capacity, fileName, "not enough memory to load the model");
+  }
+}
+
 TSceneObject* LoadModelFile(TextureSource& textures, const std::string& fileName) {
   FolderPrefix(fileName);  // a prefix beyond the limit is refused before the file is opened
-  std::ifstream stream(fileName, std::ios::binary);
-  if (!stream) throw KlvError(KlvErrorKind::FileOpen, fileName, "cannot open the model file");
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
-  if (stream.bad()) throw KlvError(KlvErrorKind::FileOpen, fileName, "cannot read the model file");
-  return LoadModelBytes(textures, fileName, bytes);
+  return LoadModelBytes(textures, fileName, ReadWholeFile(fileName, kMaxModelFileBytes));
 }

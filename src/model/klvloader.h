@@ -25,7 +25,10 @@ constexpr size_t kMaxModelNameBytes = 255;
 constexpr int kMaxModelDepth = 32;
 
 // Reads the file whole and builds its objects. The folder prefix for texture bitmaps is FileName
-// up to and including its last '/' or '\'. Returns object 0, the root; the caller owns the tree
+// up to and including its last '/' or '\'; texture names are looked up there by
+// ResolveTexturePath ('\' separates folders, letter case is matched loosely when the exact name is
+// missing). A folder, unreadable file or file above 256 MiB is a KlvError(FileOpen or OutOfRange),
+// memory that cannot be had a KlvError(Capacity). Returns object 0, the root; the caller owns the tree
 // and frees it with FreeObjectTree. Objects after the first that have no parent are released.
 TSceneObject* LoadModelFile(TextureSource& textures, const std::string& fileName);
 

@@ -88,7 +88,7 @@ void LoadHeightField(THeightField* hf, const std::string& fileName, float baseHe
 
 void BuildHeightFieldMesh(THeightField* hf, int32_t n, TKlvTexdata* texture) {
   if (n < kMinHeightMeshSize || n > kMaxHeightMeshSize)
-    throw KlvError(KlvErrorKind::OutOfRange, "", "terrain mesh size " + std::to_string(n) + " is outside 2..256");
+    throw KlvError(KlvErrorKind::OutOfRange, "", "terrain mesh size " + std::to_string(n) + " is outside 1..256");
   const int32_t vertices = n * n;
   hf->MeshSize = n;
   CreateObject(hf->Mesh, vertices, 4 * vertices, vertices, 4 * vertices);

@@ -11,7 +11,7 @@
 #include "model/texdata.h"
 
 constexpr int32_t kHeightGridSize = 512;    // cells along each side of the grid
-constexpr int32_t kMinHeightMeshSize = 2;   // smallest window: one quad
+constexpr int32_t kMinHeightMeshSize = 1;   // smallest window: one vertex, no faces
 constexpr int32_t kMaxHeightMeshSize = 256;  // largest window whose indices fit in 16 bits
 
 struct THeightCell {

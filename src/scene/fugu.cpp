@@ -10,18 +10,31 @@
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-constexpr float kSliceStretch = 1.000001f;  // keeps the far end of the body inside the last slice
+// Constants and intermediates are doubles; only the values the skin and the matrices store are
+// rounded to float.
+constexpr double kSliceStretch = 1.000001;  // keeps the far end of the body inside the last slice
 constexpr float kInitialMaxZ = -9999999.0f;
 constexpr float kInitialMinZ = 9999999.0f;
-constexpr float kTailBendDivisor = 0.05f;
-constexpr float kBodySwayDivisor = 0.2f;
-constexpr float kFinFlapDivisor = 0.6f;
+constexpr double kTailBendDivisor = 0.05;
+constexpr double kBodySwayDivisor = 0.2;
+constexpr double kFinFlapDivisor = 0.6;
 constexpr int kWagsPerCycle = 10;
 
 TMatrix44 Translation(float z) {
   TMatrix44 t = MatrixIdentity;
   t(3, 2) = z;
   return t;
+}
+
+struct DVector3 {
+  double x, y, z;
+};
+
+// (p, 1) × M with p and the sums in double.
+DVector3 TransformPointD(const DVector3& p, const TMatrix44& m) {
+  return {p.x * m(0, 0) + p.y * m(1, 0) + p.z * m(2, 0) + m(3, 0),
+          p.x * m(0, 1) + p.y * m(1, 1) + p.z * m(2, 1) + m(3, 1),
+          p.x * m(0, 2) + p.y * m(1, 2) + p.z * m(2, 2) + m(3, 2)};
 }
 
 }  // namespace
@@ -46,7 +59,8 @@ TFuguSkin* BuildFuguSkin(TSceneObject* mesh) {
     skin->MinZ = std::min(skin->MinZ, mesh->Points[i].Z);
   }
 
-  const float d = static_cast<float>(static_cast<double>(skin->MaxZ - skin->MinZ) * kSliceStretch / kFuguJointCount);
+  // The segment length d, rounded to float once from the unrounded range.
+  const float d = static_cast<float>((static_cast<double>(skin->MaxZ) - skin->MinZ) * kSliceStretch / kFuguJointCount);
   for (int k = 0; k < kFuguJointCount; ++k) {
     skin->JointOffsets[k] = static_cast<float>(-static_cast<double>(d) * k);
     skin->Joints[k] = Translation(-d);
@@ -76,15 +90,15 @@ void DeformFuguSkin(TFuguSkin* skin) {
   for (int32_t i = 0; i < count; ++i) {
     const TMeshVertex& rest = skin->RestVertices[i];
     const TSkinBinding& bind = skin->VertexBindings[i];
-    const TVector3 p{rest.X, rest.Y, static_cast<float>(static_cast<double>(rest.Z) - skin->MaxZ)};
-    const TVector3 a = TransformPoint(p, skin->Chain[bind.Lower]);
-    const TVector3 b = TransformPoint(p, skin->Chain[bind.Upper]);
+    // p, a, b and the blend stay in double; only the new position and normal are stored.
+    const DVector3 p{rest.X, rest.Y, static_cast<double>(rest.Z) - skin->MaxZ};
+    const DVector3 a = TransformPointD(p, skin->Chain[bind.Lower]);
+    const DVector3 b = TransformPointD(p, skin->Chain[bind.Upper]);
     const TVector3 n = TransformDirection(TVector3{rest.NX, rest.NY, rest.NZ}, skin->Chain[bind.Lower]);
     TMeshVertex& live = mesh->Vertices[i];
-    live.X = static_cast<float>(static_cast<double>(b.x) * bind.UpperWeight + static_cast<double>(a.x) * bind.LowerWeight);
-    live.Y = static_cast<float>(static_cast<double>(b.y) * bind.UpperWeight + static_cast<double>(a.y) * bind.LowerWeight);
-    live.Z = static_cast<float>(static_cast<double>(b.z) * bind.UpperWeight + static_cast<double>(a.z) * bind.LowerWeight +
-                                skin->MaxZ);
+    live.X = static_cast<float>(b.x * bind.UpperWeight + a.x * bind.LowerWeight);
+    live.Y = static_cast<float>(b.y * bind.UpperWeight + a.y * bind.LowerWeight);
+    live.Z = static_cast<float>(b.z * bind.UpperWeight + a.z * bind.LowerWeight + skin->MaxZ);
     live.NX = n.x;
     live.NY = n.y;
     live.NZ = n.z;
@@ -120,7 +134,7 @@ TFugu::~TFugu() { FreeFuguSkin(Skin); }
 void TFugu::Animate(float step) {
   Phase = static_cast<float>(static_cast<double>(Phase) + step);
   if (Phase > 1.0f) Phase = 0.0f;
-  const float cyclePhase = static_cast<float>(Phase * 2.0 * kPi);
+  const float cyclePhase = static_cast<float>(Phase * 2.0 * kPi);  // stored as a Single first
   const double w = kWagsPerCycle * static_cast<double>(cyclePhase);
 
   const float tailAngle = static_cast<float>(std::cos(w) * step / kTailBendDivisor);

@@ -97,9 +97,20 @@ TEST_F(RmTest, SecondInitialisationWarnsAndStartsAgain) {
   SetUpDisplays();
   KalvorRMUnit.DeviceChoice = 2;
   ASSERT_TRUE(rm.RmInit());
+  TKalvorTexture* tex = nullptr;
+  rm.MakeTexture(tex, 4, 4, 16);
+  rm.MakeFramefromFile(nullptr, "missing.x");
   ASSERT_TRUE(rm.RmInit());
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], Box("You Can't use Two or More KalvorRM Components.", "Warning"));
+  // The lists outlive the re-initialisation: faces of loaded models still point at their textures.
+  ASSERT_TRUE(KalvorRMUnit.TextureList);
+  ASSERT_EQ(KalvorRMUnit.TextureList->size(), 1u);
+  EXPECT_EQ(KalvorRMUnit.TextureList->front().get(), tex);
+  ASSERT_TRUE(KalvorRMUnit.FrameList);
+  EXPECT_EQ(KalvorRMUnit.FrameList->size(), 1u);
+  rm.MakeTexture(tex, 4, 4, 16);
+  EXPECT_EQ(tex->Data.Index, 1);
 }
 
 TEST_F(RmTest, FailedCreationTriesTheOthersInTurn) {

@@ -5,6 +5,7 @@
 #include "platform/dx5/ddraw_testing.h"
 #include "platform/win/bitmap.h"
 #include "platform/win/bmp_writer.h"
+#include "support/bmp_fixtures.h"
 
 namespace {
 
@@ -110,6 +111,34 @@ TEST_F(TextureTest, TextureSourceFindsByExactNameAndMakesFromBitmaps) {
   EXPECT_EQ(source.FindTexture("Wood.bmp"), made);
   EXPECT_EQ(source.FindTexture("wood.bmp"), nullptr);
   EXPECT_EQ(made->Index, 0);
+}
+
+// Only 8-bit bitmaps make palette textures: a 4-bit or 1-bit bitmap makes an RGB texture with
+// its palette's colours, so its colour key is black rather than palette index 0.
+TEST_F(TextureTest, FourAndOneBitBitmapsMakeRgbTextures) {
+  Init();
+  for (const int bits : {4, 1}) {
+    SCOPED_TRACE(bits);
+    bmpfix::Crafted c;
+    c.bitCount = bits;
+    c.width = 2;
+    c.height = 1;
+    c.clrUsed = 2;
+    c.extra = {0x30, 0x20, 0x10, 0, 0x00, 0x00, 0x00, 0};  // index 0 red 0x10, index 1 black
+    c.rows = {static_cast<uint8_t>(bits == 4 ? 0x01 : 0x40), 0, 0, 0};
+    const std::string file = (ConfigDir() / "low.bmp").string();
+    WriteFileBytes(file, bmpfix::Craft(c));
+    TBitmap bitmap;
+    bitmap.LoadFromFile(file);
+    TextureSource& source = rm;
+    TKlvTexdata* made = source.MakeTextureFromBitmap(bitmap, "low" + std::to_string(bits));
+    TKalvorTexture* tex = KalvorRMUnit.TextureList->back().get();
+    ASSERT_EQ(&tex->Data, made);
+    EXPECT_EQ(tex->Desc.ddpfPixelFormat.dwFlags & DDPF_PALETTEINDEXED8, 0u);
+    EXPECT_NE(tex->Desc.ddpfPixelFormat.dwFlags & DDPF_RGB, 0u);
+    EXPECT_EQ(Texel(tex->SrcSurface, 0, 0), 0x102030u);
+    EXPECT_EQ(Texel(tex->SrcSurface, 1, 0), 0u);
+  }
 }
 
 TEST_F(TextureTest, TheTwoHundredFiftySeventhTextureIsRefused) {

@@ -94,6 +94,43 @@ TEST_F(KlvDIBTest, SecondLoadReplacesTheFirst) {
   EXPECT_TRUE(dib_.Colors.empty());
 }
 
+// Editors save 8-bit files with the version 4 (108-byte) and 5 (124-byte) headers: the colour table
+// and rows follow the longer header, and the held header describes the 40 bytes that are kept.
+TEST_F(KlvDIBTest, VersionFourAndFiveHeadersAreRead) {
+  for (const uint32_t size : {108u, 124u}) {
+    SCOPED_TRACE(size);
+    bmpfix::Crafted c;
+    c.infoSize = size;
+    c.width = 3;
+    c.height = 2;
+    c.clrUsed = 2;
+    c.extra = {1, 2, 3, 0, 4, 5, 6, 0};
+    c.rows = {1, 0, 1, 0, 0, 1, 1, 0};
+    dib_.LoadFromFile(Write(bmpfix::Craft(c)));
+    EXPECT_EQ(dib_.Header.biSize, 40u);
+    EXPECT_EQ(dib_.Header.biWidth, 3);
+    ASSERT_EQ(dib_.Colors.size(), 2u);
+    EXPECT_EQ(dib_.Colors[1].rgbRed, 6);
+    EXPECT_EQ(dib_.Bits, c.rows);
+  }
+  // The same from ImageMagick, whose 8-bit files carry the version 5 header.
+  dib_.LoadFromFile(std::string(KLV_TEST_FIXTURE_DIR) + "/bmp/pal8-v5.bmp");
+  EXPECT_EQ(dib_.Header.biBitCount, 8);
+  EXPECT_EQ(dib_.RowBytes, 12);
+  EXPECT_EQ(dib_.Bits.size(), 7u * 12);
+}
+
+TEST_F(KlvDIBTest, FoldersNamedLikeTheFileAreOpenErrors) {
+  std::filesystem::create_directory(path_);
+  try {
+    dib_.LoadFromFile(path_);
+    FAIL() << "a folder was read";
+  } catch (const KlvError& e) {
+    EXPECT_EQ(e.kind(), KlvErrorKind::FileOpen);
+    EXPECT_EQ(e.file(), path_);
+  }
+}
+
 TEST_F(KlvDIBTest, MissingFileIsAnOpenError) {
   try {
     dib_.LoadFromFile(TempFile("no-such-file.bmp"));
@@ -110,7 +147,9 @@ TEST_F(KlvDIBTest, MalformedFilesAreRefusedAndLeaveTheReaderEmpty) {
   // Depths the platform's bitmap object reads but this reader does not.
   cases.push_back({"1 bit", [] { return bmpfix::With16(bmpfix::Small8(), bmpfix::kBitCountAt, 1); }, K::BadFormat});
   cases.push_back({"32 bits", [] { return bmpfix::With16(bmpfix::Small24(), bmpfix::kBitCountAt, 32); }, K::BadFormat});
-  cases.push_back({"version 4 header", [] { return bmpfix::With32(bmpfix::Small24(), bmpfix::kInfoSizeAt, 108); }, K::BadFormat});
+  cases.push_back({"16 bits", [] { return bmpfix::With16(bmpfix::Small24(), bmpfix::kBitCountAt, 16); }, K::BadFormat});
+  cases.push_back({"core header", [] { return bmpfix::With32(bmpfix::Small8(), bmpfix::kInfoSizeAt, 12); }, K::BadFormat});
+  cases.push_back({"RLE8", [] { return bmpfix::With32(bmpfix::Small8(), bmpfix::kCompressionAt, 1); }, K::BadFormat});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     dib_.LoadFromFile(Write(bmpfix::Small24()));

@@ -200,6 +200,67 @@ TEST_F(LoaderTest, FolderPrefixEndsAtTheLastSlashOfEitherKind) {
   EXPECT_EQ(fresh.madeWidths, std::vector<int>{5});
 }
 
+// Models made on Windows name "tex\\wood.bmp" and may spell a name in another letter case than the
+// file on disk: the backslash separates folders, and a name that does not exist as written is
+// matched ignoring case, folder by folder. The texture keeps the name the model file gives.
+TEST_F(LoaderTest, TextureNamesUseBackslashFoldersAndLooseLetterCase) {
+  std::filesystem::create_directories(dir.Prefix() + "Tex/Bark");
+  WriteFlatBitmap(dir.Prefix() + "Tex/wood.bmp", 3, 1, 0);
+  WriteFlatBitmap(dir.Prefix() + "Tex/Bark/Oak.bmp", 6, 1, 0);
+  KlvModelDesc model;
+  model.TextureNames = {"Tex\\wood.bmp", "tex\\WOOD.BMP", "TEX\\bark\\oak.BMP"};
+  model.Objects = {Triangle(2)};
+  WriteModelFile(dir.Prefix() + "m.klv", model);
+  TSceneObject* root = LoadModelFile(textures, dir.Prefix() + "m.klv");
+  TreeGuard guard{root};
+  EXPECT_EQ(textures.madeWidths, (std::vector<int>{3, 3, 6}));
+  ASSERT_EQ(textures.textures.size(), 3u);
+  EXPECT_EQ(textures.textures[1].Name, "tex\\WOOD.BMP");
+  EXPECT_EQ(root->Faces[0].Texture, &textures.textures[2]);
+
+  // The exact spelling wins over a case-insensitive match; among matches the first in byte order.
+  WriteFlatBitmap(dir.Prefix() + "a.bmp", 7, 1, 0);
+  WriteFlatBitmap(dir.Prefix() + "A.bmp", 8, 1, 0);
+  model.TextureNames = {"a.bmp", "a.BMP"};
+  model.Objects = {Triangle(1)};
+  WriteModelFile(dir.Prefix() + "n.klv", model);
+  FakeTextureSource fresh;
+  TSceneObject* other = LoadModelFile(fresh, dir.Prefix() + "n.klv");
+  TreeGuard guardOther{other};
+  EXPECT_EQ(fresh.madeWidths, (std::vector<int>{7, 8}));
+
+  // Nothing matches: the open error names the path the model file asked for.
+  model.TextureNames = {"Tex\\pine.bmp"};
+  model.Objects = {Triangle(0)};
+  WriteModelFile(dir.Prefix() + "p.klv", model);
+  try {
+    LoadModelFile(fresh, dir.Prefix() + "p.klv");
+    FAIL() << "a missing texture was accepted";
+  } catch (const KlvError& e) {
+    EXPECT_EQ(e.kind(), KlvErrorKind::FileOpen);
+    EXPECT_EQ(e.file(), dir.Prefix() + "Tex/pine.bmp");
+  }
+}
+
+// A folder where a model or texture file should be is an open error naming it, not an exception
+// of the stream library.
+TEST_F(LoaderTest, FoldersNamedLikeTheFilesAreOpenErrors) {
+  std::filesystem::create_directories(dir.Prefix() + "m.klv");
+  try {
+    LoadModelFile(textures, dir.Prefix() + "m.klv");
+    FAIL() << "a folder was read as a model";
+  } catch (const KlvError& e) {
+    EXPECT_EQ(e.kind(), KlvErrorKind::FileOpen);
+    EXPECT_EQ(e.file(), dir.Prefix() + "m.klv");
+  }
+  KlvModelDesc model;
+  model.TextureNames = {"t.bmp"};
+  model.Objects = {Triangle()};
+  std::filesystem::create_directories(dir.Prefix() + "t.bmp");
+  WriteModelFile(dir.Prefix() + "n.klv", model);
+  EXPECT_EQ(KindOf([&] { LoadModelFile(textures, dir.Prefix() + "n.klv"); }), KlvErrorKind::FileOpen);
+}
+
 TEST_F(LoaderTest, MissingFilesAreFileOpenErrorsAndKeepEarlierTextures) {
   EXPECT_EQ(KindOf([&] { LoadModelFile(textures, dir.Prefix() + "none.klv"); }), KlvErrorKind::FileOpen);
 

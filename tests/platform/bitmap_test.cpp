@@ -37,6 +37,14 @@ class BitmapTest : public ::testing::Test {
   TBitmap bitmap_;
 };
 
+// Blue, green, red bytes of palette indices through a table of 0xRRGGBB colours.
+std::vector<uint8_t> Colours(std::initializer_list<int> indices, const std::vector<uint32_t>& rgb) {
+  std::vector<uint8_t> bytes;
+  for (int i : indices)
+    bytes.insert(bytes.end(), {static_cast<uint8_t>(rgb[i]), static_cast<uint8_t>(rgb[i] >> 8), static_cast<uint8_t>(rgb[i] >> 16)});
+  return bytes;
+}
+
 std::vector<uint8_t> Table(std::initializer_list<uint32_t> rgb) {
   std::vector<uint8_t> bytes;
   for (uint32_t c : rgb) {
@@ -70,7 +78,8 @@ TEST_F(BitmapTest, TwentyFourBitFileKeepsBlueGreenRedAndHasNoPalette) {
   for (const PALETTEENTRY& e : bitmap_.Palette()) EXPECT_EQ(e.peRed | e.peGreen | e.peBlue, 0);
 }
 
-TEST_F(BitmapTest, OneBitFileUnpacksMostSignificantBitFirst) {
+// 1- and 4-bit files are held as colours, like every depth but 8 (so their textures are 24-bit).
+TEST_F(BitmapTest, OneBitFileUnpacksMostSignificantBitFirstIntoColours) {
   Crafted c;
   c.bitCount = 1;
   c.width = 10;
@@ -79,27 +88,30 @@ TEST_F(BitmapTest, OneBitFileUnpacksMostSignificantBitFirst) {
   // Stored bottom row first, 4 bytes per row.
   c.rows = {0b10110000, 0b01000000, 0, 0, 0b00000001, 0b11000000, 0, 0};
   Load(bmpfix::Craft(c));
-  EXPECT_TRUE(bitmap_.Is8Bit());
-  EXPECT_EQ(RowOf(0), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 0, 1, 1, 1}));
-  EXPECT_EQ(RowOf(1), (std::vector<uint8_t>{1, 0, 1, 1, 0, 0, 0, 0, 0, 1}));
+  EXPECT_FALSE(bitmap_.Is8Bit());
+  EXPECT_EQ(RowOf(0, 3), Colours({0, 0, 0, 0, 0, 0, 0, 1, 1, 1}, {0x000000, 0xFF8040}));
+  EXPECT_EQ(RowOf(1, 3), Colours({1, 0, 1, 1, 0, 0, 0, 0, 0, 1}, {0x000000, 0xFF8040}));
   EXPECT_EQ(bitmap_.Palette()[1].peRed, 0xFF);
   EXPECT_EQ(bitmap_.Palette()[1].peGreen, 0x80);
   EXPECT_EQ(bitmap_.Palette()[1].peBlue, 0x40);
   EXPECT_EQ(bitmap_.Palette()[2].peRed, 0);
+  EXPECT_EQ(bitmap_.Canvas()->format, GdiFormat::Bgr24);
 }
 
-TEST_F(BitmapTest, FourBitTopDownFileUnpacksHighNibbleFirst) {
+TEST_F(BitmapTest, FourBitTopDownFileUnpacksHighNibbleFirstIntoColours) {
   Crafted c;
   c.bitCount = 4;
   c.width = 3;
   c.height = -2;  // top row stored first
   c.clrUsed = 3;
   c.extra = Table({0x010203, 0x040506, 0x070809});
-  c.rows = {0x12, 0x00, 0, 0, 0x21, 0x10, 0, 0};
+  c.rows = {0x12, 0x00, 0, 0, 0x21, 0x30, 0, 0};  // index 3 is past the table: black
   Load(bmpfix::Craft(c));
+  EXPECT_FALSE(bitmap_.Is8Bit());
   EXPECT_EQ(bitmap_.Height(), 2);
-  EXPECT_EQ(RowOf(0), (std::vector<uint8_t>{1, 2, 0}));
-  EXPECT_EQ(RowOf(1), (std::vector<uint8_t>{2, 1, 1}));
+  const std::vector<uint32_t> table = {0x010203, 0x040506, 0x070809, 0};
+  EXPECT_EQ(RowOf(0, 3), Colours({1, 2, 0}, table));
+  EXPECT_EQ(RowOf(1, 3), Colours({2, 1, 3}, table));
   EXPECT_EQ(bitmap_.Palette()[2].peBlue, 0x09);
   EXPECT_EQ(bitmap_.Palette()[3].peBlue, 0);
 }
@@ -127,9 +139,11 @@ TEST_F(BitmapTest, ThirtyTwoBitFilesDropTheUnusedByte) {
   Load(bytes);
   EXPECT_EQ(RowOf(0, 3), (std::vector<uint8_t>{1, 2, 3, 4, 5, 6}));
 
-  c.extra = {0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};  // 5-6-5 masks
+  c.extra = {0xFF, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0x0F, 0, 0, 0};  // red mask of two runs of bits
   EXPECT_EQ(LoadError(bmpfix::Craft(c)), KlvErrorKind::BadFormat);
   EXPECT_TRUE(bitmap_.Empty());
+  c.extra = {0, 0, 0, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0};  // no red bits
+  EXPECT_EQ(LoadError(bmpfix::Craft(c)), KlvErrorKind::BadFormat);
 }
 
 TEST_F(BitmapTest, PixelDataOffsetIsHonoured) {
@@ -182,7 +196,10 @@ TEST_F(BitmapTest, MalformedFilesAreRefusedAndLeaveItEmpty) {
   auto cases = bmpfix::CommonBadCases();
   using K = KlvErrorKind;
   cases.push_back({"2 bits", [] { return bmpfix::With16(bmpfix::Small8(), bmpfix::kBitCountAt, 2); }, K::BadFormat});
-  cases.push_back({"RLE4", [] { return bmpfix::With32(bmpfix::Small8(), bmpfix::kCompressionAt, 2); }, K::BadFormat});
+  cases.push_back({"RLE8 at 24 bits", [] { return bmpfix::With32(bmpfix::Small24(), bmpfix::kCompressionAt, 1); },
+                   K::BadFormat});
+  cases.push_back({"bit fields at 8 bits", [] { return bmpfix::With32(bmpfix::Small8(), bmpfix::kCompressionAt, 3); },
+                   K::BadFormat});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Load(bmpfix::Small24());

@@ -1,6 +1,7 @@
-// The platform's bitmap object: loads ".bmp" files of 1, 4, 8, 24 and 32 bits per pixel
-// (uncompressed, bottom-up or top-down) and offers its size, its 256-entry palette, row access and
-// a drawing canvas that BitBlt copies from. Compressed or malformed files are refused.
+// The platform's bitmap object: loads ".bmp" files of 1, 4, 8, 16, 24 and 32 bits per pixel
+// (uncompressed, bottom-up or top-down, RLE8, RLE4, bit fields; OS/2 core headers and the version
+// 4 and 5 headers) and offers its size, its 256-entry palette, row access and a drawing canvas that
+// BitBlt copies from. Malformed files are refused.
 #pragma once
 
 #include <array>
@@ -14,14 +15,16 @@ class TBitmap {
  public:
   TBitmap() = default;
 
-  // Replaces the contents with the file's; throws KlvError naming the file and the problem, and
-  // leaves the bitmap empty on failure.
+  // Replaces the contents with the file's; throws KlvError naming the file and the problem (an
+  // RLE run past its row or the picture, a picture above 256 MiB, memory that cannot be had
+  // included), and leaves the bitmap empty on failure.
   void LoadFromFile(const std::string& fileName);
 
   int Width() const { return width_; }
   int Height() const { return height_; }
   bool Empty() const { return width_ == 0; }
-  // True when the file stored palette indices (1, 4 or 8 bits); such a bitmap is held as 8-bit indices.
+  // True when the file stored 8-bit palette indices (uncompressed or RLE8); such a bitmap is held
+  // as indices. Every other depth, 1 and 4 bits included, is held as blue, green, red.
   bool Is8Bit() const { return indexed_; }
   // The file's colours, zero entries past them.
   const std::array<PALETTEENTRY, 256>& Palette() const { return palette_; }

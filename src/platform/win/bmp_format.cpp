@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -32,6 +33,18 @@ BITMAPINFOHEADER DecodeInfoHeader(const uint8_t* p) {
   return h;
 }
 
+// The OS/2 header: size, 16-bit width and height (always bottom-up), planes, bit count.
+BITMAPINFOHEADER DecodeCoreHeader(const uint8_t* p) {
+  BITMAPINFOHEADER h{};
+  h.biSize = Get32(p);
+  h.biWidth = Get16(p + 4);
+  h.biHeight = Get16(p + 6);
+  h.biPlanes = Get16(p + 8);
+  h.biBitCount = Get16(p + 10);
+  h.biCompression = BI_RGB;
+  return h;
+}
+
 // |value| as unsigned, defined for the most negative value too.
 uint32_t Magnitude(LONG value) {
   return value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
@@ -39,29 +52,24 @@ uint32_t Magnitude(LONG value) {
 
 }  // namespace
 
-BmpSource::BmpSource(const std::string& fileName) : fileName_(fileName), stream_(fileName, std::ios::binary) {
-  if (!stream_) Fail(KlvErrorKind::FileOpen, "cannot open the file");
-  stream_.seekg(0, std::ios::end);
-  const std::streamoff end = stream_.tellg();
-  if (!stream_ || end < 0) Fail(KlvErrorKind::FileOpen, "cannot read the file");
-  size_ = static_cast<uint64_t>(end);
-}
-
 void BmpSource::ReadAt(uint64_t offset, void* out, size_t count, const char* what) {
-  if (offset > size_ || count > size_ - offset) Fail(KlvErrorKind::ShortFile, std::string("file ends inside the ") + what);
-  stream_.seekg(static_cast<std::streamoff>(offset));
-  stream_.read(static_cast<char*>(out), static_cast<std::streamsize>(count));
-  if (!stream_) Fail(KlvErrorKind::FileOpen, std::string("cannot read the ") + what);
+  file_.ReadAt(offset, out, count, what);
 }
 
 std::vector<uint8_t> BmpSource::ReadBytesAt(uint64_t offset, uint64_t count, const char* what) {
-  if (offset > size_ || count > size_ - offset) Fail(KlvErrorKind::ShortFile, std::string("file ends inside the ") + what);
-  std::vector<uint8_t> bytes(static_cast<size_t>(count));
+  if (offset > Size() || count > Size() - offset)
+    Fail(KlvErrorKind::ShortFile, std::string("file ends inside the ") + what);
+  std::vector<uint8_t> bytes;
+  try {
+    bytes.resize(static_cast<size_t>(count));
+  } catch (const std::bad_alloc&) {
+    Fail(KlvErrorKind::Capacity, std::string("not enough memory for the ") + what);
+  }
   ReadAt(offset, bytes.data(), bytes.size(), what);
   return bytes;
 }
 
-void BmpSource::Fail(KlvErrorKind kind, const std::string& problem) const { throw KlvError(kind, fileName_, problem); }
+void BmpSource::Fail(KlvErrorKind kind, const std::string& problem) const { throw KlvError(kind, FileName(), problem); }
 
 BmpHeaders ReadBmpHeaders(BmpSource& source, std::span<const uint32_t> acceptedSizes) {
   uint8_t fileHeader[kBmpFileHeaderBytes + 4];  // the file header and the information header's size
@@ -73,10 +81,11 @@ BmpHeaders ReadBmpHeaders(BmpSource& source, std::span<const uint32_t> acceptedS
     source.Fail(KlvErrorKind::BadFormat, "unsupported information header size " + std::to_string(infoSize));
 
   uint8_t info[kBmpInfoHeaderBytes];
-  source.ReadAt(kBmpFileHeaderBytes, info, sizeof info, "information header");
+  const bool core = infoSize == kBmpCoreHeaderBytes;
+  source.ReadAt(kBmpFileHeaderBytes, info, core ? kBmpCoreHeaderBytes : kBmpInfoHeaderBytes, "information header");
   BmpHeaders headers;
   headers.pixelOffset = Get32(fileHeader + kPixelOffsetField);
-  headers.info = DecodeInfoHeader(info);
+  headers.info = core ? DecodeCoreHeader(info) : DecodeInfoHeader(info);
   headers.width = Magnitude(headers.info.biWidth);
   headers.height = Magnitude(headers.info.biHeight);
   headers.topDown = headers.info.biHeight < 0;
@@ -87,10 +96,17 @@ BmpHeaders ReadBmpHeaders(BmpSource& source, std::span<const uint32_t> acceptedS
   return headers;
 }
 
-std::vector<RGBQUAD> ReadBmpColourTable(BmpSource& source, uint64_t offset, uint32_t count) {
+std::vector<RGBQUAD> ReadBmpColourTable(BmpSource& source, const BITMAPINFOHEADER& info, uint64_t offset,
+                                        uint32_t count) {
   if (count > kBmpMaxColours)
     source.Fail(KlvErrorKind::OutOfRange, "colour table of " + std::to_string(count) + " entries (at most 256)");
+  const uint32_t entryBytes = BmpColourEntryBytes(info);
+  uint8_t raw[kBmpMaxColours * sizeof(RGBQUAD)];
+  source.ReadAt(offset, raw, size_t{count} * entryBytes, "colour table");
   std::vector<RGBQUAD> table(count);
-  source.ReadAt(offset, table.data(), table.size() * sizeof(RGBQUAD), "colour table");
+  for (uint32_t i = 0; i < count; ++i) {
+    const uint8_t* e = raw + size_t{i} * entryBytes;
+    table[i] = RGBQUAD{e[0], e[1], e[2], entryBytes == 4 ? e[3] : BYTE{0}};
+  }
   return table;
 }
