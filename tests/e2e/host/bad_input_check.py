@@ -31,6 +31,7 @@ def expect_refused(arguments, display, options, env_extra, what):
 
 
 def expect_running(host, window, arguments, display, options, what):
+    host.clear(window)
     saver = Saver(arguments.saver, options, saver_environment(display), cwd=arguments.data)
 
     def drawing():

@@ -21,7 +21,7 @@ import subprocess
 import tempfile
 import time
 
-from xtool import (XClient, Xvfb, check, log, run_test, sanitizer_trouble, skip, wait_for)
+from xtool import (XClient, Xvfb, check, describe_status, log, run_test, sanitizer_trouble, skip, wait_for)
 
 SCREEN_SIZES = ("800x600", "1024x768")
 PR_SET_CHILD_SUBREAPER = 36
@@ -82,6 +82,14 @@ def process_state(pid):
         return None
 
 
+def children_of(pid):
+    try:
+        with open(f"/proc/{pid}/task/{pid}/children") as f:
+            return [int(child) for child in f.read().split()]
+    except OSError:
+        return []
+
+
 def shared_memory_of(pids):
     """SysV shared-memory segments created by any of pids that still exist."""
     with open("/proc/sysvipc/shm") as table:
@@ -130,6 +138,20 @@ class Daemon:
         with open(self.log_path, errors="replace") as log_file:
             return log_file.read()
 
+    def state(self):
+        """What the daemon and its children are doing, for failure messages."""
+        lines = []
+        for pid in [self.process.pid] + children_of(self.process.pid):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    command = f.read().replace(b"\0", b" ").decode(errors="replace")
+                with open(f"/proc/{pid}/wchan") as f:
+                    waiting = f.read()
+            except OSError:
+                continue
+            lines.append(f"pid {pid} state {process_state(pid)} waiting in {waiting or '-'}: {command}")
+        return "\n".join(lines)
+
     def tail(self, lines=40):
         """The end of the daemon's log, for failure messages."""
         return "\n".join(self.text().splitlines()[-lines:])
@@ -173,9 +195,11 @@ def run(arguments, work):
     daemon = None
     try:
         log(f"== XScreenSaver on {xvfb.name} with {arguments.screens} screen(s), run as nobody")
+        host = XClient(xvfb.name)
         daemon = Daemon(xvfb.name, home, work)
         check(wait_for(lambda: daemon.command("-time").returncode == 0, START_TIMEOUT),
-              "the daemon did not start:\n" + daemon.tail())
+              f"the daemon did not start ({describe_status(daemon.process.poll())}):\n"
+              + daemon.state() + "\n" + daemon.tail())
         result = daemon.command("-activate")
         check(result.returncode == 0, f"xscreensaver-command -activate failed: {result.stdout.decode()}")
 
@@ -183,12 +207,12 @@ def run(arguments, work):
             saver_processes(program)), START_TIMEOUT)
         check(savers, f"expected {arguments.screens} saver process(es), found "
               f"{saver_processes(program)}:\n{daemon.tail()}")
-        check(len(savers) == arguments.screens, f"{len(savers)} savers run on {arguments.screens} screen(s)")
+        check(len(savers) == arguments.screens, f"{len(savers)} savers run on {arguments.screens} screen(s):\n"
+              + daemon.tail())
         owners = {os.stat(f"/proc/{pid}").st_uid for pid in savers}
         check(owners == {pwd.getpwnam("nobody").pw_uid}, f"the savers do not run as nobody: {owners}")
         log(f"  saver processes {sorted(savers)} started by the daemon")
 
-        host = XClient(xvfb.name)
         for screen in range(arguments.screens):
             root = host.root(screen)
             size = SCREEN_SIZES[screen]

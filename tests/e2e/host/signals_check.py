@@ -26,6 +26,7 @@ REPORT = re.compile(r"(\d+) frames in ([0-9.]+) s .*?, (\d+) scene steps")
 
 
 def start_drawing(host, window, display, arguments, seed, options=()):
+    host.clear(window)
     env = saver_environment(display, XSCREENSAVER_WINDOW=f"0x{window:X}", KLV_FRAME_REPORT="1")
     saver = Saver(arguments.saver, ["--root"] + list(options), env, cwd=arguments.data)
 

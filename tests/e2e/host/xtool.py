@@ -178,7 +178,7 @@ class XClient:
         x.XCreateWindow.restype = ul
         x.XCreateWindow.argtypes = [vp, ul, ci, ci, cu, cu, cu, ci, cu, vp, ul, ctypes.POINTER(XSetWindowAttributes)]
         x.XSelectInput.argtypes = [vp, ul, ctypes.c_long]
-        for f in ("XMapWindow", "XUnmapWindow", "XDestroyWindow"):
+        for f in ("XMapWindow", "XUnmapWindow", "XDestroyWindow", "XClearWindow"):
             getattr(x, f).argtypes = [vp, ul]
         x.XResizeWindow.argtypes = [vp, ul, cu, cu]
         x.XSync.argtypes = [vp, ci]
@@ -258,6 +258,11 @@ class XClient:
         self.x.XMapWindow(self.display, window)
         self.sync()
 
+    def clear(self, window):
+        """Fills the window with its background, so a picture left by an earlier saver is gone."""
+        self.x.XClearWindow(self.display, window)
+        self.sync()
+
     def resize(self, window, width, height):
         self.x.XResizeWindow(self.display, window, width, height)
         self.sync()
@@ -330,7 +335,9 @@ class Xvfb:
         if shutil.which("Xvfb") is None:
             skip("Xvfb is not installed")
         read_end, write_end = os.pipe()
-        arguments = ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp"]
+        # -noreset: without it the server resets whenever its last client leaves, and a client
+        # connecting just then (a daemon starting while a command polls it) is turned away.
+        arguments = ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-noreset"]
         for index, size in enumerate(sizes):
             arguments += ["-screen", str(index), f"{size}x24"]
         self.log = tempfile.TemporaryFile()
