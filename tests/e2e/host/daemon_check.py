@@ -21,12 +21,13 @@ import subprocess
 import tempfile
 import time
 
-from xtool import (XClient, Xvfb, check, describe_status, log, run_test, sanitizer_trouble, skip, wait_for)
+from xtool import (XClient, Xvfb, check, describe_status, log, run_test, sanitizer_options, sanitizer_trouble, skip,
+                   time_allowance, wait_for)
 
 SCREEN_SIZES = ("800x600", "1024x768")
 PR_SET_CHILD_SUBREAPER = 36
 START_TIMEOUT = 20
-END_TIMEOUT = 1.0  # the savers must be gone this long after the deactivate command
+END_TIMEOUT = 1.0  # the savers must be gone this long after the deactivate command (release build)
 EDGE = 2
 
 
@@ -125,6 +126,7 @@ class Daemon:
         for name in ("ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"):
             if name in os.environ:
                 self.env[name] = os.environ[name]
+        sanitizer_options(self.env)
         self.log_path = f"{work}/daemon.log"
         self.log = open(self.log_path, "w")
         self.process = subprocess.Popen(as_nobody(["xscreensaver", "-no-splash", "-verbose"]), env=self.env,
@@ -238,7 +240,8 @@ def run(arguments, work):
             reap(savers, statuses)
             return all(pid in statuses or process_state(pid) in (None, "Z") for pid in savers)
 
-        check(wait_for(all_gone, END_TIMEOUT, 0.02), f"savers still run {END_TIMEOUT} s after -deactivate: "
+        end_timeout = END_TIMEOUT * time_allowance(program)
+        check(wait_for(all_gone, end_timeout, 0.02), f"savers still run {end_timeout} s after -deactivate: "
               f"{saver_processes(program)}")
         gone_after = time.monotonic() - deactivated
         wait_for(lambda: reap(savers, statuses) or len(statuses) == len(savers), 5)

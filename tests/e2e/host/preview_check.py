@@ -89,6 +89,8 @@ def main(arguments):
               + saver.output())
         trouble = sanitizer_trouble(saver.output())
         check(trouble is None, f"the saver reported: {trouble}")
+        complaints = [line for line in saver.output().splitlines() if "error" in line.lower()]
+        check(not complaints, f"the saver did not end quietly when its window was destroyed: {complaints}")
         log(f"  window destroyed: the saver exited with 0 after {time.monotonic() - saver.started:.1f} s")
         report = [line for line in saver.output().splitlines() if "frames in" in line]
         if report:

@@ -15,13 +15,13 @@ import signal
 import time
 
 from xtool import (Saver, XClient, Xvfb, check, describe_status, log, run_test, sanitizer_trouble,
-                   saver_environment, wait_for)
+                   saver_environment, time_allowance, wait_for)
 
 WIDTH, HEIGHT = 640, 480
 BACKGROUND = 0xFF00FF
 STEP_SECONDS = 0.016
 STEP_SLACK = 6  # steps allowed above the running time's share, for the clock's granularity
-END_TIMEOUT = 1.0
+END_TIMEOUT = 1.0  # release build; sanitizer builds get longer (time_allowance)
 REPORT = re.compile(r"(\d+) frames in ([0-9.]+) s .*?, (\d+) scene steps")
 
 
@@ -43,11 +43,12 @@ def start_drawing(host, window, display, arguments, seed, options=()):
     return saver
 
 
-def expect_clean_end(saver, how):
-    status = saver.wait(END_TIMEOUT)
+def expect_clean_end(saver, how, program):
+    timeout = END_TIMEOUT * time_allowance(program)
+    status = saver.wait(timeout)
     if status is None:
         saver.stop()
-    check(status == 0, f"after {how} the saver ended with {describe_status(status)} (within {END_TIMEOUT} s):\n"
+    check(status == 0, f"after {how} the saver ended with {describe_status(status)} (within {timeout} s):\n"
           + saver.output())
     trouble = sanitizer_trouble(saver.output())
     check(trouble is None, f"after {how} the saver reported: {trouble}")
@@ -67,7 +68,7 @@ def main(arguments):
             saver = start_drawing(host, window, xvfb.name, arguments, run, ["--delay", "0"])
             time.sleep(randomness.uniform(0.05, 0.5))
             saver.signal(number)
-            expect_clean_end(saver, number.name)
+            expect_clean_end(saver, number.name, arguments.saver)
             log(f"  {number.name}: exit status 0, nothing reported")
 
         saver = start_drawing(host, window, xvfb.name, arguments, "pause")
@@ -79,7 +80,7 @@ def main(arguments):
         paused = time.monotonic() - stopped
         time.sleep(1)
         saver.signal(signal.SIGTERM)
-        expect_clean_end(saver, "SIGSTOP, SIGCONT and SIGTERM")
+        expect_clean_end(saver, "SIGSTOP, SIGCONT and SIGTERM", arguments.saver)
         match = REPORT.search(saver.output())
         check(match, "no frame report (KLV_FRAME_REPORT) on standard error:\n" + saver.output())
         frames, seconds, steps = int(match.group(1)), float(match.group(2)), int(match.group(3))
