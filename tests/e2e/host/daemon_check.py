@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The saver under the real XScreenSaver daemon on a virtual X server with one or more screens.
 
-The daemon refuses to start savers as root, so it runs as `nobody`, with a temporary HOME whose
+The daemon refuses to start savers as root, so it runs as `nobody` (when the test runs as root;
+as the test's own user otherwise), with a temporary HOME whose
 .xscreensaver lists only our saver (`programs: DIR/bin/kalvor --root`); the saver and its data are
 copied to a world-readable temporary folder laid out as an install (bin/kalvor, share/kalvor/), so
 the saver finds its data beside itself. `xscreensaver-command -activate` must put our picture on
@@ -32,7 +33,15 @@ EDGE = 2
 
 
 def as_nobody(command):
+    """The command run as nobody when we are root (the daemon refuses to start savers as root);
+    as ourselves otherwise."""
+    if os.geteuid() != 0:
+        return command
     return ["setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"] + command
+
+
+def daemon_user():
+    return pwd.getpwnam("nobody").pw_uid if os.geteuid() == 0 else os.geteuid()
 
 
 def install_copy(saver, data, folder):
@@ -53,9 +62,10 @@ def write_settings(home, program):
         out.write("mode: one\nselected: 0\nlock: False\nfade: False\nunfade: False\nsplash: False\n"
                   "timeout: 0:30:00\ncycle: 0:30:00\n"
                   f"programs: {program} --root \\n\n")
-    nobody = pwd.getpwnam("nobody")
-    for path in (home, f"{home}/.xscreensaver"):
-        os.chown(path, nobody.pw_uid, nobody.pw_gid)
+    if os.geteuid() == 0:
+        nobody = pwd.getpwnam("nobody")
+        for path in (home, f"{home}/.xscreensaver"):
+            os.chown(path, nobody.pw_uid, nobody.pw_gid)
 
 
 def saver_processes(program):
@@ -184,7 +194,7 @@ def reap(pids, statuses):
 
 
 def run(arguments, work):
-    for tool in ("xscreensaver", "xscreensaver-command", "setpriv"):
+    for tool in ("xscreensaver", "xscreensaver-command") + (("setpriv",) if os.geteuid() == 0 else ()):
         if shutil.which(tool) is None:
             skip(f"{tool} is not installed")
     program = install_copy(arguments.saver, arguments.data, f"{work}/install")
@@ -196,7 +206,8 @@ def run(arguments, work):
     xvfb = Xvfb(*SCREEN_SIZES[:arguments.screens])
     daemon = None
     try:
-        log(f"== XScreenSaver on {xvfb.name} with {arguments.screens} screen(s), run as nobody")
+        log(f"== XScreenSaver on {xvfb.name} with {arguments.screens} screen(s), "
+            f"run as {pwd.getpwuid(daemon_user()).pw_name}")
         host = XClient(xvfb.name)
         daemon = Daemon(xvfb.name, home, work)
         check(wait_for(lambda: daemon.command("-time").returncode == 0, START_TIMEOUT),
@@ -212,7 +223,7 @@ def run(arguments, work):
         check(len(savers) == arguments.screens, f"{len(savers)} savers run on {arguments.screens} screen(s):\n"
               + daemon.tail())
         owners = {os.stat(f"/proc/{pid}").st_uid for pid in savers}
-        check(owners == {pwd.getpwnam("nobody").pw_uid}, f"the savers do not run as nobody: {owners}")
+        check(owners == {daemon_user()}, f"the savers run as {owners}, not as the daemon's user")
         log(f"  saver processes {sorted(savers)} started by the daemon")
 
         for screen in range(arguments.screens):
