@@ -201,8 +201,8 @@ TEST_F(SaverTest, TheFramesPerSecondFigureIsDrawnInTheTopLeftCorner) {
 }
 
 TEST(EndSignals, SigtermAndSigintAreRecordedNotFatal) {
-  InstallEndSignalHandlers();
   for (int signal : {SIGTERM, SIGINT}) {
+    InstallEndSignalHandlers();
     ClearEndSignal();
     EXPECT_FALSE(EndSignalReceived());
     std::raise(signal);
