@@ -268,12 +268,19 @@ void TKlvX11Window::CopyPixels(const uint8_t* pixels, int width, int height, int
   }
   const ChannelPlace red = PlaceOf(visual_->red_mask), green = PlaceOf(visual_->green_mask),
                      blue = PlaceOf(visual_->blue_mask);
+  // 16-bit visuals in the client's byte order are written directly; anything rarer goes through Xlib.
+  const bool direct16 = image->bits_per_pixel == 16 && image->byte_order == LSBFirst;
   for (int y = 0; y < height; ++y) {
     const auto* from = reinterpret_cast<const uint32_t*>(pixels + y * pitch);
+    auto* row16 = reinterpret_cast<uint16_t*>(image->data + static_cast<intptr_t>(y) * image->bytes_per_line);
     for (int x = 0; x < width; ++x) {
       const uint32_t p = from[x];
-      XPutPixel(image, x, y, PutChannel(p >> 16 & 0xFF, red) | PutChannel(p >> 8 & 0xFF, green) |
-                                 PutChannel(p & 0xFF, blue) | alpha);
+      const unsigned long value =
+          PutChannel(p >> 16 & 0xFF, red) | PutChannel(p >> 8 & 0xFF, green) | PutChannel(p & 0xFF, blue) | alpha;
+      if (direct16)
+        row16[x] = static_cast<uint16_t>(value);
+      else
+        XPutPixel(image, x, y, value);
     }
   }
 }
