@@ -103,11 +103,12 @@ TEST_F(DataFolderTest, PathsThatCannotBeResolvedCountAsNotThere) {
 
 TEST_F(DataFolderTest, TheFallbacksAreTheInstalledFolderThenBesideTheProgram) {
   const std::vector<std::string> folders = FallbackDataFolders("/opt/klv/bin/kalvor");
-  ASSERT_EQ(folders.size(), 3u);
+  ASSERT_EQ(folders.size(), 4u);
   EXPECT_EQ(folders[0].back(), '/');
   EXPECT_NE(folders[0].find("kalvor/"), std::string::npos);
   EXPECT_EQ(folders[1], "/opt/klv/bin/../share/kalvor/");
-  EXPECT_EQ(folders[2], "/opt/klv/bin/data/");
+  EXPECT_EQ(folders[2], "/opt/klv/bin/../../share/kalvor/");
+  EXPECT_EQ(folders[3], "/opt/klv/bin/data/");
   EXPECT_EQ(FallbackDataFolders("").size(), 1u);
   EXPECT_FALSE(RunningProgramPath().empty());
 }

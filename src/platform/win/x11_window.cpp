@@ -86,9 +86,12 @@ int OnXError(Display* display, XErrorEvent* error) {
 
 Display* OpenDisplay(const std::string& name) {
   Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
-  if (display == nullptr)
+  if (display == nullptr) {
+    const std::string shown = XDisplayName(name.empty() ? nullptr : name.c_str());
     throw KlvError(KlvErrorKind::Unsupported, "",
-                   std::string("cannot open the X display \"") + XDisplayName(name.empty() ? nullptr : name.c_str()) + "\"");
+                   shown.empty() ? std::string("no X display (DISPLAY is not set and --display is not given)")
+                                 : "cannot open the X display \"" + shown + "\"");
+  }
   XSetErrorHandler(OnXError);
   return display;
 }
@@ -146,7 +149,13 @@ std::unique_ptr<TKlvX11Window> TKlvX11Window::CreateOwn(const std::string& displ
 
 TKlvX11Window::TKlvX11Window(Display* display, Window window, bool own)
     : display_(display), window_(window), own_(own) {
-  ReadWindow();
+  try {
+    ReadWindow();
+  } catch (...) {
+    if (own_) XDestroyWindow(display_, window_);
+    XCloseDisplay(display_);
+    throw;
+  }
   XSelectInput(display_, window_, kEventMask);
   gc_ = XCreateGC(display_, window_, 0, nullptr);
   if (pipe2(wakePipe_, O_NONBLOCK | O_CLOEXEC) != 0) wakePipe_[0] = wakePipe_[1] = -1;
