@@ -168,8 +168,10 @@ void TKalvorGSaver::LaunchSettings() {
   DataPath.clear();
   if (Exists(kSettingsProgram))
     ShellExecuteA(Handle, "open", kSettingsProgram, "", DataPath.c_str(), SW_SHOW);
-  else
+  else {
     MessageBoxA(nullptr, kSettingsMissingText, kErrorCaption, MB_OK);
+    ExitCode = 1;
+  }
 }
 
 void TKalvorGSaver::SetUpWindow() {

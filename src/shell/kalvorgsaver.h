@@ -144,7 +144,8 @@ class TKalvorGSaver : public TComponentOwner {
   bool PictureNative = false;
   bool ResizePending = false;
   DWORD ResizeTime = 0;  // Options.Clock at the latest resize
-  // The process's exit status: 1 once a start failed (no data, a damaged file, no device).
+  // The process's exit status: 1 once a start failed (no data, a damaged file, no device, no
+  // settings program to launch).
   int ExitCode = 0;
 
   TFrameTimings LastTimings;

@@ -155,6 +155,13 @@ TEST_F(SaverTest, OtherArgumentsStillCloseWithStatusZero) {
   EXPECT_EQ(Start("/p").ExitCode, 0);
 }
 
+TEST_F(SaverTest, NoSettingsProgramAnywhereIsAFailedStartToo) {
+  SetDataPath(Folder("empty").string() + "/");
+  std::filesystem::current_path(Folder("current"));
+  EXPECT_EQ(Start("/c").ExitCode, 1);
+  EXPECT_EQ(boxes.size(), 1u);
+}
+
 TEST_F(SaverTest, TheDrawSizeSettingAndTheSizeOptionChooseTheStandAlonePicture) {
   TRegIniFile("Software\\Kalvor_Soft").WriteString("KalvorGSaver", "DrawSize", "800x450");
   TKalvorGSaver& s = Start("/s");
