@@ -166,9 +166,9 @@ void TKalvorGSaver::LaunchSettings() {
     return;
   }
   DataPath.clear();
-  if (Exists(kSettingsProgram))
+  if (Exists(kSettingsProgram)) {
     ShellExecuteA(Handle, "open", kSettingsProgram, "", DataPath.c_str(), SW_SHOW);
-  else {
+  } else {
     MessageBoxA(nullptr, kSettingsMissingText, kErrorCaption, MB_OK);
     ExitCode = 1;
   }
