@@ -28,6 +28,8 @@ std::vector<std::string> FallbackDataFolders(const std::string& programPath) {
   if (!programPath.empty()) {
     const std::string beside = std::filesystem::path(programPath).parent_path().string() + "/";
     folders.push_back(beside + "../share/kalvor/");
+    // A host's saver lives one folder deeper (libexec/xscreensaver/kalvor).
+    folders.push_back(beside + "../../share/kalvor/");
     folders.push_back(beside + "data/");
   }
   return folders;

@@ -15,7 +15,8 @@ constexpr char kDataMarkerFile[] = "meta.bmp";
 bool ReadableFileExists(const std::string& path) noexcept;
 
 // The folders after the DataPath setting and the current folder, as prefixes ending in '/': the
-// installed data folder compiled into the program, then "<program folder>/../share/kalvor/" and
+// installed data folder compiled into the program, then "<program folder>/../share/kalvor/",
+// "<program folder>/../../share/kalvor/" (a program under libexec/xscreensaver/) and
 // "<program folder>/data/" (the build tree). `programPath` is the running program's file (empty:
 // none beside it).
 std::vector<std::string> FallbackDataFolders(const std::string& programPath);

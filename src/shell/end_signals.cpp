@@ -15,7 +15,9 @@ void InstallEndSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = OnEndSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;
+  // A second signal takes the default action: a saver held up (a message box waiting for its OK)
+  // can still be ended.
+  action.sa_flags = SA_RESETHAND;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
 }

@@ -3,7 +3,7 @@
 // A wait of the message loop is cut short by the signal (poll returns early).
 #pragma once
 
-// Installs the handlers for SIGTERM and SIGINT (without SA_RESTART).
+// Installs the handlers for SIGTERM and SIGINT (without SA_RESTART); each handles its first signal.
 void InstallEndSignalHandlers();
 // True once SIGTERM or SIGINT arrived.
 bool EndSignalReceived();

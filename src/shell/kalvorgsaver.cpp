@@ -40,6 +40,9 @@ constexpr const char* kSaverSwitches[] = {"/s", "/S", "-s", "-S"};
 constexpr TPictureSize kClassicPicture{false, 640, 480};
 constexpr TPictureSize kNativePicture{true, 0, 0};
 constexpr UINT kStartTriggerMs = 1;
+// A resize starts begin again only once the window has kept its size this long (a preview being
+// dragged larger sends many); meanwhile the window shows the old picture scaled.
+constexpr DWORD kResizeSettleMs = 200;
 // A move of this many pixels or fewer on either axis does not end the saver.
 constexpr int kMouseDeadZone = 3;
 
@@ -163,10 +166,12 @@ void TKalvorGSaver::LaunchSettings() {
     return;
   }
   DataPath.clear();
-  if (Exists(kSettingsProgram))
+  if (Exists(kSettingsProgram)) {
     ShellExecuteA(Handle, "open", kSettingsProgram, "", DataPath.c_str(), SW_SHOW);
-  else
+  } else {
     MessageBoxA(nullptr, kSettingsMissingText, kErrorCaption, MB_OK);
+    ExitCode = 1;
+  }
 }
 
 void TKalvorGSaver::SetUpWindow() {
@@ -311,7 +316,7 @@ bool TKalvorGSaver::IdleHandler() {
     EndOnRequest();
     return true;
   }
-  if (ResizePending) Restart();
+  if (ResizePending && static_cast<DWORD>(Options.Clock() - ResizeTime) >= kResizeSettleMs) Restart();
   const bool stepped = KlvMLoop1Calc();
   // A host's saver sleeps until its next step is due instead of polling for it.
   if (Options.Embedded) {
@@ -398,7 +403,9 @@ void TKalvorGSaver::FormPaint() { KalvorRM1.RmRestore(); }
 void TKalvorGSaver::FormClose() { Timer2.SetInterval(0); }
 
 void TKalvorGSaver::FormResize(int width, int height) {
-  if (Running && PictureNative && (width != PictureWidth || height != PictureHeight)) ResizePending = true;
+  if (!Running || !PictureNative) return;
+  ResizePending = width != PictureWidth || height != PictureHeight;
+  ResizeTime = Options.Clock();
 }
 
 void TKalvorGSaver::Restart() {

@@ -105,7 +105,7 @@ class TKalvorGSaver : public TComponentOwner {
   void FormPaint();
   void FormClose();
   // The window was given a new size: a native picture follows it (begin runs again at the new size
-  // from the next idle call).
+  // once the size has settled).
   void FormResize(int width, int height);
   // A draw-size menu item (0 .. kDrawSizes.size() - 1): resizes the view, then repaints.
   void DrawSizeClick(int item);
@@ -143,7 +143,9 @@ class TKalvorGSaver : public TComponentOwner {
   int32_t PictureHeight = 480;
   bool PictureNative = false;
   bool ResizePending = false;
-  // The process's exit status: 1 once a start failed (no data, a damaged file, no device).
+  DWORD ResizeTime = 0;  // Options.Clock at the latest resize
+  // The process's exit status: 1 once a start failed (no data, a damaged file, no device, no
+  // settings program to launch).
   int ExitCode = 0;
 
   TFrameTimings LastTimings;

@@ -86,9 +86,12 @@ int OnXError(Display* display, XErrorEvent* error) {
 
 Display* OpenDisplay(const std::string& name) {
   Display* display = XOpenDisplay(name.empty() ? nullptr : name.c_str());
-  if (display == nullptr)
+  if (display == nullptr) {
+    const std::string shown = XDisplayName(name.empty() ? nullptr : name.c_str());
     throw KlvError(KlvErrorKind::Unsupported, "",
-                   std::string("cannot open the X display \"") + XDisplayName(name.empty() ? nullptr : name.c_str()) + "\"");
+                   shown.empty() ? std::string("no X display (DISPLAY is not set and --display is not given)")
+                                 : "cannot open the X display \"" + shown + "\"");
+  }
   XSetErrorHandler(OnXError);
   return display;
 }
@@ -146,7 +149,13 @@ std::unique_ptr<TKlvX11Window> TKlvX11Window::CreateOwn(const std::string& displ
 
 TKlvX11Window::TKlvX11Window(Display* display, Window window, bool own)
     : display_(display), window_(window), own_(own) {
-  ReadWindow();
+  try {
+    ReadWindow();
+  } catch (...) {
+    if (own_) XDestroyWindow(display_, window_);
+    XCloseDisplay(display_);
+    throw;
+  }
   XSelectInput(display_, window_, kEventMask);
   gc_ = XCreateGC(display_, window_, 0, nullptr);
   if (pipe2(wakePipe_, O_NONBLOCK | O_CLOEXEC) != 0) wakePipe_[0] = wakePipe_[1] = -1;
@@ -268,12 +277,19 @@ void TKlvX11Window::CopyPixels(const uint8_t* pixels, int width, int height, int
   }
   const ChannelPlace red = PlaceOf(visual_->red_mask), green = PlaceOf(visual_->green_mask),
                      blue = PlaceOf(visual_->blue_mask);
+  // 16-bit visuals in the client's byte order are written directly; anything rarer goes through Xlib.
+  const bool direct16 = image->bits_per_pixel == 16 && image->byte_order == LSBFirst;
   for (int y = 0; y < height; ++y) {
     const auto* from = reinterpret_cast<const uint32_t*>(pixels + y * pitch);
+    auto* row16 = reinterpret_cast<uint16_t*>(image->data + static_cast<intptr_t>(y) * image->bytes_per_line);
     for (int x = 0; x < width; ++x) {
       const uint32_t p = from[x];
-      XPutPixel(image, x, y, PutChannel(p >> 16 & 0xFF, red) | PutChannel(p >> 8 & 0xFF, green) |
-                                 PutChannel(p & 0xFF, blue) | alpha);
+      const unsigned long value =
+          PutChannel(p >> 16 & 0xFF, red) | PutChannel(p >> 8 & 0xFF, green) | PutChannel(p & 0xFF, blue) | alpha;
+      if (direct16)
+        row16[x] = static_cast<uint16_t>(value);
+      else
+        XPutPixel(image, x, y, value);
     }
   }
 }
