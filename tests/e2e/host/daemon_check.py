@@ -1,17 +1,18 @@
 #!/usr/bin/env python3
 """The saver under the real XScreenSaver daemon on a virtual X server with one or more screens.
 
-The daemon refuses to start savers as root, so it runs as `nobody` (when the test runs as root;
-as the test's own user otherwise), with a temporary HOME whose
-.xscreensaver lists only our saver (`programs: DIR/bin/kalvor --root`); the saver and its data are
-copied to a world-readable temporary folder laid out as an install (bin/kalvor, share/kalvor/), so
-the saver finds its data beside itself. `xscreensaver-command -activate` must put our picture on
+The daemon refuses to start savers as root, so it runs as `nobody` (as the test's own user when
+that is not root), with a temporary HOME whose .xscreensaver lists only our saver
+(`programs: PROGRAM --root`). The saver and its data are installed into a world-readable temporary
+folder with `cmake --install BUILD --prefix TEMP`, so the saver runs from libexec/xscreensaver/ as
+installed and must find its data from there (with --saver and --data they are copied there as
+bin/kalvor and share/kalvor/ instead). `xscreensaver-command -activate` must put our picture on
 every screen, one saver process per screen, each drawing and changing, none relaunched;
 `-deactivate` makes the daemon send SIGTERM, after which every saver is gone within a second with
 exit status 0 and leaves no process or shared-memory segment behind. This test makes itself the
 savers' subreaper, so the orphans the daemon leaves are reaped here and their status is seen.
 
-    daemon_check.py --saver PROGRAM --data DATA_DIR [--screens N] [--shots DIR]
+    daemon_check.py (--install-from BUILD_DIR | --saver PROGRAM --data DATA_DIR) [--screens N] [--shots DIR]
 """
 import argparse
 import ctypes
@@ -42,6 +43,20 @@ def as_nobody(command):
 
 def daemon_user():
     return pwd.getpwnam("nobody").pw_uid if os.geteuid() == 0 else os.geteuid()
+
+
+def install_build(build, folder):
+    """Installs the build into folder (cmake --install) and makes the tree readable by all;
+    returns the program hosts start."""
+    result = subprocess.run(["cmake", "--install", build, "--prefix", folder], stdout=subprocess.PIPE,
+                            stderr=subprocess.STDOUT)
+    check(result.returncode == 0, "cmake --install failed:\n" + result.stdout.decode())
+    programs = [f"{path}/kalvor" for path, _, files in os.walk(folder) if path.endswith("/xscreensaver")
+                and "kalvor" in files]
+    check(len(programs) == 1, f"no single xscreensaver/kalvor in the install: {programs}")
+    for path, _, files in os.walk(folder):
+        os.chmod(path, 0o755)
+    return programs[0]
 
 
 def install_copy(saver, data, folder):
@@ -197,7 +212,11 @@ def run(arguments, work):
     for tool in ("xscreensaver", "xscreensaver-command") + (("setpriv",) if os.geteuid() == 0 else ()):
         if shutil.which(tool) is None:
             skip(f"{tool} is not installed")
-    program = install_copy(arguments.saver, arguments.data, f"{work}/install")
+    if arguments.install_from:
+        program = install_build(os.path.abspath(arguments.install_from), f"{work}/install")
+    else:
+        check(arguments.saver and arguments.data, "give --install-from BUILD, or --saver and --data")
+        program = install_copy(arguments.saver, arguments.data, f"{work}/install")
     home = f"{work}/home"
     write_settings(home, program)
     libc = ctypes.CDLL(None, use_errno=True)
@@ -292,8 +311,9 @@ def main(arguments):
 
 if __name__ == "__main__":
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--saver", required=True)
-    parser.add_argument("--data", required=True)
+    parser.add_argument("--install-from", metavar="BUILD", help="run the saver as `cmake --install BUILD` puts it")
+    parser.add_argument("--saver")
+    parser.add_argument("--data")
     parser.add_argument("--screens", type=int, default=1, choices=(1, 2))
     parser.add_argument("--shots", help="write the screens' pictures to this folder")
     parsed = parser.parse_args()
