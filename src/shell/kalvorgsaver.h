@@ -149,8 +149,10 @@ class TKalvorGSaver : public TComponentOwner {
   int ExitCode = 0;
 
   TFrameTimings LastTimings;
-  // The sums of every step's timings since creation.
+  // The sums of every step's timings since creation, and of the main thread's processor time spent
+  // rendering and presenting (StepMs unused).
   TFrameTimings TotalTimings;
+  TFrameTimings TotalCpuTimings;
   // Frames presented to the window since creation.
   uint64_t PresentCount = 0;
 

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <exception>
 #include <filesystem>
 #include <memory>
@@ -41,10 +42,14 @@ void ReportFrames(const TKalvorGSaver& saver, std::chrono::steady_clock::time_po
   std::fprintf(stderr, "%s: %llu frames in %.2f s (%.1f per second), %d scene steps\n", kProgramName,
                static_cast<unsigned long long>(saver.PresentCount), seconds, seconds > 0 ? frames / seconds : 0.0,
                saver.Scene.StepCount);
-  if (frames > 0)
+  if (frames > 0) {
     std::fprintf(stderr, "%s: per frame %.2f ms step, %.2f ms render, %.2f ms present (%dx%d)\n", kProgramName,
                  saver.TotalTimings.StepMs / frames, saver.TotalTimings.RenderMs / frames,
                  saver.TotalTimings.PresentMs / frames, saver.PictureWidth, saver.PictureHeight);
+    std::fprintf(stderr, "%s: processor time per frame %.2f ms render, %.2f ms present; %.2f s in all\n",
+                 kProgramName, saver.TotalCpuTimings.RenderMs / frames, saver.TotalCpuTimings.PresentMs / frames,
+                 static_cast<double>(std::clock()) / CLOCKS_PER_SEC);
+  }
 }
 
 // Runs the main window's message loop; the exit status is the saver's.

@@ -249,7 +249,10 @@ bool TKlvX11Window::PrepareImage(int width, int height) {
       scaler_->display = display_;
       scaler_->pixmap = XCreatePixmap(display_, window_, static_cast<unsigned>(width), static_cast<unsigned>(height),
                                       static_cast<unsigned>(depth_));
-      scaler_->source = XRenderCreatePicture(display_, scaler_->pixmap, format, 0, nullptr);
+      // Edge pixels repeat outwards, so filtering at the border blends with the picture, not black.
+      XRenderPictureAttributes edges{};
+      edges.repeat = RepeatPad;
+      scaler_->source = XRenderCreatePicture(display_, scaler_->pixmap, format, CPRepeat, &edges);
       scaler_->target = XRenderCreatePicture(display_, window_, format, 0, nullptr);
       XRenderSetPictureFilter(display_, scaler_->source, FilterBilinear, nullptr, 0);
     }
