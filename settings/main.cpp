@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "saver_settings.h"
 #include "settings_window.h"
 
 namespace {
@@ -43,6 +42,5 @@ int main(int argc, char** argv) {
     return kNoWindowStatus;
   }
   if (dialogOnly) return RunDeviceDialogAlone();
-  TRegIniFile key(kSaverKey);
-  return RunSettingsWindow(key);
+  return RunSettingsWindow();
 }

@@ -42,12 +42,13 @@ std::string ValueOr(const std::string& value, const std::string& fallback, bool 
   return valid ? value : fallback;
 }
 
-// Writes `value` unless the key already holds it, or holds nothing and `value` is the default.
+// Writes `value` unless the key already holds it, or holds nothing and `value` is the default
+// (and `always` is false).
 void WriteIfChanged(TRegIniFile& key, const char* section, const char* name, const std::string& value,
-                    const std::string& defaultValue) {
+                    const std::string& defaultValue, bool always = false) {
   constexpr char kAbsent[] = "\x01";  // cannot come from a file: control bytes are escaped there
   const std::string stored = key.ReadString(section, name, kAbsent);
-  if (stored == value || (stored == kAbsent && value == defaultValue)) return;
+  if (stored == value || (stored == kAbsent && value == defaultValue && !always)) return;
   key.WriteString(section, name, value);
 }
 
@@ -90,11 +91,13 @@ void WriteSettings(TRegIniFile& key, const TSaverSettings& s) {
   WriteIfChanged(key, kSaverSection, kRendererValue, s.Renderer, d.Renderer);
   WriteIfChanged(key, kSaverSection, kThreadsValue, std::to_string(s.Threads), std::to_string(d.Threads));
   WriteIfChanged(key, kSaverSection, kTextureFilterValue, s.TextureFilter, d.TextureFilter);
-  WriteIfChanged(key, kDeviceSection, kModeValue, std::to_string(s.Devices.Mode), std::to_string(d.Devices.Mode));
+  const bool started = s.Devices.Started;
+  WriteIfChanged(key, kDeviceSection, kModeValue, std::to_string(s.Devices.Mode), std::to_string(d.Devices.Mode),
+                 started);
   WriteIfChanged(key, kDeviceSection, kDriverValue, std::to_string(s.Devices.Driver),
-                 std::to_string(d.Devices.Driver));
+                 std::to_string(d.Devices.Driver), started);
   WriteIfChanged(key, kDeviceSection, kDeviceValue, std::to_string(s.Devices.Device),
-                 std::to_string(d.Devices.Device));
+                 std::to_string(d.Devices.Device), started);
 }
 
 std::string FolderPrefix(const std::string& folder) {
@@ -192,6 +195,7 @@ class TPendingStore : public TChoiceStore {
   }
   void WriteInteger(const std::string& section, const std::string& name, int value) override {
     if (section != kDeviceSection) return;
+    choice_.Started = true;
     if (name == kModeValue) choice_.Mode = value;
     if (name == kDriverValue) choice_.Driver = value;
     if (name == kDeviceValue) choice_.Device = value;

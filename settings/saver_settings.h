@@ -21,6 +21,7 @@ struct TDeviceChoice {
   int32_t Mode = kPolicyCustom;  // "Enum_Checkbox"
   int32_t Driver = 0;            // "DDraw_Device"
   int32_t Device = 2;            // "D3D_Device"
+  bool Started = false;          // the dialog's "Start" set them: all three are written
   bool operator==(const TDeviceChoice&) const = default;
 };
 
@@ -44,9 +45,11 @@ const std::vector<std::string>& RequiredDataFiles();
 
 // Reads every value; an absent value, or one that is not valid, reads as its default.
 TSaverSettings ReadSettings(const TRegIniFile& key);
-// Writes the values that differ from what the key holds now (a value that is absent and equal to
-// its default is left absent), so an unchanged form leaves the file as it is. Throws KlvError,
-// naming the file and the reason, when the file cannot be written.
+// Writes the values that differ from what `key` holds (open it just before, so that is the file as
+// it is now) (a value that is absent and equal to
+// its default is left absent), so an unchanged form leaves the file as it is; the three device
+// values are all written once the dialog's "Start" set them. Throws KlvError, naming the file and
+// the reason, when the file cannot be written.
 void WriteSettings(TRegIniFile& key, const TSaverSettings& settings);
 
 // The folder as a DataPath prefix: "" stays "", anything else ends with exactly one '/'.
@@ -71,6 +74,6 @@ TDataFolderCheck CheckDataFolder(const std::string& dataPath);
 // Every problem of the settings, one sentence each; empty when they can be written.
 std::vector<std::string> SettingsProblems(const TSaverSettings& settings);
 
-// The dialog's store inside the settings program: reads start from `choice`, "Start" writes into
-// it; nothing reaches the file until the settings are written.
+// The dialog's store inside the settings program: reads come from `choice`, "Start" writes into it
+// (and sets its Started); nothing reaches the file until the settings are written.
 std::unique_ptr<TChoiceStore> PendingChoiceStore(TDeviceChoice& choice);

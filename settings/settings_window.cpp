@@ -28,7 +28,6 @@ const char* const kRenderers[] = {"auto", "software", "gl"};
 const char* const kTextureFilters[] = {"nearest", "bilinear"};
 
 struct TSettingsView {
-  TRegIniFile* key = nullptr;
   TSaverSettings pending;
   TDeviceList devices;
   std::unique_ptr<TPreview> preview;
@@ -144,7 +143,8 @@ void OnOk(GtkButton*, gpointer data) {
     return;
   }
   try {
-    WriteSettings(*v.key, v.pending);
+    TRegIniFile key(kSaverKey);
+    WriteSettings(key, v.pending);
   } catch (const KlvError& error) {
     SetMessage(v, "Nothing was saved: " + std::string(error.what()));
     return;
@@ -286,10 +286,9 @@ void Build(TSettingsView& v) {
 
 }  // namespace
 
-int RunSettingsWindow(TRegIniFile& key) {
+int RunSettingsWindow() {
   TSettingsView v;
-  v.key = &key;
-  v.pending = ReadSettings(key);
+  v.pending = ReadSettings(TRegIniFile(kSaverKey));
   v.preview = std::make_unique<TPreview>([&v](const std::string& lastError) { OnPreviewEnded(v, lastError); });
   v.loop = g_main_loop_new(nullptr, FALSE);
   Build(v);
