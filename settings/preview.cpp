@@ -18,7 +18,8 @@
 
 namespace {
 
-constexpr char kSaverName[] = "kalvor_saver";
+// The build's saver program, and the installed stand-alone command.
+constexpr const char* kSaverNames[] = {"kalvor_saver", "kalvor-saver"};
 constexpr char kSaverVariable[] = "KLV_SAVER_PROGRAM";
 constexpr char kConfigVariable[] = "KLV_CONFIG_DIR";
 constexpr char kErrorFile[] = "preview-errors.txt";
@@ -73,9 +74,11 @@ std::string LastLine(const std::string& fileName) {
 
 std::string SaverProgram() {
   if (const char* path = getenv(kSaverVariable); path != nullptr && *path != '\0') return path;
-  const std::string beside = FolderOfThisProgram() + kSaverName;
-  if (access(beside.c_str(), X_OK) == 0) return beside;
-  return kSaverName;
+  for (const char* name : kSaverNames) {
+    const std::string beside = FolderOfThisProgram() + name;
+    if (access(beside.c_str(), X_OK) == 0) return beside;
+  }
+  return kSaverNames[1];
 }
 
 TPreview::TPreview(EndHandler onEnd) : onEnd_(std::move(onEnd)) {

@@ -41,6 +41,6 @@ class TPreview {
   guint watch_ = 0;
 };
 
-// The saver program: $KLV_SAVER_PROGRAM, else "kalvor_saver" beside this program, else the name
-// alone (found along PATH).
+// The saver program: $KLV_SAVER_PROGRAM, else "kalvor_saver" (the build's) or "kalvor-saver" (the
+// installed command) beside this program, else "kalvor-saver" found along PATH.
 std::string SaverProgram();

@@ -3,7 +3,9 @@
 // short pause, restarts the preview with them.
 #include "settings_window.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <signal.h>
 
 #include <cstdio>
 #include <memory>
@@ -159,6 +161,12 @@ gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer data) {
   return TRUE;
 }
 
+// SIGTERM, SIGINT or SIGHUP: leave as "Cancel" does, so the preview ends and its scratch folder goes.
+gboolean OnSignal(gpointer data) {
+  Finish(*static_cast<TSettingsView*>(data), 1);
+  return G_SOURCE_CONTINUE;
+}
+
 void OnPreviewEnded(TSettingsView& v, const std::string& lastError) {
   const std::string text = "The preview stopped" + (lastError.empty() ? std::string(".") : ": " + lastError);
   gtk_label_set_text(GTK_LABEL(v.previewStatus), text.c_str());
@@ -296,7 +304,11 @@ int RunSettingsWindow() {
   // The preview needs the area's own X window, which exists once the window is shown.
   gdk_window_ensure_native(gtk_widget_get_window(v.previewArea));
   OnChanged(nullptr, &v);
+  guint signalSources[3];
+  int i = 0;
+  for (int signal : {SIGTERM, SIGINT, SIGHUP}) signalSources[i++] = g_unix_signal_add(signal, OnSignal, &v);
   g_main_loop_run(v.loop);
+  for (guint source : signalSources) g_source_remove(source);
   gtk_widget_destroy(v.window);
   g_main_loop_unref(v.loop);
   return v.result;
