@@ -33,6 +33,7 @@ struct TSettingsView {
   TSaverSettings pending;
   TDeviceList devices;
   std::unique_ptr<TPreview> preview;
+  TSaverSettings previewed;  // the settings the running preview was started with
   int result = 1;
   GMainLoop* loop = nullptr;
   GtkWidget* window = nullptr;
@@ -56,7 +57,13 @@ std::string ComboText(GtkWidget* combo) {
   return value;
 }
 
-void SetMessage(TSettingsView& v, const std::string& text) { gtk_label_set_text(GTK_LABEL(v.message), text.c_str()); }
+// Shows `text` below the form, in red: it says what was not saved and why.
+void SetMessage(TSettingsView& v, const std::string& text) {
+  gchar* escaped = g_markup_escape_text(text.c_str(), -1);
+  const std::string markup = "<span foreground=\"#b00000\">" + std::string(escaped) + "</span>";
+  g_free(escaped);
+  gtk_label_set_markup(GTK_LABEL(v.message), markup.c_str());
+}
 
 bool StartPreview(TSettingsView& v) {
   v.previewTimer = 0;
@@ -71,6 +78,7 @@ bool StartPreview(TSettingsView& v) {
     gtk_label_set_text(GTK_LABEL(v.previewStatus), "No preview until the settings are valid.");
     return false;
   }
+  v.previewed = v.pending;
   const std::string problem = v.preview->Start(target, v.pending);
   gtk_label_set_text(GTK_LABEL(v.previewStatus), problem.empty() ? "" : ("No preview: " + problem).c_str());
   return false;
@@ -78,8 +86,11 @@ bool StartPreview(TSettingsView& v) {
 
 gboolean OnPreviewTimer(gpointer data) { return StartPreview(*static_cast<TSettingsView*>(data)); }
 
+// Restarts the preview, after a pause, unless it already runs with these settings.
 void SchedulePreview(TSettingsView& v) {
   if (v.previewTimer != 0) g_source_remove(v.previewTimer);
+  v.previewTimer = 0;
+  if (v.preview->Pid() != 0 && v.pending == v.previewed) return;
   v.previewTimer = g_timeout_add(kPreviewDelayMs, OnPreviewTimer, &v);
 }
 

@@ -11,6 +11,7 @@
 #include "display/kalvorg.h"
 #include "display/kalvorrm.h"
 #include "platform/win/messagebox.h"
+#include "platform/win/registry.h"
 
 namespace {
 

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/win/registry.h"
-
 // Policy codes shared by the dialog, "Enum_Checkbox" and DeviceChoice.
 constexpr int32_t kPolicyHEL = -1;         // primary driver, first software device
 constexpr int32_t kPolicyHAL = -2;         // last 3D driver, first hardware device, else device 0
