@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the saver need, only those missing.
 set -euo pipefail
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          libsdl2-dev libpng-dev libgtk-3-dev xvfb xdotool xauth imagemagick)
+          libsdl2-dev libpng-dev libx11-dev libxext-dev libxrender-dev xvfb xdotool xauth
+          libgtk-3-dev imagemagick)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -15,8 +15,6 @@ using namespace dxcalls;
 
 namespace {
 
-constexpr int kFullScreenWidth = 640;
-constexpr int kFullScreenHeight = 480;
 constexpr DWORD kFullScreenCooperation =
     DDSCL_FULLSCREEN | DDSCL_ALLOWREBOOT | DDSCL_NOWINDOWCHANGES | DDSCL_EXCLUSIVE | DDSCL_ALLOWMODEX;
 constexpr int kStaticLow = 10;    // entries 0..9 are static colours
@@ -195,12 +193,12 @@ void TKalvorG::SetUpPalette() {
 
 void TKalvorG::InitFullScreen() {
   auto& u = KalvorGUnit;
-  Width = kFullScreenWidth;
-  Height = kFullScreenHeight;
+  Width = u.ScreenWidth;
+  Height = u.ScreenHeight;
   u.DisplayDepth = u.Color8bit ? 8 : 16;
   Store(u.DirectDraw->SetCooperativeLevel(OwnerWindow(), kFullScreenCooperation));
   Store(Query(u.DirectDraw, IID_IDirectDraw2, &u.DirectDraw2));
-  Store(u.DirectDraw->SetDisplayMode(kFullScreenWidth, kFullScreenHeight, u.DisplayDepth));
+  Store(u.DirectDraw->SetDisplayMode(static_cast<DWORD>(u.ScreenWidth), static_cast<DWORD>(u.ScreenHeight), u.DisplayDepth));
 
   SurfDesc = EmptySurfaceDesc();
   SurfDesc.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
@@ -214,7 +212,7 @@ void TKalvorG::InitFullScreen() {
   OnFlip = [this] { Flip(); };
 
   SetUpPalette();
-  ClearRect = RECT{0, 0, kFullScreenWidth, kFullScreenHeight};
+  ClearRect = RECT{0, 0, u.ScreenWidth, u.ScreenHeight};
   ClearFX = DDBLTFX{};
   ClearFX.dwSize = kDDBltFxSize;
   ReadPixelMasks();

@@ -63,6 +63,9 @@ struct TKalvorGUnitState {
   std::unique_ptr<std::vector<TKalvorG*>> DisplayList;  // construction order, each once
   bool FullScreen = false;
   bool Color8bit = false;
+  // The full-screen display mode's size: 640 x 480, or the picture size the saver asks for.
+  int32_t ScreenWidth = 640;
+  int32_t ScreenHeight = 480;
 };
 extern TKalvorGUnitState KalvorGUnit;
 

@@ -121,7 +121,7 @@ struct ParsedModel {
 std::string FolderPrefix(const std::string& fileName) {
   const size_t slash = fileName.find_last_of("/\\");
   std::string prefix = slash == std::string::npos ? std::string() : fileName.substr(0, slash + 1);
-  if (prefix.size() > kMaxModelNameBytes) Refuse(fileName, "folder prefix of 256 bytes or more");
+  if (prefix.size() > kMaxFolderPrefixBytes) Refuse(fileName, "folder prefix of 4096 bytes or more");
   return prefix;
 }
 

@@ -19,8 +19,10 @@
 
 // Most indices of one face or polygon (the read buffer of the format holds 256 bytes).
 constexpr int32_t kMaxElementIndices = 128;
-// Longest texture name and longest folder prefix, in bytes, without the terminator.
+// Longest texture name, in bytes, without the terminator: the format stores it in a 256-byte field.
 constexpr size_t kMaxModelNameBytes = 255;
+// Longest folder prefix of a model file, in bytes: the longest path the system accepts.
+constexpr size_t kMaxFolderPrefixBytes = 4095;
 // Deepest parent chain inside one file: a root is at depth 0.
 constexpr int kMaxModelDepth = 32;
 

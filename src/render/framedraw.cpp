@@ -171,8 +171,8 @@ TMatrix44 BuildViewMatrix(const TKlvViewContext& view) {
   for (int r = 0; r < 3; ++r)
     for (int c = 0; c < 3; ++c) rotate(r, c) = view.Camera(c, r);
   TMatrix44 scale = MatrixIdentity;
-  scale(0, 0) = view.HalfWidth;
-  scale(1, 1) = view.HalfWidth;
+  scale(0, 0) = view.FocalScale;
+  scale(1, 1) = view.FocalScale;
   TMatrix44 result;
   MatrixMultiply(translate, rotate, result);
   MatrixMultiply(result, scale, result);

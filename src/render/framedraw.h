@@ -13,5 +13,5 @@
 // dropped for this frame; nothing is written past a buffer.
 void RenderView(TKlvViewContext& view, TSceneObject* root, bool keepBackground);
 
-// The view matrix T(-position) x transpose(rotation of Camera) x diag(HalfWidth, HalfWidth, 1, 1).
+// The view matrix T(-position) x transpose(rotation of Camera) x diag(FocalScale, FocalScale, 1, 1).
 TMatrix44 BuildViewMatrix(const TKlvViewContext& view);

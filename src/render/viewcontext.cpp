@@ -10,6 +10,9 @@
 
 namespace {
 
+// The shape whose fields of view every picture keeps: 640 x 480.
+constexpr double kReferenceAspect = 4.0 / 3.0;
+
 void SetViewSize(TKlvViewContext& view, int32_t width, int32_t height) {
   view.ViewWidth = width;
   view.ViewHeight = height;
@@ -17,6 +20,7 @@ void SetViewSize(TKlvViewContext& view, int32_t width, int32_t height) {
   view.ViewHeightF = static_cast<float>(height);
   view.HalfWidth = static_cast<float>(width / 2.0);
   view.HalfHeight = static_cast<float>(height / 2.0);
+  view.FocalScale = FocalScaleFor(width, height);
 }
 
 template <class T>
@@ -85,6 +89,10 @@ void ApplyViewStates(TKlvViewContext& view) {
   device->SetRenderState(D3DRENDERSTATE_FOGTABLESTART, std::bit_cast<DWORD>(view.FogStart));
   device->SetRenderState(D3DRENDERSTATE_FOGTABLEEND, std::bit_cast<DWORD>(view.FogEnd));
   device->SetRenderState(D3DRENDERSTATE_COLORKEYENABLE, TRUE);
+}
+
+float FocalScaleFor(int32_t width, int32_t height) {
+  return static_cast<float>(std::min(width / 2.0, height / 2.0 * kReferenceAspect));
 }
 
 int32_t VertexLimit(const TKlvViewContext& view) { return std::min(view.MaxVertices, kMaxIndexableVertices); }

@@ -4,9 +4,10 @@
 // the triangle indices). The saver shell creates, resizes and frees it; the scene step writes
 // Camera and Zoom; TransformObjectTree and RenderView fill and drain it.
 //
-// Projection: a camera-space point (x, y, z) lands at sx = HalfWidth + HalfWidth * Zoom * x / z,
-// sy = HalfHeight + HalfWidth * Zoom * y / z, sz = z / 500, rhw = Zoom / z; the near plane is
-// z = 0.01.
+// Projection: a camera-space point (x, y, z) lands at sx = HalfWidth + FocalScale * Zoom * x / z,
+// sy = HalfHeight + FocalScale * Zoom * y / z, sz = z / 500, rhw = Zoom / z; the near plane is
+// z = 0.01. FocalScale is HalfWidth for a 4:3 view (the 640 x 480 picture's field of view) and keeps
+// that picture's vertical field for wider views and its horizontal field for narrower ones.
 #pragma once
 
 #include <cstdint>
@@ -40,8 +41,9 @@ struct TKlvViewContext {
   int32_t ViewWidth, ViewHeight;  // pixels
   uint32_t FogColor;              // ARGB
   float HalfWidth, HalfHeight;    // screen centre in pixels
-  float Zoom;                     // focal length / half the viewport width
+  float Zoom;                     // focal length / FocalScale
   float ViewWidthF, ViewHeightF;
+  float FocalScale;               // pixels per unit of x / z at Zoom 1: min(HalfWidth, HalfHeight * 4 / 3)
   TMeshFace** SortList;      // MaxFaces + 2 entries: one bucket and its two sentinels
   TKlvFaceNode* NodePool;    // MaxFaces entries
   uint16_t* TriIndices;      // 6 * MaxFaces entries: two triangles per face
@@ -66,6 +68,9 @@ void FreeView(TKlvViewContext& view);
 // Fog, specular and colour-key states, with fog, specular and dithering off and flat shading
 // unless the device layer's ColorModel is RGB.
 void ApplyViewStates(TKlvViewContext& view);
+
+// The projection's scale for a width x height view (see FocalScale).
+float FocalScaleFor(int32_t width, int32_t height);
 
 // The vertices one frame may hold: MaxVertices, but never more than 16-bit indices reach.
 int32_t VertexLimit(const TKlvViewContext& view);

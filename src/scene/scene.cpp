@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <system_error>
 
 #include "display/kalvorrm.h"
 #include "model/klvloader.h"
@@ -22,7 +23,6 @@ constexpr int kGroundTextureSize = 512;
 constexpr int kGroundTextureDepth = 16;
 constexpr int32_t kViewCapacity = 20000;
 constexpr float kInitialZoom = 2.0f;
-constexpr int kViewWidth = 640, kViewHeight = 480;
 
 constexpr float kTerrainBaseHeight = 25.0f, kTerrainCellSize = 15.0f, kTerrainHeightScale = 37.5f;
 constexpr float kTerrainOffset = 0.5f, kTerrainTextureScale = 40.5f;
@@ -151,9 +151,11 @@ void FreeIfUnattached(TSceneObject*& obj, const TSceneObject* root) {
 bool BuildScene(TKlvScene& scene, TKalvorRM& device, std::string& dataPath, TBitmap& image) {
   device.MakeTexture(scene.SceneTexture, kGroundTextureSize, kGroundTextureSize, kGroundTextureDepth);
 
-  if (!std::filesystem::exists(dataPath + "meta.bmp")) {
+  // A path that cannot be resolved (a link loop, a name too long) counts as "not there".
+  std::error_code unresolved;
+  if (!std::filesystem::exists(dataPath + "meta.bmp", unresolved)) {
     dataPath.clear();
-    if (!std::filesystem::exists("meta.bmp")) {
+    if (!std::filesystem::exists("meta.bmp", unresolved)) {
       MessageBoxA(nullptr, kMetaMissingText, kErrorCaption, MB_OK);
       return false;
     }
@@ -214,7 +216,8 @@ bool BuildScene(TKlvScene& scene, TKalvorRM& device, std::string& dataPath, TBit
   device.SetBGColor(kBackgroundRed, kBackgroundGreen, kBackgroundBlue);
   scene.View.FogColor = kDefaultFogColor;
 
-  ResizeView(scene.View, kViewWidth, kViewHeight);
+  // The picture's size, which the device component was made with (640 x 480 unless asked otherwise).
+  ResizeView(scene.View, device.Width, device.Height);
   scene.RenderCamera = scene.View.Camera;
   return true;
 }

@@ -2,9 +2,12 @@
 // draw, the exit rules and end.
 #include "shell/kalvorgsaver.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <system_error>
 
 #include "display/klvenumwin.h"
 #include "platform/dx5/virtual_display.h"
@@ -15,25 +18,28 @@
 #include "platform/win/winuser.h"
 #include "render/framedraw.h"
 #include "render/viewcontext.h"
+#include "shell/data_folder.h"
 
 namespace {
 
 constexpr char kRegistryKey[] = "Software\\Kalvor_Soft";
 constexpr char kRegistrySection[] = "KalvorGSaver";
 constexpr char kDataPathValue[] = "DataPath";
+constexpr char kDrawSizeValue[] = "DrawSize";
 
 constexpr char kSettingsProgram[] = "settei.exe";
 constexpr char kErrorCaption[] = "えらー";
 constexpr char kSettingsMissingText[] = "ファイルが見付かりませんsettei.exeを実行してください";
+constexpr char kMetaMissingText[] = "ファイルが見付かりませんsettei.exeを立ち上げたのち再度試してください";
 
 // Tested in this order, anywhere in the argument.
 constexpr const char* kConfigurationSwitches[] = {"/c", "-c", "/C", "-C"};
 // Compared with the whole argument, case-sensitively.
 constexpr const char* kSaverSwitches[] = {"/s", "/S", "-s", "-S"};
 
-constexpr int kScreenWidth = 640, kScreenHeight = 480;
+constexpr TPictureSize kClassicPicture{false, 640, 480};
+constexpr TPictureSize kNativePicture{true, 0, 0};
 constexpr UINT kStartTriggerMs = 1;
-constexpr DWORD kStepGateMs = 16;
 // A move of this many pixels or fewer on either axis does not end the saver.
 constexpr int kMouseDeadZone = 3;
 
@@ -41,6 +47,18 @@ using Clock = std::chrono::steady_clock;
 
 double MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+// A path check that never throws: a path that cannot be resolved is not there.
+bool Exists(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::exists(path, error);
+}
+
+std::string JoinFolders(const std::vector<std::string>& folders) {
+  std::string text;
+  for (const std::string& folder : folders) text += (text.empty() ? "" : ", ") + folder;
+  return text;
 }
 
 }  // namespace
@@ -68,6 +86,7 @@ TKalvorGSaver::TKalvorGSaver(TApplication& application, TSaverOptions options)
   Application.OnClick = [this] { FormClick(); };
   Application.OnPaint = [this] { FormPaint(); };
   Application.OnClose = [this] { FormClose(); };
+  Application.OnResize = [this](int width, int height) { FormResize(width, height); };
   FormCreate();
 }
 
@@ -77,6 +96,7 @@ TKalvorGSaver::~TKalvorGSaver() {
   Application.OnClick = nullptr;
   Application.OnPaint = nullptr;
   Application.OnClose = nullptr;
+  Application.OnResize = nullptr;
   Application.OnIdle = nullptr;
   FreeScene(Scene);
   KalvorRM1.RmRelease();
@@ -90,6 +110,11 @@ void TKalvorGSaver::FormCreate() {
   Seed();
   const TRegIniFile registry(kRegistryKey);
   DataPath = registry.ReadString(kRegistrySection, kDataPathValue, "");
+  const std::string drawSize = registry.ReadString(kRegistrySection, kDrawSizeValue, "");
+  DrawSizeSetting = drawSize.empty() ? std::nullopt : ParsePictureSize(drawSize);
+  if (!drawSize.empty() && !DrawSizeSetting)
+    std::fprintf(stderr, "kalvor_saver: %s: DrawSize \"%s\" is not 640x480, native or WIDTHxHEIGHT; using the default\n",
+                 registry.FileName().c_str(), drawSize.c_str());
 }
 
 void TKalvorGSaver::Seed() {
@@ -107,11 +132,16 @@ void TKalvorGSaver::Timer1Timer() {
     Application.Close();
     return;
   }
+  StartRunning();
+}
+
+void TKalvorGSaver::StartRunning() {
   if (KalvorRM1.D3DDevice != nullptr) {
     KalvorRM1.D3DDevice->SetRenderState(D3DRENDERSTATE_CULLMODE, Settings.CheckBox1 ? D3DCULL_CCW : D3DCULL_NONE);
     KalvorRM1.D3DDevice->SetRenderState(D3DRENDERSTATE_TEXTUREPERSPECTIVE, Settings.CheckBox4 ? 1 : 0);
   }
-  Application.OnIdle = [this] { return IdleHandler(); };
+  // After a restart the handler is the one running now; it must not replace itself.
+  if (!Application.OnIdle) Application.OnIdle = [this] { return IdleHandler(); };
 }
 
 bool TKalvorGSaver::IsConfigurationArgument() const {
@@ -128,12 +158,12 @@ bool TKalvorGSaver::IsSaverArgument() const {
 }
 
 void TKalvorGSaver::LaunchSettings() {
-  if (std::filesystem::exists(DataPath + kSettingsProgram)) {
+  if (Exists(DataPath + kSettingsProgram)) {
     ShellExecuteA(Handle, "open", kSettingsProgram, "", DataPath.c_str(), SW_SHOW);
     return;
   }
   DataPath.clear();
-  if (std::filesystem::exists(kSettingsProgram))
+  if (Exists(kSettingsProgram))
     ShellExecuteA(Handle, "open", kSettingsProgram, "", DataPath.c_str(), SW_SHOW);
   else
     MessageBoxA(nullptr, kSettingsMissingText, kErrorCaption, MB_OK);
@@ -142,7 +172,7 @@ void TKalvorGSaver::LaunchSettings() {
 void TKalvorGSaver::SetUpWindow() {
   KlvWindowBackend& window = Application.MainWindow();
   Settings.CheckBox5 = true;
-  window.SetClientSize(kScreenWidth, kScreenHeight);
+  window.SetClientSize(PictureWidth, PictureHeight);
   window.SetStayOnTop(true);
   Button6Click();
   window.SetBorder(false);
@@ -164,28 +194,43 @@ void TKalvorGSaver::Button1Click() {
     QuitAfterBegin = true;
     return;
   }
-  SetUpWindow();
+  ChoosePictureSize();
+  // A host's window keeps its size and place; the picture is drawn full-screen style into it.
+  if (Options.Embedded)
+    Settings.CheckBox5 = true;
+  else
+    SetUpWindow();
   KalvorRM1.SetFullScreen(Settings.CheckBox5);
   if (!SelectDevices(kSelectStored)) {
+    ExitCode = 1;
     QuitAfterBegin = true;
     return;
   }
   QuitAfterBegin = false;
-
-  // A damaged or missing model or height-map file is reported with the file and the problem, and
-  // end releases whatever the build had made before the saver closes.
-  try {
-    if (!BuildScene(Scene, KalvorRM1, DataPath, Image1)) {
-      QuitAfterBegin = true;
-      return;
-    }
-  } catch (const KlvError& error) {
-    MessageBoxA(nullptr, error.what(), kErrorCaption, MB_OK);
-    Button2Click();
+  if (!FindData()) {
+    ExitCode = 1;
     QuitAfterBegin = true;
     return;
   }
-  DrawSizeClick(kDrawSize640x480);
+
+  // A damaged or missing model or height-map file (or any other failure of the build, such as a
+  // folder where a file should be, or memory running out) is reported with its reason, and end
+  // releases whatever the build had made before the saver closes.
+  try {
+    if (!BuildScene(Scene, KalvorRM1, DataPath, Image1)) {
+      ExitCode = 1;
+      QuitAfterBegin = true;
+      return;
+    }
+  } catch (const std::exception& error) {
+    ReportStartFailure(error.what());
+    Button2Click();
+    ExitCode = 1;
+    QuitAfterBegin = true;
+    return;
+  }
+  ResizeView(Scene.View, PictureWidth, PictureHeight);
+  FormPaint();
 
   Seed();
   InitFlightPaths(Scene, Random);
@@ -193,6 +238,51 @@ void TKalvorGSaver::Button1Click() {
   GetCursorPos(&StartCursorPos);
   LastStepTime = Options.Clock();
   Running = true;
+}
+
+void TKalvorGSaver::ChoosePictureSize() {
+  const TPictureSize size = Options.Size     ? *Options.Size
+                            : DrawSizeSetting ? *DrawSizeSetting
+                            : Options.Embedded ? kNativePicture
+                                               : kClassicPicture;
+  int width = size.Width, height = size.Height;
+  PictureNative = size.Native;
+  if (size.Native && !Application.MainWindow().NativeSize(width, height)) {
+    width = kClassicPicture.Width;
+    height = kClassicPicture.Height;
+  }
+  PictureWidth = std::clamp(width, 1, kMaxPictureSide);
+  PictureHeight = std::clamp(height, 1, kMaxPictureSide);
+  // The screen the picture goes to has the picture's size: its display mode must exist.
+  SetNativeDisplaySize(NativeSize{static_cast<DWORD>(PictureWidth), static_cast<DWORD>(PictureHeight)});
+  KalvorGUnit.ScreenWidth = PictureWidth;
+  KalvorGUnit.ScreenHeight = PictureHeight;
+  KalvorRM1.Width = PictureWidth;
+  KalvorRM1.Height = PictureHeight;
+}
+
+bool TKalvorGSaver::FindData() {
+  std::string found;
+  std::vector<std::string> tried;
+  if (FindDataFolder(DataPath, Options.DataFolders, found, tried)) {
+    DataPath = found;
+    return true;
+  }
+  const std::string where = std::string(kDataMarkerFile) + " is in none of these folders: " + JoinFolders(tried);
+  if (Options.Embedded) {
+    std::fprintf(stderr, "kalvor_saver: cannot find the data: %s\n", where.c_str());
+  } else {
+    std::fprintf(stderr, "kalvor_saver: %s\n", where.c_str());
+    MessageBoxA(nullptr, kMetaMissingText, kErrorCaption, MB_OK);
+  }
+  return false;
+}
+
+void TKalvorGSaver::ReportStartFailure(const std::string& text) {
+  if (Options.Embedded)
+    std::fprintf(stderr, "kalvor_saver: %s\n", text.c_str());
+  else
+    MessageBoxA(nullptr, text.c_str(), kErrorCaption, MB_OK);
 }
 
 void TKalvorGSaver::Button2Click() {
@@ -216,16 +306,32 @@ void TKalvorGSaver::Timer2Timer() {
   SceneStep(Scene, Settings, KalvorRM1, Random);
 }
 
-bool TKalvorGSaver::IdleHandler() { return !KlvMLoop1Calc(); }
+bool TKalvorGSaver::IdleHandler() {
+  if (Options.EndRequested && Options.EndRequested()) {
+    EndOnRequest();
+    return true;
+  }
+  if (ResizePending) Restart();
+  const bool stepped = KlvMLoop1Calc();
+  // A host's saver sleeps until its next step is due instead of polling for it.
+  if (Options.Embedded) {
+    const DWORD since = Options.Clock() - LastStepTime;
+    Application.IdleWaitMs = since < Options.StepGateMs ? static_cast<int>(Options.StepGateMs - since) : 1;
+  }
+  return !stepped;
+}
 
 bool TKalvorGSaver::KlvMLoop1Calc() {
   if (KalvorGUnit.DirectDraw == nullptr) return false;
-  if (static_cast<DWORD>(Options.Clock() - LastStepTime) < kStepGateMs) return false;
+  if (static_cast<DWORD>(Options.Clock() - LastStepTime) < Options.StepGateMs) return false;
   LastStepTime = Options.Clock();
   const Clock::time_point start = Clock::now();
   Timer2Timer();
   LastTimings.StepMs = MillisecondsSince(start);
   KlvMLoop1Draw();
+  TotalTimings.StepMs += LastTimings.StepMs;
+  TotalTimings.RenderMs += LastTimings.RenderMs;
+  TotalTimings.PresentMs += LastTimings.PresentMs;
   return true;
 }
 
@@ -237,7 +343,7 @@ void TKalvorGSaver::KlvMLoop1Draw() {
   const Clock::time_point rendered = Clock::now();
   LastTimings.RenderMs = MillisecondsSince(start);
   if (KalvorG1.FullScreen()) {
-    KalvorG1.Copy(0, 0, KalvorRM1.BackSurface, RECT{0, 0, kScreenWidth, kScreenHeight}, false);
+    KalvorG1.Copy(0, 0, KalvorRM1.BackSurface, RECT{0, 0, PictureWidth, PictureHeight}, false);
     if (KalvorG1.OnFlip) KalvorG1.OnFlip();
   } else if (KalvorRM1.OnFlip) {
     KalvorRM1.OnFlip();
@@ -249,6 +355,10 @@ void TKalvorGSaver::KlvMLoop1Draw() {
 void TKalvorGSaver::ShowFrontBuffer() {
   int width = 0, height = 0;
   if (!FrontBufferToXrgb(screen_, width, height)) return;
+  if (Options.ShowFps) {
+    fps_.Frame(Clock::now());
+    DrawOverlayText(screen_.data(), width, height, width, FpsText(fps_.FramesPerSecond()));
+  }
   Application.MainWindow().Present(reinterpret_cast<const uint8_t*>(screen_.data()), width, height,
                                    intptr_t{width} * static_cast<intptr_t>(sizeof(uint32_t)));
   ++PresentCount;
@@ -256,8 +366,9 @@ void TKalvorGSaver::ShowFrontBuffer() {
 
 void TKalvorGSaver::KlvMLoop1Term() { Button2Click(); }
 
+// A host handles input itself (and unlocking): an embedded saver never ends on it.
 void TKalvorGSaver::FormKeyDown(BYTE) {
-  if (Closing) return;
+  if (Options.Embedded || Closing) return;
   Closing = true;
   KlvMLoop1Term();
   Application.Close();
@@ -265,7 +376,7 @@ void TKalvorGSaver::FormKeyDown(BYTE) {
 
 // The window's client coordinates are not used: the rule measures the cursor on the screen.
 void TKalvorGSaver::FormMouseMove(int, int) {
-  if (!Running) return;
+  if (Options.Embedded || !Running) return;
   POINT cursor{0, 0};
   GetCursorPos(&cursor);
   if (std::abs(cursor.x - StartCursorPos.x) <= kMouseDeadZone || std::abs(cursor.y - StartCursorPos.y) <= kMouseDeadZone)
@@ -277,7 +388,7 @@ void TKalvorGSaver::FormMouseMove(int, int) {
 }
 
 void TKalvorGSaver::FormClick() {
-  if (Closing) return;
+  if (Options.Embedded || Closing) return;
   Closing = true;
   Application.Close();
 }
@@ -285,6 +396,29 @@ void TKalvorGSaver::FormClick() {
 void TKalvorGSaver::FormPaint() { KalvorRM1.RmRestore(); }
 
 void TKalvorGSaver::FormClose() { Timer2.SetInterval(0); }
+
+void TKalvorGSaver::FormResize(int width, int height) {
+  if (Running && PictureNative && (width != PictureWidth || height != PictureHeight)) ResizePending = true;
+}
+
+void TKalvorGSaver::Restart() {
+  ResizePending = false;
+  Running = false;
+  KlvMLoop1Term();
+  Button1Click();
+  if (QuitAfterBegin) {
+    Application.Close();
+    return;
+  }
+  StartRunning();
+}
+
+void TKalvorGSaver::EndOnRequest() {
+  if (Closing) return;
+  Closing = true;
+  KlvMLoop1Term();
+  Application.Close();
+}
 
 void TKalvorGSaver::DrawSizeClick(int item) {
   if (item < 0 || item >= static_cast<int>(kDrawSizes.size())) return;

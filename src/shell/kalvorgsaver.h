@@ -21,8 +21,10 @@
 #include "platform/win/mmsystem.h"
 #include "scene/scene.h"
 #include "scene/settings.h"
+#include "shell/fps_overlay.h"
 #include "shell/klvmloop.h"
 #include "shell/klvtimer.h"
+#include "shell/saver_args.h"
 
 // The window class name, also the key of the single-instance lock.
 constexpr char kSaverWindowClass[] = "TKalvorGSaver";
@@ -36,6 +38,23 @@ struct TSaverOptions {
   std::function<DWORD()> Clock = timeGetTime;
   // When set, both seedings of the random generator use this seed instead of the clock.
   std::optional<uint64_t> Seed;
+  // Drawing into a window a screen saver host gave (or --window): the saver never ends on input,
+  // leaves the window's size and place alone, and reports failures as one line on standard error.
+  bool Embedded = false;
+  // The picture size from the command line; absent: the DrawSize setting, else native when
+  // embedded and 640 x 480 stand-alone.
+  std::optional<TPictureSize> Size;
+  // At most one scene step per this many milliseconds.
+  DWORD StepGateMs = 16;
+  // Draws the frames per second in the top-left corner.
+  bool ShowFps = false;
+  // --threads and --renderer as given; absent: the Threads and Renderer settings decide.
+  std::optional<int> Threads;
+  std::optional<TRendererChoice> Renderer;
+  // Data folders looked in after DataPath and the current folder, as prefixes ending in '/'.
+  std::vector<std::string> DataFolders;
+  // Asked on every idle call; true ends the saver (end runs, the window closes).
+  std::function<bool()> EndRequested;
 };
 
 // Durations of the latest scene step, render and present, in milliseconds.
@@ -51,7 +70,6 @@ struct TDrawSize {
   int32_t Height;
 };
 constexpr std::array<TDrawSize, 6> kDrawSizes{{{80, 60}, {160, 120}, {320, 240}, {400, 300}, {512, 368}, {640, 480}}};
-constexpr int kDrawSize640x480 = 5;
 
 class TKalvorGSaver : public TComponentOwner {
  public:
@@ -86,6 +104,9 @@ class TKalvorGSaver : public TComponentOwner {
   void FormClick();
   void FormPaint();
   void FormClose();
+  // The window was given a new size: a native picture follows it (begin runs again at the new size
+  // from the next idle call).
+  void FormResize(int width, int height);
   // A draw-size menu item (0 .. kDrawSizes.size() - 1): resizes the view, then repaints.
   void DrawSizeClick(int item);
 
@@ -115,7 +136,19 @@ class TKalvorGSaver : public TComponentOwner {
   POINT StartCursorPos{0, 0};
   DWORD LastStepTime = 0;
 
+  // The DrawSize setting, when it holds a valid size.
+  std::optional<TPictureSize> DrawSizeSetting;
+  // The picture's size as begin chose it.
+  int32_t PictureWidth = 640;
+  int32_t PictureHeight = 480;
+  bool PictureNative = false;
+  bool ResizePending = false;
+  // The process's exit status: 1 once a start failed (no data, a damaged file, no device).
+  int ExitCode = 0;
+
   TFrameTimings LastTimings;
+  // The sums of every step's timings since creation.
+  TFrameTimings TotalTimings;
   // Frames presented to the window since creation.
   uint64_t PresentCount = 0;
 
@@ -124,9 +157,21 @@ class TKalvorGSaver : public TComponentOwner {
   bool IsSaverArgument() const;
   void LaunchSettings();
   void SetUpWindow();
+  // Picks the picture's size and gives it to the display components.
+  void ChoosePictureSize();
+  // DataPath, the current folder, then Options.DataFolders; false (reported) when none has the data.
+  bool FindData();
+  // Shows a failed start: a message box stand-alone, one line on standard error embedded.
+  void ReportStartFailure(const std::string& text);
+  // Cull mode and perspective from the settings, then the idle handler.
+  void StartRunning();
+  // end, then begin again (the picture follows the window's new size).
+  void Restart();
+  void EndOnRequest();
   void Seed();
   // Shows the latest presented screen in the main window.
   void ShowFrontBuffer();
 
   std::vector<uint32_t> screen_;  // the front buffer as XRGB rows, reused every frame
+  TFpsCounter fps_;
 };

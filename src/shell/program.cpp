@@ -1,50 +1,138 @@
-// The program entry: the lock named after the main window's class stands for "a window of that
-// class exists"; whoever holds it is the one saver of this user.
+// The program entry: the command line decides between the stand-alone saver (the classic forms,
+// our own full-screen window, the single-instance lock: whoever holds the lock named after the main
+// window's class is the one saver of this user) and the embedded saver (a screen saver host's
+// window: one process per monitor, no lock, no settings written, SIGTERM ends it with status 0).
 #include "shell/program.h"
+
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
-
-#include <SDL.h>
 
 #include "platform/error.h"
 #include "platform/win/application.h"
 #include "platform/win/instance_lock.h"
+#include "platform/win/registry.h"
 #include "platform/win/sdl_window.h"
+#include "platform/win/x11_window.h"
+#include "shell/data_folder.h"
+#include "shell/end_signals.h"
 #include "shell/kalvorgsaver.h"
+#include "shell/saver_args.h"
 
 namespace {
 
 // When this variable is set, the saver reports on standard error, as it closes, how many frames
-// it presented in how many seconds (the window check reads it).
+// it presented in how many seconds and what a frame cost (the window check reads it).
 constexpr char kFrameReportVariable[] = "KLV_FRAME_REPORT";
+// Where XScreenSaver, MATE and Xfce put the window a --root saver draws into.
+constexpr char kHostWindowVariable[] = "XSCREENSAVER_WINDOW";
+constexpr char kProgramName[] = "kalvor_saver";
+constexpr int kMicrosecondsPerMillisecond = 1000;
 
 void ReportFrames(const TKalvorGSaver& saver, std::chrono::steady_clock::time_point start) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  std::fprintf(stderr, "kalvor_saver: %llu frames in %.2f s (%.1f per second), %d scene steps\n",
-               static_cast<unsigned long long>(saver.PresentCount), seconds,
-               seconds > 0 ? static_cast<double>(saver.PresentCount) / seconds : 0.0, saver.Scene.StepCount);
+  const double frames = static_cast<double>(saver.PresentCount);
+  std::fprintf(stderr, "%s: %llu frames in %.2f s (%.1f per second), %d scene steps\n", kProgramName,
+               static_cast<unsigned long long>(saver.PresentCount), seconds, seconds > 0 ? frames / seconds : 0.0,
+               saver.Scene.StepCount);
+  if (frames > 0)
+    std::fprintf(stderr, "%s: per frame %.2f ms step, %.2f ms render, %.2f ms present (%dx%d)\n", kProgramName,
+                 saver.TotalTimings.StepMs / frames, saver.TotalTimings.RenderMs / frames,
+                 saver.TotalTimings.PresentMs / frames, saver.PictureWidth, saver.PictureHeight);
+}
+
+// Runs the main window's message loop; the exit status is the saver's.
+int RunSaver(std::unique_ptr<KlvWindowBackend> window, TSaverOptions options) {
+  TApplication application(std::move(window));
+  TKalvorGSaver saver(application, std::move(options));
+  const auto start = std::chrono::steady_clock::now();
+  application.Run();
+  if (std::getenv(kFrameReportVariable) != nullptr) ReportFrames(saver, start);
+  return saver.ExitCode;
+}
+
+TSaverOptions OptionsFrom(const TSaverCommandLine& line) {
+  TSaverOptions options;
+  options.Argument = line.ClassicArgument;
+  options.Size = line.Size;
+  options.ShowFps = line.ShowFps;
+  options.StepGateMs = (line.StepDelayUs + kMicrosecondsPerMillisecond / 2) / kMicrosecondsPerMillisecond;
+  options.Threads = line.Threads;
+  options.Renderer = line.Renderer;
+  options.DataFolders = FallbackDataFolders(RunningProgramPath());
+  options.EndRequested = EndSignalReceived;
+  return options;
+}
+
+// Each of several savers started at the same moment (one per monitor) flies its own way.
+uint64_t ProcessSeed() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  const auto nanoseconds = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count());
+  return nanoseconds ^ (static_cast<uint64_t>(getpid()) << 32);
+}
+
+std::unique_ptr<KlvWindowBackend> EmbeddedWindow(const TSaverCommandLine& line) {
+  if (line.OwnWindow && !line.WindowId) {
+    const bool fixed = line.Size && !line.Size->Native;
+    return TKlvX11Window::CreateOwn(line.Display, fixed ? line.Size->Width : 640, fixed ? line.Size->Height : 480,
+                                    kSaverWindowName);
+  }
+  std::optional<unsigned long> window = line.WindowId;
+  if (!window) {
+    if (const char* hostWindow = std::getenv(kHostWindowVariable); hostWindow != nullptr) {
+      window = ParseWindowId(hostWindow);
+      if (!window)
+        throw KlvError(KlvErrorKind::OutOfRange, "",
+                       std::string(kHostWindowVariable) + " holds \"" + hostWindow + "\", which is not a window id");
+    }
+  }
+  return TKlvX11Window::Attach(line.Display, window);
+}
+
+int RunEmbedded(const TSaverCommandLine& line) {
+  SetRegistryReadOnly(true);
+  TSaverOptions options = OptionsFrom(line);
+  options.Embedded = true;
+  options.Seed = ProcessSeed();
+  return RunSaver(EmbeddedWindow(line), std::move(options));
+}
+
+int RunStandAlone(const TSaverCommandLine& line) {
+  const TKlvInstanceLock lock(kSaverWindowClass);
+  if (!lock.Held()) return 0;
+  return RunSaver(std::make_unique<TKlvSdlWindow>(kSaverWindowName), OptionsFrom(line));
+}
+
+std::string ProgramName(const char* argv0) {
+  return argv0 == nullptr || *argv0 == '\0' ? kProgramName : std::filesystem::path(argv0).filename().string();
 }
 
 }  // namespace
 
 int RunSaverProgram(int argc, char** argv) {
-  const TKlvInstanceLock lock(kSaverWindowClass);
-  if (!lock.Held()) return 0;
-  try {
-    TApplication application(std::make_unique<TKlvSdlWindow>(kSaverWindowName));
-    TSaverOptions options;
-    if (argc > 1) options.Argument = argv[1];
-    TKalvorGSaver saver(application, std::move(options));
-    const auto start = std::chrono::steady_clock::now();
-    application.Run();
-    if (std::getenv(kFrameReportVariable) != nullptr) ReportFrames(saver, start);
+  TSaverCommandLine line;
+  std::string error;
+  if (!ParseSaverCommandLine(argc, argv, line, error)) {
+    std::fprintf(stderr, "%s: %s\n", ProgramName(argv[0]).c_str(), error.c_str());
+    return 1;
+  }
+  if (line.Help) {
+    std::fputs(SaverUsage(ProgramName(argv[0])).c_str(), stdout);
     return 0;
-  } catch (const KlvError& error) {
-    std::fprintf(stderr, "kalvor_saver: %s\n", error.what());
+  }
+  InstallEndSignalHandlers();
+  // Whatever fails on the way out (a refused file, a display that cannot be opened, memory) is
+  // reported as one line after everything made so far has been released.
+  try {
+    return line.Embedded() ? RunEmbedded(line) : RunStandAlone(line);
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "%s: %s\n", kProgramName, failure.what());
     return 1;
   }
 }

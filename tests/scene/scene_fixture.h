@@ -17,6 +17,7 @@
 #include "display/kalvorrm.h"
 #include "display/klvenumwin.h"
 #include "platform/win/bitmap.h"
+#include "platform/dx5/virtual_display.h"
 #include "platform/win/messagebox.h"
 #include "render/framedraw.h"
 #include "scene/scene.h"
@@ -41,6 +42,12 @@ class SceneTest : public ::testing::Test {
     KalvorG1 = std::make_unique<TKalvorG>(&form);
     KalvorRM1 = std::make_unique<TKalvorRM>(&form);
     KalvorRM1->SetFullScreen(true);
+    // The picture's size, as the saver shell gives it before the device choice.
+    SetNativeDisplaySize(NativeSize{static_cast<DWORD>(pictureWidth), static_cast<DWORD>(pictureHeight)});
+    KalvorGUnit.ScreenWidth = pictureWidth;
+    KalvorGUnit.ScreenHeight = pictureHeight;
+    KalvorRM1->Width = pictureWidth;
+    KalvorRM1->Height = pictureHeight;
     ASSERT_TRUE(SelectDevices(kSelectStored));
   }
 
@@ -93,6 +100,9 @@ class SceneTest : public ::testing::Test {
     KalvorRM1->BackSurface->Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx);
   }
 
+  // Set before SetUp runs to draw pictures of another size.
+  int pictureWidth = 640;
+  int pictureHeight = 480;
   TComponentOwner form;
   std::unique_ptr<TKalvorG> KalvorG1;
   std::unique_ptr<TKalvorRM> KalvorRM1;

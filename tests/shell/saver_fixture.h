@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -92,6 +93,7 @@ class SaverTest : public ::testing::Test {
     options.Argument = argument;
     if (!realClock) options.Clock = [this] { return now; };
     options.Seed = 7;
+    if (configure) configure(options);
     saver = std::make_unique<TKalvorGSaver>(*application, std::move(options));
     return *saver;
   }
@@ -122,6 +124,8 @@ class SaverTest : public ::testing::Test {
   bool DisplayUp() const { return KalvorGUnit.DirectDraw != nullptr; }
 
   std::vector<Box> boxes;
+  // Changes the options Create passes, after the argument, clock and seed are set.
+  std::function<void(TSaverOptions&)> configure;
   DWORD now = 1000;
   // The saver reads timeGetTime instead of `now`.
   bool realClock = false;

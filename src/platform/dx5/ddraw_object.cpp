@@ -2,6 +2,7 @@
 // capabilities, and creation of surfaces, palettes and clippers (see ddraw_objects.h).
 #include <algorithm>
 #include <new>
+#include <vector>
 
 #include "platform/dx5/d3d_factory.h"
 #include "platform/dx5/ddraw_objects.h"
@@ -21,8 +22,27 @@ constexpr DisplayMode kDisplayModes[] = {
     {800, 600, 32}, {1024, 768, 8},  {1024, 768, 16}, {1024, 768, 32},
 };
 
+constexpr DWORD kDisplayDepths[] = {8, 16, 32};
+
+// The fixed modes, then the monitor's own size at each depth when it is not one of them.
+std::vector<DisplayMode> DisplayModes() {
+  std::vector<DisplayMode> modes(std::begin(kDisplayModes), std::end(kDisplayModes));
+  const NativeSize native = NativeDisplaySize();
+  if (native.width < 1 || native.height < 1 || native.width > kMaxSurfaceSide || native.height > kMaxSurfaceSide)
+    return modes;
+  for (DWORD bits : kDisplayDepths) {
+    const DisplayMode mode{native.width, native.height, bits};
+    if (std::none_of(modes.begin(), modes.end(), [&](const DisplayMode& m) {
+          return m.width == mode.width && m.height == mode.height && m.bitsPerPixel == bits;
+        }))
+      modes.push_back(mode);
+  }
+  return modes;
+}
+
 bool KnownMode(DWORD width, DWORD height, DWORD bits) {
-  return std::any_of(std::begin(kDisplayModes), std::end(kDisplayModes), [&](const DisplayMode& m) {
+  const std::vector<DisplayMode> modes = DisplayModes();
+  return std::any_of(modes.begin(), modes.end(), [&](const DisplayMode& m) {
     return m.width == width && m.height == height && m.bitsPerPixel == bits;
   });
 }
@@ -168,7 +188,7 @@ HRESULT DDrawObject::GetCaps(DDCAPS* driverCaps, DDCAPS* helCaps) {
 
 HRESULT DDrawObject::EnumDisplayModes(DWORD, DDSURFACEDESC* templ, void* context, LPDDENUMMODESCALLBACK callback) {
   if (callback == nullptr || (templ != nullptr && templ->dwSize != kDDSurfaceDescSize)) return DDERR_INVALIDPARAMS;
-  for (const DisplayMode& mode : kDisplayModes) {
+  for (const DisplayMode& mode : DisplayModes()) {
     if (templ != nullptr && !ModeMatches(mode, *templ)) continue;
     DDSURFACEDESC desc = DescribeMode(mode);
     if (callback(&desc, context) == DDENUMRET_CANCEL) break;

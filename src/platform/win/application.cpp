@@ -106,13 +106,16 @@ void TApplication::Dispatch(const KlvWindowEvent& event) {
     case KlvWindowEvent::Kind::FocusLost:
       KlvReleaseAllKeys();
       break;
+    case KlvWindowEvent::Kind::Resize:
+      if (OnResize) OnResize(event.x, event.y);
+      break;
   }
 }
 
-// With an idle handler, waits at most kIdleWaitMs so it runs again soon; without one, until the
+// With an idle handler, waits at most IdleWaitMs so it runs again soon; without one, until the
 // next timer is due or a message or posted call arrives.
 void TApplication::WaitForMessage() {
-  int timeoutMs = OnIdle ? kIdleWaitMs : -1;
+  int timeoutMs = OnIdle ? std::max(IdleWaitMs, 1) : -1;
   if (!timers_.empty()) {
     auto next = std::min_element(timers_.begin(), timers_.end(),
                                  [](const auto& a, const auto& b) { return a.second.due < b.second.due; });

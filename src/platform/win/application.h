@@ -30,6 +30,8 @@ class TApplication {
   std::function<void(int x, int y)> OnMouseMove;
   std::function<void()> OnClick;
   std::function<void()> OnPaint;
+  // The window was given a new size (a host resized it).
+  std::function<void(int width, int height)> OnResize;
   // Runs once when the main window closes, before the loop ends.
   std::function<void()> OnClose;
 
@@ -38,6 +40,9 @@ class TApplication {
   // not replace itself while it runs.
   std::function<bool()> OnIdle;
   static constexpr int kIdleWaitMs = 1;
+  // How long the loop waits after an idle call that had nothing to do; the idle handler may set it
+  // (1 ms or more) before returning, e.g. to the time left until its next piece of work.
+  int IdleWaitMs = kIdleWaitMs;
 
   // Whether Run makes the main window visible first (true, as a form application does).
   bool ShowMainForm = true;

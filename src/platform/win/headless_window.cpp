@@ -31,6 +31,22 @@ void TKlvHeadlessWindow::InjectClick() { Queue({KlvWindowEvent::Kind::Click}); }
 void TKlvHeadlessWindow::InjectPaint() { Queue({KlvWindowEvent::Kind::Paint}); }
 void TKlvHeadlessWindow::InjectClose() { Queue({KlvWindowEvent::Kind::Close}); }
 
+void TKlvHeadlessWindow::InjectResize(int width, int height) {
+  {
+    std::lock_guard lock(mutex_);
+    nativeWidth_ = width;
+    nativeHeight_ = height;
+  }
+  Queue({KlvWindowEvent::Kind::Resize, 0, width, height});
+}
+
+bool TKlvHeadlessWindow::NativeSize(int& width, int& height) {
+  std::lock_guard lock(mutex_);
+  width = nativeWidth_;
+  height = nativeHeight_;
+  return true;
+}
+
 void TKlvHeadlessWindow::Present(const uint8_t* pixels, int width, int height, intptr_t pitch) {
   ++presentCount_;
   frameWidth_ = width;

@@ -22,6 +22,8 @@ class TKlvHeadlessWindow : public KlvWindowBackend {
   void InjectPaint();
   // As if the user closed the window.
   void InjectClose();
+  // As if a host resized the window: NativeSize reports the new size and a Resize event is queued.
+  void InjectResize(int width, int height);
 
   // Everything presented so far: how often, and the last picture as 0x00RRGGBB words, top row first.
   int PresentCount() const { return presentCount_; }
@@ -32,6 +34,8 @@ class TKlvHeadlessWindow : public KlvWindowBackend {
   void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) override;
   bool NextEvent(KlvWindowEvent& event, int timeoutMs) override;
   void Wake() override;
+  // 640 x 480 until InjectResize.
+  bool NativeSize(int& width, int& height) override;
 
  protected:
   void SettingsChanged() override {}
@@ -44,6 +48,8 @@ class TKlvHeadlessWindow : public KlvWindowBackend {
   std::deque<KlvWindowEvent> events_;
   bool woken_ = false;
 
+  int nativeWidth_ = 640;
+  int nativeHeight_ = 480;
   int presentCount_ = 0;
   int frameWidth_ = 0;
   int frameHeight_ = 0;

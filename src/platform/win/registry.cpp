@@ -23,6 +23,7 @@
 #include <sstream>
 
 #include "platform/error.h"
+#include "platform/win/winstate.h"
 
 namespace {
 
@@ -241,6 +242,9 @@ void TRegIniFile::WriteInteger(const std::string& section, const std::string& na
 }
 
 void TRegIniFile::Save() const {
+  if (WinState().registryReadOnly) return;
   MakeFolders(fileName_.substr(0, fileName_.rfind('/')));
   WriteAtomically(fileName_, Serialise(sections_));
 }
+
+void SetRegistryReadOnly(bool readOnly) { WinState().registryReadOnly = readOnly; }

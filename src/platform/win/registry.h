@@ -28,3 +28,7 @@ class TRegIniFile {
   std::string fileName_;
   std::map<std::string, std::map<std::string, std::string>> sections_;
 };
+
+// While set, writes change only the opened key in memory and never the file: a saver embedded in a
+// host's window (one process per monitor) writes nothing.
+void SetRegistryReadOnly(bool readOnly);

@@ -143,6 +143,14 @@ void TKlvSdlWindow::Wake() {
   SDL_PushEvent(&wake);
 }
 
+bool TKlvSdlWindow::NativeSize(int& width, int& height) {
+  SDL_DisplayMode mode;
+  if (SDL_GetDesktopDisplayMode(std::max(SDL_GetWindowDisplayIndex(window_), 0), &mode) != 0) return false;
+  width = mode.w;
+  height = mode.h;
+  return true;
+}
+
 bool TKlvSdlWindow::Translate(const SDL_Event& e, KlvWindowEvent& event) {
   switch (e.type) {
     case SDL_KEYDOWN:

@@ -21,6 +21,8 @@ class TKlvSdlWindow : public KlvWindowBackend {
   void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) override;
   bool NextEvent(KlvWindowEvent& event, int timeoutMs) override;
   void Wake() override;
+  // The desktop mode of the display the window is on.
+  bool NativeSize(int& width, int& height) override;
 
  protected:
   void SettingsChanged() override;

@@ -1,7 +1,7 @@
 // The seam between the application object and a window system: one main window that reports its
 // input as events, takes the picture to show, and carries the form settings (client size,
 // position, stay-on-top, border, visibility). Backends: SDL2 (a real window) and headless (events
-// injected by tests and tools).
+// injected by tests and tools) and X11 (a window a screen saver host gives, or one of our own).
 #pragma once
 
 #include <cstdint>
@@ -16,10 +16,10 @@ struct HWND__ {
 };
 
 struct KlvWindowEvent {
-  enum class Kind { KeyDown, KeyUp, MouseMove, Click, Paint, Close, FocusLost };
+  enum class Kind { KeyDown, KeyUp, MouseMove, Click, Paint, Close, FocusLost, Resize };
   Kind kind = Kind::Paint;
   BYTE key = 0;  // KeyDown, KeyUp: the virtual key, sided for Shift, Control and Alt; 0 for a key without one
-  int x = 0;     // MouseMove: the cursor in client coordinates
+  int x = 0;     // MouseMove: the cursor in client coordinates; Resize: the new width and height
   int y = 0;
 };
 
@@ -60,6 +60,10 @@ class KlvWindowBackend {
   virtual bool NextEvent(KlvWindowEvent& event, int timeoutMs) = 0;
   // Makes a waiting NextEvent return; callable from any thread.
   virtual void Wake() = 0;
+
+  // The size of a picture at native resolution: the monitor's for a window that covers it, the
+  // window's own for a window given by a host. False when there is none to ask.
+  virtual bool NativeSize(int& width, int& height) = 0;
 
  protected:
   // Called after every change of the settings, to apply them to the real window.

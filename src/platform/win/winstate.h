@@ -36,6 +36,9 @@ struct KlvWinState {
   // Added to timeGetTime's reading; tests move the clock next to its wrap with it.
   std::atomic<DWORD> clockOffset{0};
 
+  // Set by SetRegistryReadOnly: settings writes are dropped.
+  std::atomic<bool> registryReadOnly{false};
+
   // Joystick 1 (SDL's joystick 0) once opened; joyGetPos runs on the main thread.
   bool joystickSubsystem = false;
   SDL_Joystick* joystick = nullptr;
