@@ -65,26 +65,28 @@ void SetMessage(TSettingsView& v, const std::string& text) {
   gtk_label_set_markup(GTK_LABEL(v.message), markup.c_str());
 }
 
-bool StartPreview(TSettingsView& v) {
-  v.previewTimer = 0;
+void StartPreview(TSettingsView& v) {
   const unsigned long target = X11WindowId(gtk_widget_get_window(v.previewArea));
   if (target == 0) {
     gtk_label_set_text(GTK_LABEL(v.previewStatus), "No preview: the window is not on an X display.");
-    return false;
+    return;
   }
-  const TDataFolderCheck folder = CheckDataFolder(v.pending.DataPath);
-  if (!folder.Usable() || !SettingsProblems(v.pending).empty()) {
+  if (!SettingsProblems(v.pending).empty()) {
     v.preview->Stop();
     gtk_label_set_text(GTK_LABEL(v.previewStatus), "No preview until the settings are valid.");
-    return false;
+    return;
   }
   v.previewed = v.pending;
   const std::string problem = v.preview->Start(target, v.pending);
   gtk_label_set_text(GTK_LABEL(v.previewStatus), problem.empty() ? "" : ("No preview: " + problem).c_str());
-  return false;
 }
 
-gboolean OnPreviewTimer(gpointer data) { return StartPreview(*static_cast<TSettingsView*>(data)); }
+gboolean OnPreviewTimer(gpointer data) {
+  auto& v = *static_cast<TSettingsView*>(data);
+  v.previewTimer = 0;
+  StartPreview(v);
+  return G_SOURCE_REMOVE;
+}
 
 // Restarts the preview, after a pause, unless it already runs with these settings.
 void SchedulePreview(TSettingsView& v) {
@@ -149,6 +151,8 @@ std::string Lines(const std::vector<std::string>& lines) {
 
 void OnOk(GtkButton*, gpointer data) {
   auto& v = *static_cast<TSettingsView*>(data);
+  // A number typed into the thread count counts even before Enter or a change of focus.
+  gtk_spin_button_update(GTK_SPIN_BUTTON(v.threads));
   OnChanged(nullptr, &v);
   const std::vector<std::string> problems = SettingsProblems(v.pending);
   if (!problems.empty()) {

@@ -2,8 +2,8 @@
 # Checks the settings program in a real window on a virtual X display (Xvfb), driven with
 # xdotool as a person would:
 #   - Cancel, and OK with a missing or incomplete data folder, leave the settings file byte for byte;
-#   - the device dialog (Custom, driver 0, device 2, Start), a new data folder typed in, then OK,
-#     writes exactly those values;
+#   - the device dialog (Custom, driver 0, device 2, Start), a new data folder picked in the folder
+#     chooser, then OK, writes exactly those values;
 #   - the preview pane shows changing pixels, and closing the window ends the preview process;
 #   - the device dialog alone (as the saver's SelectDevices(-4) shows it) stores and reports on
 #     "Start" and stores nothing on "Exit";
@@ -209,7 +209,18 @@ for _ in $(seq 30); do xdotool search --name "^KlvEnumWindow\$" >/dev/null 2>&1 
 xdotool search --name "^KlvEnumWindow\$" >/dev/null 2>&1 && fail "Start did not close the device dialog"
 same_file "Start (it waits for OK)"
 xdotool windowfocus --sync "$window"
-type_folder "$work/data2"
+# The folder chooser: its location field takes the folder typed in, Enter selects it.
+xdotool key --clearmodifiers alt+h
+chooser=$(wait_window "Data folder") || fail "the folder chooser did not open"
+sleep 0.5
+xdotool windowfocus --sync "$chooser"
+xdotool key ctrl+l
+xdotool type --delay 2 "$work/data2/"
+sleep 0.3
+xdotool key Return
+for _ in $(seq 30); do xdotool search --name "^Data folder\$" >/dev/null 2>&1 || break; sleep 0.1; done
+xdotool search --name "^Data folder\$" >/dev/null 2>&1 && fail "the folder chooser did not close on Enter"
+xdotool windowfocus --sync "$window"
 
 preview=""
 if [ "$embedded" -eq 1 ]; then
