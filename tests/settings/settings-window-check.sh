@@ -4,7 +4,8 @@
 #   - Cancel, and OK with a missing or incomplete data folder, leave the settings file byte for byte;
 #   - the device dialog (Custom, driver 0, device 2, Start), a new data folder picked in the folder
 #     chooser, then OK, writes exactly those values;
-#   - the preview pane shows changing pixels, and closing the window ends the preview process;
+#   - the preview pane shows changing pixels and restarts with a changed setting; OK and closing
+#     the window end the preview process;
 #   - the device dialog alone (as the saver's SelectDevices(-4) shows it) stores and reports on
 #     "Start" and stores nothing on "Exit";
 #   - a settings file that cannot be written (the program run as nobody) is left as it was;
@@ -233,6 +234,23 @@ if [ "$embedded" -eq 1 ]; then
   [ "$(compare -metric AE "$work/pane1.png" "$work/pane2.png" null: 2>&1 || true)" != "0" ] ||
     fail "the preview pane does not change"
   echo "  the preview pane shows changing pixels"
+  # A changed setting restarts the preview with it; the old process ends.
+  xdotool key --clearmodifiers alt+t ctrl+a
+  xdotool type 2
+  xdotool key Tab
+  restarted=""
+  for _ in $(seq 50); do
+    restarted=$(pgrep -P "$app_pid" -f kalvor_saver | head -1 || true)
+    [ -n "$restarted" ] && [ "$restarted" != "$preview" ] && break
+    sleep 0.1
+  done
+  [ -n "$restarted" ] && [ "$restarted" != "$preview" ] || fail "a changed thread count did not restart the preview"
+  kill -0 "$preview" 2>/dev/null && fail "the old preview process $preview is left after the restart"
+  scratch=$(tr '\0' '\n' <"/proc/$restarted/environ" | sed -n 's/^KLV_CONFIG_DIR=//p')
+  grep -qx "Threads=2" "$scratch/Software_Kalvor_Soft.ini" ||
+    fail "the restarted preview does not get the changed thread count"
+  preview=$restarted
+  echo "  a changed setting restarts the preview with it"
 else
   sleep 1
 fi
