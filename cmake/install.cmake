@@ -55,7 +55,8 @@ file(MAKE_DIRECTORY ${dist_out}/bin)
 file(CREATE_LINK ${standalone_target} ${dist_out}/bin/kalvor-saver SYMBOLIC)
 install(FILES ${dist_out}/bin/kalvor-saver DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-install(DIRECTORY ${CMAKE_BINARY_DIR}/data/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvor)
+# The build tree's settings launcher points into the build; the settings program installs its own.
+install(DIRECTORY ${CMAKE_BINARY_DIR}/data/ DESTINATION ${CMAKE_INSTALL_DATADIR}/kalvor PATTERN "settei.exe" EXCLUDE)
 
 configure_file(${CMAKE_SOURCE_DIR}/dist/kalvor.xml ${dist_out}/kalvor.xml COPYONLY)
 install(FILES ${dist_out}/kalvor.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/xscreensaver/config)

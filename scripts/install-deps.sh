@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsdl2-dev libpng-dev libx11-dev libxext-dev libxrender-dev xvfb xdotool xauth
-          python3 xscreensaver)
+          python3 xscreensaver libgtk-3-dev imagemagick)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -11,6 +11,7 @@
 #include "display/kalvorg.h"
 #include "display/kalvorrm.h"
 #include "platform/win/messagebox.h"
+#include "platform/win/registry.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ constexpr const char* kFailedCaption = "Failed";
 
 // The dialog SelectDevices made last; it stays, hidden, until the process ends.
 std::unique_ptr<TKlvEnumWindow> enumWindow;
-ModalPresenter modalPresenter = TerminalPresenter;
+ModalPresenter modalPresenter = DefaultPresenter;
 
 void Place(TControl& control, int left, int top, int width, int height, const char* caption) {
   control.Left = left;
@@ -55,7 +56,23 @@ bool InitDevices() {
   return ok && KalvorGUnit.DirectDraw != nullptr;
 }
 
+class TRegistryStore : public TChoiceStore {
+ public:
+  TRegistryStore() : key_(kRegistryKey) {}
+  int ReadInteger(const std::string& section, const std::string& name, int defaultValue) const override {
+    return key_.ReadInteger(section, name, defaultValue);
+  }
+  void WriteInteger(const std::string& section, const std::string& name, int value) override {
+    key_.WriteInteger(section, name, value);
+  }
+
+ private:
+  TRegIniFile key_;
+};
+
 }  // namespace
+
+std::unique_ptr<TChoiceStore> RegistryChoiceStore() { return std::make_unique<TRegistryStore>(); }
 
 TKlvEnumWindow::TKlvEnumWindow() {
   Place(Button1, 8, 272, 75, 25, "Start");
@@ -135,7 +152,7 @@ void TKlvEnumWindow::SelectStored(TListBox& list, int stored) {
 
 void TKlvEnumWindow::FormShow(void*) {
   Started = 0;
-  Reg = std::make_unique<TRegIniFile>(kRegistryKey);
+  Reg = OpenStore();
   Mode = Reg->ReadInteger(kSection, kModeValue, kPolicyCustom);
   switch (Mode) {
     case kPolicyHEL: RadioButton2Click(this); break;
@@ -178,7 +195,7 @@ void TKlvEnumWindow::Button2Click(void*) {
 }
 
 void TKlvEnumWindow::Button1Click(void*) {
-  if (!Reg) Reg = std::make_unique<TRegIniFile>(kRegistryKey);
+  if (!Reg) Reg = OpenStore();
   Reg->WriteInteger(kSection, kModeValue, Mode);
   Reg->WriteInteger(kSection, kDriverValue, ListBox1.ItemIndex);
   Reg->WriteInteger(kSection, kDeviceValue, ListBox2.ItemIndex);
