@@ -95,9 +95,9 @@ inline KlvModelDesc TreeModel(uint32_t seed) {
   return model;
 }
 
-// The building: a slender tower on a low podium. The scene puts its ground at model z -2.5 and the
-// camera's flight band between model z -2 and 2; the tower rises through the lower part of the band
-// only a unit wide (10 scene units), so the flight seldom meets it and rarely sees it wall to wall.
+// The building: a slender tower. The scene puts its ground at model z -2.5 and the camera's flight
+// band between model z -2 and 2; the tower rises through the lower half of the band only a unit wide
+// (10 scene units), so the flight seldom meets it and rarely sees it wall to wall.
 inline KlvModelDesc BuildingModel() {
   KlvModelDesc model;
   model.TextureNames = {"building.bmp"};
@@ -123,10 +123,9 @@ inline KlvModelDesc BuildingModel() {
     // No floor: every block stands underground or on the roof of the one below, and a floor would
     // only show, as a dark lid overhead, to a camera flying through the tower.
   };
-  block(0.75, 0.75, -4.5, -2.0, Argb(120, 120, 116));  // a podium one storey high at street level
-  block(0.5, 0.5, -2.0, 0.5, Argb(150, 150, 150));     // the slender shaft, two windows a side
-  block(0.25, 0.25, 0.5, 1.0, Argb(150, 150, 150));    // a last set-back storey
-  block(0.04, 0.04, 1.0, 1.6, Argb(200, 70, 60));      // mast
+  block(0.5, 0.5, -4.5, 0.0, Argb(150, 150, 150));   // the slender shaft, two windows a side
+  block(0.25, 0.25, 0.0, 0.5, Argb(150, 150, 150));  // a last set-back storey
+  block(0.04, 0.04, 0.5, 1.1, Argb(200, 70, 60));    // mast
   model.Objects.push_back(std::move(building));
   return model;
 }

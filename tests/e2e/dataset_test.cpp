@@ -312,7 +312,7 @@ TEST_F(DataSetSceneTest, RenderedHazeBelowTheHorizonMeetsTheFogColour) {
 // The camera flies between z -20 and 20 (world +z is down) over x and y in -100..100. The tree and
 // the building are placed by the scene; their own sizes must keep them out of most of that band, or
 // the flight passes through them: the tree's crown stays in the band's lower half and within 11 of
-// its trunk, the building is at most 16 wide and its mast's tip stays inside the band.
+// its trunk, the building is at most 12 wide and its mast's tip stays inside the band.
 TEST_F(DataSetSceneTest, TreeAndBuildingLeaveMostOfTheFlightBandFree) {
   Build();
   const klvtools::WorldBox tree = klvtools::ModelBox(scene.TreeModel);
@@ -324,6 +324,6 @@ TEST_F(DataSetSceneTest, TreeAndBuildingLeaveMostOfTheFlightBandFree) {
   const klvtools::WorldBox building = klvtools::ModelBox(scene.BuildingModel);
   EXPECT_GE(building.Min.z, -20.0f);
   EXPECT_GT(building.Max.z, 25.0f);  // the walls reach the ground under the building
-  EXPECT_LE(building.Max.x - building.Min.x, 16.0f);
-  EXPECT_LE(building.Max.y - building.Min.y, 16.0f);
+  EXPECT_LE(building.Max.x - building.Min.x, 12.0f);
+  EXPECT_LE(building.Max.y - building.Min.y, 12.0f);
 }
