@@ -29,7 +29,8 @@ struct Options {
 
 [[noreturn]] void Usage(const std::string& problem) {
   throw KlvError(KlvErrorKind::OutOfRange, "command line",
-                 problem + "\nusage: frame_sheet [--data DIR] [--seed S] [--frames A,B,C,D] [--shrink K] --out FILE.png");
+                 problem +
+                     "\nusage: frame_sheet [--data DIR] [--seed S] [--frames A,B,C,D] [--shrink K] --out FILE.png");
 }
 
 long long WholeNumber(const std::string& text, const std::string& option, long long low, long long high) {

@@ -84,7 +84,8 @@ inline KlvModelDesc TreeModel(uint32_t seed) {
     const double a = 2 * kPi * Hash01(c, 1, seed), h = Hash01(c, 2, seed) * 1.8 - 0.8;
     const Vec dir{std::cos(a) * std::sqrt(1 - h * h), std::sin(a) * std::sqrt(1 - h * h), h};
     const double out = 0.8 + 0.2 * Hash01(c, 5, seed);
-    const Vec centre = Vec{0, 0, kTreeCrownZ} + Vec{dir.x * kCoreRadius, dir.y * kCoreRadius, dir.z * kCoreHalfHeight} * out;
+    const Vec onCore{dir.x * kCoreRadius, dir.y * kCoreRadius, dir.z * kCoreHalfHeight};
+    const Vec centre = Vec{0, 0, kTreeCrownZ} + onCore * out;
     const Vec normal = Unit(dir + Vec{Hash01(c, 3, seed) - 0.5, Hash01(c, 4, seed) - 0.5, 0});
     const Vec e1 = Unit(Cross(normal, Vec{0.3, 0.2, 1})) * kCardHalf;
     const Vec e2 = Cross(Unit(normal), e1);

@@ -59,7 +59,8 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--seeds") {
       const size_t dash = value.find('-');
       o.firstSeed = WholeNumber(value.substr(0, dash), arg, 0, 1000000);
-      o.lastSeed = dash == std::string::npos ? o.firstSeed : WholeNumber(value.substr(dash + 1), arg, o.firstSeed, 1000000);
+      o.lastSeed =
+          dash == std::string::npos ? o.firstSeed : WholeNumber(value.substr(dash + 1), arg, o.firstSeed, 1000000);
     } else if (arg == "--steps") {
       o.steps = WholeNumber(value, arg, 1, 10000000);
     } else if (arg == "--cover") {
