@@ -396,8 +396,8 @@ int Run(const Options& o) {
   std::filesystem::create_directories(o.out);
   Studio studio(o);
   SkySheet(studio, o);
-  GroundModel(studio, o, "ki3.klv", 20.0f, {{0, 0, -36}, 18}, "sheet_tree.png");
-  GroundModel(studio, o, "tate2.klv", 10.0f, {{0, 0, -30}, 16}, "sheet_building.png");
+  GroundModel(studio, o, "ki3.klv", 20.0f, {{0, 0, -23}, 13}, "sheet_tree.png");
+  GroundModel(studio, o, "tate2.klv", 10.0f, {{0, 0, 0}, 11}, "sheet_building.png");
   FlyingModel(studio, o, "f3f.klv", 0, -kHalfPiF, "sheet_plane.png");
   FlyingModel(studio, o, "wfgshou.klv", kHalfPiF, 0, "sheet_chrome.png");
   FuguSheet(studio, o);

@@ -1,6 +1,6 @@
 // The models of the data set, built in the frames the scene poses them in:
 // - sky: seen from inside, model +z the zenith (the scene flips it and scales it by 120);
-// - tree, building: model +z up, the ground at model z 0 (tree, scale 20) or -2.5 (building, scale 10);
+// - tree, building: model +z up, the ground at model z 0.25 (tree, scale 20) or -2.5 (building, scale 10);
 // - plane: model +z forward, +x up, +y right (the scene turns it by -90 degrees about z);
 // - chrome object: model +y forward, +z up, +x right (the scene turns it by 90 degrees about x);
 // - fugu: model +z forward with the head at the largest z, +y down, +x right; three fin objects.
@@ -48,6 +48,12 @@ inline KlvModelDesc SkyModel() {
   return model;
 }
 
+// The tree: a short trunk and a compact, dense crown. The scene puts the ground under the tree at
+// model z kTreeGround and the camera's flight band between model z 1 and 3; the crown's top stays
+// in the lowest part of that band and its leaves within 0.55 units (11 scene units) of the trunk, so
+// the flight passes beside or above the crown rather than through it.
+constexpr double kTreeGround = 0.25, kTreeCrownZ = 1.12;
+
 inline KlvModelDesc TreeModel(uint32_t seed) {
   enum { kBark, kLeaves };
   KlvModelDesc model;
@@ -55,25 +61,33 @@ inline KlvModelDesc TreeModel(uint32_t seed) {
   KlvObjectDesc tree;
   MeshBuilder mesh(tree);
   const Vec up{0, 0, 1};
-  // The trunk reaches below the ground so it meets the terrain wherever that lies.
-  mesh.Lathe({0, 0, -1.5}, up, {1, 0, 0}, {{0, 0.16}, {1.5, 0.12}, {2.6, 0.08}, {3.2, 0.04}, {3.3, 0}}, 8,
-             {0, 0, 1, 5}, kBark);
+  // The trunk starts a little under the flattened ground and ends inside the crown.
+  mesh.Lathe({0, 0, kTreeGround - 0.2}, up, {1, 0, 0},
+             {{0, 0.075}, {0.4, 0.06}, {0.75, 0.045}, {1.0, 0.025}, {1.1, 0}}, 8, {0, 0, 1, 3}, kBark);
   for (int b = 0; b < 5; ++b) {
     const double a = 2 * kPi * (b + 0.3 * Hash01(b, 0, seed)) / 5;
-    const Vec dir = Unit(Vec{std::cos(a), std::sin(a), 0.9});
-    const Vec base{0, 0, 0.95 + 0.12 * b};
-    mesh.Lathe(base, dir, Cross(dir, up), {{0, 0.05}, {0.7, 0.02}, {0.75, 0}}, 5, {0, 0, 1, 2}, kBark);
+    const Vec dir = Unit(Vec{std::cos(a), std::sin(a), 1.1});
+    const Vec base{0, 0, kTreeCrownZ - 0.25 + 0.05 * b};
+    mesh.Lathe(base, dir, Cross(dir, up), {{0, 0.03}, {0.35, 0.012}, {0.38, 0}}, 5, {0, 0, 1, 1}, kBark);
   }
-  // An opaque core keeps the crown from looking thin; leafy cards around it carry the holes.
-  mesh.Lathe({0, 0, 1.8}, up, {1, 0, 0}, {{-0.5, 0}, {-0.35, 0.45}, {0, 0.6}, {0.35, 0.45}, {0.5, 0}}, 10,
-             {0, 0, 2, 2}, kBark, Argb(60, 110, 50));
-  constexpr int kCards = 30;
+  // An opaque core keeps the crown from looking thin; leafy cards close around it carry the holes.
+  constexpr double kCoreRadius = 0.36, kCoreHalfHeight = 0.28;
+  std::vector<MeshBuilder::Profile> core;
+  for (int k = 0; k <= 6; ++k) {
+    const double t = kPi * (k / 6.0 - 0.5);
+    core.push_back({kCoreHalfHeight * std::sin(t), kCoreRadius * std::cos(t)});
+  }
+  mesh.Lathe({0, 0, kTreeCrownZ}, up, {1, 0, 0}, core, 10, {0, 0, 2, 1}, kBark, Argb(60, 110, 50));
+  constexpr int kCards = 120;
+  constexpr double kCardHalf = 0.14;
   for (int c = 0; c < kCards; ++c) {
-    const double a = 2 * kPi * Hash01(c, 1, seed), h = Hash01(c, 2, seed) * 2 - 1;
+    const double a = 2 * kPi * Hash01(c, 1, seed), h = Hash01(c, 2, seed) * 1.8 - 0.8;
     const Vec dir{std::cos(a) * std::sqrt(1 - h * h), std::sin(a) * std::sqrt(1 - h * h), h};
-    const Vec centre = Vec{0, 0, 1.8} + Vec{dir.x * 0.75, dir.y * 0.75, dir.z * 0.6};
+    const double out = 0.8 + 0.2 * Hash01(c, 5, seed);
+    const Vec onCore{dir.x * kCoreRadius, dir.y * kCoreRadius, dir.z * kCoreHalfHeight};
+    const Vec centre = Vec{0, 0, kTreeCrownZ} + onCore * out;
     const Vec normal = Unit(dir + Vec{Hash01(c, 3, seed) - 0.5, Hash01(c, 4, seed) - 0.5, 0});
-    const Vec e1 = Unit(Cross(normal, Vec{0.3, 0.2, 1})) * 0.45;
+    const Vec e1 = Unit(Cross(normal, Vec{0.3, 0.2, 1})) * kCardHalf;
     const Vec e2 = Cross(Unit(normal), e1);
     const Vec p[4] = {centre - e1 - e2, centre + e1 - e2, centre + e1 + e2, centre - e1 + e2};
     mesh.Quad(p, {{0, 0}, {1, 0}, {1, 1}, {0, 1}}, normal, kLeaves, kWhite, true);
@@ -82,6 +96,9 @@ inline KlvModelDesc TreeModel(uint32_t seed) {
   return model;
 }
 
+// The building: a slender tower. The scene puts its ground at model z -2.5 and the camera's flight
+// band between model z -2 and 2; the tower rises through the lower half of the band only a unit wide
+// (10 scene units), so the flight seldom meets it and rarely sees it wall to wall.
 inline KlvModelDesc BuildingModel() {
   KlvModelDesc model;
   model.TextureNames = {"building.bmp"};
@@ -107,10 +124,9 @@ inline KlvModelDesc BuildingModel() {
     // No floor: every block stands underground or on the roof of the one below, and a floor would
     // only show, as a dark lid overhead, to a camera flying through the tower.
   };
-  block(1.2, 1.0, -4.5, 2.5, Argb(150, 150, 150));
-  block(0.8, 0.7, 2.5, 3.5, Argb(150, 150, 150));
-  block(1.6, 1.4, -4.5, -2.0, Argb(120, 120, 116));  // a wide podium at street level
-  block(0.05, 0.05, 3.5, 4.6, Argb(200, 70, 60));    // mast
+  block(0.5, 0.5, -4.5, 0.0, Argb(150, 150, 150));   // the slender shaft, two windows a side
+  block(0.25, 0.25, 0.0, 0.5, Argb(150, 150, 150));  // a last set-back storey
+  block(0.04, 0.04, 0.5, 1.1, Argb(200, 70, 60));    // mast
   model.Objects.push_back(std::move(building));
   return model;
 }

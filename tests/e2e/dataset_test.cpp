@@ -1,8 +1,9 @@
 // The generated default data set: every file loads, the fugu has its fins, the height map tiles and
 // keeps the ground under the flight band, the models stay within the renderer's budget, the sky is
 // closed and seen from inside, its skirt lies beyond the terrain window and within the far plane, its
-// haze comes out as the fog colour both as the renderer lights it and on the rendered picture, and
-// only the leaves use the transparent colour key.
+// haze comes out as the fog colour both as the renderer lights it and on the rendered picture, only
+// the leaves use the transparent colour key, and the tree and the building keep out of most of the
+// camera's flight band.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "model/texture_source.h"
 #include "platform/win/bitmap.h"
 #include "scene/scene_fixture.h"
+#include "../../tools/klvstat_measure.h"
 
 namespace {
 
@@ -305,4 +307,23 @@ TEST_F(DataSetSceneTest, RenderedHazeBelowTheHorizonMeetsTheFogColour) {
       for (int c = 0; c < 3; ++c) EXPECT_NEAR(haze[c], kFog[c], 4.0) << "channel " << c;
     }
   }
+}
+
+// The camera flies between z -20 and 20 (world +z is down) over x and y in -100..100. The tree and
+// the building are placed by the scene; their own sizes must keep them out of most of that band, or
+// the flight passes through them: the tree's crown stays in the band's lower half and within 11 of
+// its trunk, the building is at most 12 wide and its mast's tip stays inside the band.
+TEST_F(DataSetSceneTest, TreeAndBuildingLeaveMostOfTheFlightBandFree) {
+  Build();
+  const klvtools::WorldBox tree = klvtools::ModelBox(scene.TreeModel);
+  EXPECT_GE(tree.Min.z, 0.0f);
+  EXPECT_GT(tree.Max.z, 35.0f);  // the trunk reaches the ground under the tree
+  for (float extent : {10.0f - tree.Min.x, tree.Max.x - 10.0f, 10.0f - tree.Min.y, tree.Max.y - 10.0f})
+    EXPECT_LE(extent, 11.0f);
+
+  const klvtools::WorldBox building = klvtools::ModelBox(scene.BuildingModel);
+  EXPECT_GE(building.Min.z, -20.0f);
+  EXPECT_GT(building.Max.z, 25.0f);  // the walls reach the ground under the building
+  EXPECT_LE(building.Max.x - building.Min.x, 12.0f);
+  EXPECT_LE(building.Max.y - building.Min.y, 12.0f);
 }
