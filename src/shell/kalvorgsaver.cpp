@@ -268,7 +268,7 @@ void TKalvorGSaver::ChoosePictureSize() {
   PictureWidth = std::clamp(width, 1, kMaxPictureSide);
   PictureHeight = std::clamp(height, 1, kMaxPictureSide);
   // The screen the picture goes to has the picture's size: its display mode must exist.
-  SetNativeDisplaySize(NativeSize{static_cast<DWORD>(PictureWidth), static_cast<DWORD>(PictureHeight)});
+  SetNativeDisplaySize(DisplaySize{static_cast<DWORD>(PictureWidth), static_cast<DWORD>(PictureHeight)});
   KalvorGUnit.ScreenWidth = PictureWidth;
   KalvorGUnit.ScreenHeight = PictureHeight;
   KalvorRM1.Width = PictureWidth;
