@@ -417,7 +417,9 @@ void TKalvorGSaver::FormClose() { Timer2.SetInterval(0); }
 
 void TKalvorGSaver::FormResize(int width, int height) {
   if (!Running || !PictureNative) return;
-  ResizePending = width != PictureWidth || height != PictureHeight;
+  // A window beyond the largest picture keeps the largest one, scaled.
+  ResizePending = std::clamp(width, 1, kMaxPictureSide) != PictureWidth ||
+                  std::clamp(height, 1, kMaxPictureSide) != PictureHeight;
   ResizeTime = Options.Clock();
 }
 
