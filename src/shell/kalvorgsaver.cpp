@@ -125,7 +125,8 @@ void TKalvorGSaver::FormCreate() {
   const std::string drawSize = registry.ReadString(kRegistrySection, kDrawSizeValue, "");
   DrawSizeSetting = drawSize.empty() ? std::nullopt : ParsePictureSize(drawSize);
   if (!drawSize.empty() && !DrawSizeSetting)
-    std::fprintf(stderr, "kalvor_saver: %s: DrawSize \"%s\" is not 640x480, native or WIDTHxHEIGHT; using the default\n",
+    std::fprintf(stderr,
+                 "kalvor_saver: %s: DrawSize \"%s\" is not 640x480, native or WIDTHxHEIGHT; using the default\n",
                  registry.FileName().c_str(), drawSize.c_str());
 }
 
