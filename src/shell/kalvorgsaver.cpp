@@ -427,6 +427,8 @@ void TKalvorGSaver::FormResize(int width, int height) {
 void TKalvorGSaver::Restart() {
   ResizePending = false;
   Running = false;
+  // The flight goes on elsewhere rather than starting over where it began.
+  if (Options.Seed) ++*Options.Seed;
   KlvMLoop1Term();
   Button1Click();
   if (QuitAfterBegin) {
