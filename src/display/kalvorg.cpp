@@ -198,7 +198,8 @@ void TKalvorG::InitFullScreen() {
   u.DisplayDepth = u.Color8bit ? 8 : 16;
   Store(u.DirectDraw->SetCooperativeLevel(OwnerWindow(), kFullScreenCooperation));
   Store(Query(u.DirectDraw, IID_IDirectDraw2, &u.DirectDraw2));
-  Store(u.DirectDraw->SetDisplayMode(static_cast<DWORD>(u.ScreenWidth), static_cast<DWORD>(u.ScreenHeight), u.DisplayDepth));
+  Store(u.DirectDraw->SetDisplayMode(static_cast<DWORD>(u.ScreenWidth), static_cast<DWORD>(u.ScreenHeight),
+                                     u.DisplayDepth));
 
   SurfDesc = EmptySurfaceDesc();
   SurfDesc.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;

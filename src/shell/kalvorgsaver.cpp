@@ -125,7 +125,8 @@ void TKalvorGSaver::FormCreate() {
   const std::string drawSize = registry.ReadString(kRegistrySection, kDrawSizeValue, "");
   DrawSizeSetting = drawSize.empty() ? std::nullopt : ParsePictureSize(drawSize);
   if (!drawSize.empty() && !DrawSizeSetting)
-    std::fprintf(stderr, "kalvor_saver: %s: DrawSize \"%s\" is not 640x480, native or WIDTHxHEIGHT; using the default\n",
+    std::fprintf(stderr,
+                 "kalvor_saver: %s: DrawSize \"%s\" is not 640x480, native or WIDTHxHEIGHT; using the default\n",
                  registry.FileName().c_str(), drawSize.c_str());
 }
 
@@ -268,7 +269,7 @@ void TKalvorGSaver::ChoosePictureSize() {
   PictureWidth = std::clamp(width, 1, kMaxPictureSide);
   PictureHeight = std::clamp(height, 1, kMaxPictureSide);
   // The screen the picture goes to has the picture's size: its display mode must exist.
-  SetNativeDisplaySize(NativeSize{static_cast<DWORD>(PictureWidth), static_cast<DWORD>(PictureHeight)});
+  SetNativeDisplaySize(DisplaySize{static_cast<DWORD>(PictureWidth), static_cast<DWORD>(PictureHeight)});
   KalvorGUnit.ScreenWidth = PictureWidth;
   KalvorGUnit.ScreenHeight = PictureHeight;
   KalvorRM1.Width = PictureWidth;
@@ -417,13 +418,17 @@ void TKalvorGSaver::FormClose() { Timer2.SetInterval(0); }
 
 void TKalvorGSaver::FormResize(int width, int height) {
   if (!Running || !PictureNative) return;
-  ResizePending = width != PictureWidth || height != PictureHeight;
+  // A window beyond the largest picture keeps the largest one, scaled.
+  ResizePending = std::clamp(width, 1, kMaxPictureSide) != PictureWidth ||
+                  std::clamp(height, 1, kMaxPictureSide) != PictureHeight;
   ResizeTime = Options.Clock();
 }
 
 void TKalvorGSaver::Restart() {
   ResizePending = false;
   Running = false;
+  // The flight goes on elsewhere rather than starting over where it began.
+  if (Options.Seed) ++*Options.Seed;
   KlvMLoop1Term();
   Button1Click();
   if (QuitAfterBegin) {

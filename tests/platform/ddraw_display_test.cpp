@@ -113,6 +113,28 @@ TEST_F(DisplayTest, EnumeratesModesAndSetsOnlyThoseModes) {
   EXPECT_EQ(dd_->SetDisplayMode(640, 480, 24), DDERR_INVALIDMODE);
 }
 
+// The monitor's own size is a mode too, at every depth, once named (the saver names its picture's).
+TEST_F(DisplayTest, TheNativeSizeIsListedAndSetLikeTheFixedModes) {
+  SetNativeDisplaySize(DisplaySize{1366, 768});
+  std::vector<DDSURFACEDESC> modes;
+  ASSERT_EQ(dd_->EnumDisplayModes(0, nullptr, &modes, CollectMode), DD_OK);
+  int native = 0;
+  for (const DDSURFACEDESC& m : modes) native += m.dwWidth == 1366 && m.dwHeight == 768;
+  EXPECT_EQ(native, 3);
+  EXPECT_EQ(dd_->SetDisplayMode(1366, 768, 16), DD_OK);
+  EXPECT_EQ(CurrentDisplayMode().width, 1366u);
+  EXPECT_EQ(dd_->SetDisplayMode(1366, 768, 24), DDERR_INVALIDMODE);
+  // A fixed mode is not listed twice; a size beyond the surface limit is no mode.
+  SetNativeDisplaySize(DisplaySize{640, 480});
+  modes.clear();
+  ASSERT_EQ(dd_->EnumDisplayModes(0, nullptr, &modes, CollectMode), DD_OK);
+  EXPECT_EQ(modes.size(), 9u);
+  SetNativeDisplaySize(DisplaySize{9000, 100});
+  EXPECT_EQ(dd_->SetDisplayMode(9000, 100, 16), DDERR_INVALIDMODE);
+  SetNativeDisplaySize(DisplaySize{});
+  EXPECT_EQ(dd_->SetDisplayMode(1366, 768, 16), DDERR_INVALIDMODE);
+}
+
 TEST_F(DisplayTest, CooperativeLevelsMustBeConsistent) {
   EXPECT_EQ(dd_->SetCooperativeLevel(nullptr, DDSCL_NORMAL | DDSCL_EXCLUSIVE), DDERR_INVALIDPARAMS);
   EXPECT_EQ(dd_->SetCooperativeLevel(nullptr, DDSCL_FULLSCREEN), DDERR_INVALIDPARAMS);

@@ -43,7 +43,7 @@ class SceneTest : public ::testing::Test {
     KalvorRM1 = std::make_unique<TKalvorRM>(&form);
     KalvorRM1->SetFullScreen(true);
     // The picture's size, as the saver shell gives it before the device choice.
-    SetNativeDisplaySize(NativeSize{static_cast<DWORD>(pictureWidth), static_cast<DWORD>(pictureHeight)});
+    SetNativeDisplaySize(DisplaySize{static_cast<DWORD>(pictureWidth), static_cast<DWORD>(pictureHeight)});
     KalvorGUnit.ScreenWidth = pictureWidth;
     KalvorGUnit.ScreenHeight = pictureHeight;
     KalvorRM1->Width = pictureWidth;

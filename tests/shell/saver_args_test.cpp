@@ -51,8 +51,8 @@ TEST(SaverArgs, TheSettingsPreviewCommandLineNamesItsWindow) {
 }
 
 TEST(SaverArgs, EveryOptionWorksWithOneDashTwoDashesOrAnEqualsSign) {
-  const Parsed p = Parse({"-root", "-window-id", "4194319", "-display", ":3", "-mono", "--install", "-visual", "default",
-                          "--fps", "-delay", "20000", "--size=1280x1024", "--threads", "3", "--renderer=gl"});
+  const Parsed p = Parse({"-root", "-window-id", "4194319", "-display", ":3", "-mono", "--install", "-visual",
+                          "default", "--fps", "-delay", "20000", "--size=1280x1024", "--threads", "3", "--renderer=gl"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(*p.line.WindowId, 4194319u);
   EXPECT_EQ(p.line.Display, ":3");

@@ -66,6 +66,17 @@ TEST_F(EmbeddedTest, ThePictureHasTheWindowsOwnSizeAndFollowsItsResizes) {
   EXPECT_TRUE(window->Settings().border);
 }
 
+TEST_F(EmbeddedTest, AWindowBeyondTheLargestPictureKeepsTheLargestPicture) {
+  TKalvorGSaver& s = StartIn(9000, 100);
+  ASSERT_TRUE(s.Running);
+  EXPECT_EQ(s.PictureWidth, kMaxPictureSide);
+  EXPECT_EQ(s.PictureHeight, 100);
+  // A resize to another size beyond the limit starts nothing again.
+  window->InjectResize(9500, 100);
+  application->ProcessMessages();
+  EXPECT_FALSE(s.ResizePending);
+}
+
 TEST_F(EmbeddedTest, InputNeverEndsIt) {
   TKalvorGSaver& s = StartIn(640, 360);
   ASSERT_TRUE(s.Running);

@@ -27,7 +27,7 @@ constexpr DWORD kDisplayDepths[] = {8, 16, 32};
 // The fixed modes, then the monitor's own size at each depth when it is not one of them.
 std::vector<DisplayMode> DisplayModes() {
   std::vector<DisplayMode> modes(std::begin(kDisplayModes), std::end(kDisplayModes));
-  const NativeSize native = NativeDisplaySize();
+  const DisplaySize native = NativeDisplaySize();
   if (native.width < 1 || native.height < 1 || native.width > kMaxSurfaceSide || native.height > kMaxSurfaceSide)
     return modes;
   for (DWORD bits : kDisplayDepths) {

@@ -9,7 +9,7 @@ namespace {
 
 struct DisplayState {
   DisplayMode mode = kDesktopDisplayMode;
-  NativeSize native;
+  DisplaySize native;
   RECT clientArea{0, 0, 640, 480};
   const DDrawSurface* primary = nullptr;
   uint64_t presentedFrames = 0;
@@ -25,8 +25,8 @@ DisplayState& State() {
 DisplayMode CurrentDisplayMode() { return State().mode; }
 void SetCurrentDisplayMode(const DisplayMode& mode) { State().mode = mode; }
 
-NativeSize NativeDisplaySize() { return State().native; }
-void SetNativeDisplaySize(const NativeSize& size) { State().native = size; }
+DisplaySize NativeDisplaySize() { return State().native; }
+void SetNativeDisplaySize(const DisplaySize& size) { State().native = size; }
 
 RECT WindowClientArea() { return State().clientArea; }
 void SetWindowClientArea(const RECT& area) { State().clientArea = area; }

@@ -27,12 +27,12 @@ void SetCurrentDisplayMode(const DisplayMode& mode);
 
 // The monitor's own size, which the driver lists as a display mode at every depth it has besides
 // its fixed modes; 0 x 0 (none) until the saver names it.
-struct NativeSize {
+struct DisplaySize {
   DWORD width = 0;
   DWORD height = 0;
 };
-NativeSize NativeDisplaySize();
-void SetNativeDisplaySize(const NativeSize& size);
+DisplaySize NativeDisplaySize();
+void SetNativeDisplaySize(const DisplaySize& size);
 
 // The window's client area in screen coordinates (0, 0, 640, 480 unless the window backend says
 // otherwise). A windowed primary surface made afterwards has its size.

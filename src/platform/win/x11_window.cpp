@@ -111,7 +111,8 @@ ChannelPlace PlaceOf(unsigned long mask) {
 }
 
 unsigned long PutChannel(uint32_t value8, const ChannelPlace& place) {
-  if (place.bits >= kChannelBits) return static_cast<unsigned long>(value8) << (place.shift + place.bits - kChannelBits);
+  if (place.bits >= kChannelBits)
+    return static_cast<unsigned long>(value8) << (place.shift + place.bits - kChannelBits);
   return static_cast<unsigned long>(value8 >> (kChannelBits - place.bits)) << place.shift;
 }
 
