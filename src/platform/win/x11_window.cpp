@@ -64,6 +64,9 @@ struct X11Errors {
   std::atomic<bool> windowGone{false};
   std::atomic<int> lastError{Success};
   std::atomic<bool> reportedOther{false};
+  // The first error code of the XRender extension, -1 until the backend has queried it: a picture
+  // made on the window dies with the window, so RenderBadPicture means the same as BadWindow.
+  std::atomic<int> renderErrorBase{-1};
 };
 
 X11Errors& Errors() {
@@ -74,7 +77,9 @@ X11Errors& Errors() {
 int OnXError(Display* display, XErrorEvent* error) {
   X11Errors& errors = Errors();
   errors.lastError = error->error_code;
-  if (error->error_code == BadWindow || error->error_code == BadDrawable) {
+  const int renderBase = errors.renderErrorBase;
+  const bool pictureGone = renderBase >= 0 && error->error_code == renderBase + BadPicture;
+  if (error->error_code == BadWindow || error->error_code == BadDrawable || pictureGone) {
     errors.windowGone = true;
   } else if (!errors.reportedOther.exchange(true)) {
     char text[256] = {};
@@ -243,8 +248,9 @@ bool TKlvX11Window::PrepareImage(int width, int height) {
   const bool scaled = width != width_ || height != height_;
   if (scaled && !scaler_) {
     int eventBase = 0, errorBase = 0;
-    XRenderPictFormat* format =
-        XRenderQueryExtension(display_, &eventBase, &errorBase) ? XRenderFindVisualFormat(display_, visual_) : nullptr;
+    const bool haveRender = XRenderQueryExtension(display_, &eventBase, &errorBase);
+    if (haveRender) Errors().renderErrorBase = errorBase;
+    XRenderPictFormat* format = haveRender ? XRenderFindVisualFormat(display_, visual_) : nullptr;
     if (format != nullptr) {
       scaler_ = std::make_unique<KlvX11Scaler>();
       scaler_->display = display_;
