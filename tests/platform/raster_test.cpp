@@ -447,6 +447,31 @@ TEST(Raster, BadCoordinatesDrawNothingAndStayInsideTheTarget) {
   EXPECT_TRUE(clip.GuardsIntact());
 }
 
+// Coordinates near the float limit overflow the clipper's differences to infinity; whatever the
+// clipper makes of them, nothing may land outside the viewport (nor overflow the integer set-up).
+TEST(Raster, CoordinatesNearTheFloatLimitStayInsideTheViewport) {
+  RasterState state = PlainState(22, 35);
+  state.viewportX0 = 17;
+  state.viewportY0 = 26;
+  state.viewportX1 = 21;
+  state.viewportY1 = 30;
+  const std::vector<std::vector<D3DTLVERTEX>> cases = {
+      {V(-3, -3e38f), V(44, 3e38f), V(21.8f, 32.7f)},
+      {V(6.96428f, 17.3444f), V(-2.15004e38f, 8.54641e37f), V(28.5672f, -3.23434e38f)},
+      {V(-1.95474e38f, 1.82901e38f), V(6.29757e37f, 26.6202f), V(23.5391f, -2.86909e38f)},
+      {V(-3.4e38f, -3.4e38f), V(3.4e38f, -3.4e38f), V(-3.4e38f, 3.4e38f)},
+  };
+  for (const auto& v : cases) {
+    Canvas canvas(22, 35);
+    Draw(canvas, state, v, {0, 1, 2}, true);
+    int outside = 0;
+    for (int y = 0; y < 35; ++y)
+      for (int x = 0; x < 22; ++x) outside += (x < 17 || x >= 21 || y < 26 || y >= 30) && canvas.Pixel(x, y) != 0;
+    EXPECT_EQ(outside, 0) << canvas.Mask();
+    EXPECT_TRUE(canvas.GuardsIntact());
+  }
+}
+
 TEST(Raster, IndicesBeyondTheVertexCountAreSkipped) {
   Canvas canvas(6, 6);
   RasterStats stats;

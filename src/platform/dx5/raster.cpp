@@ -26,6 +26,9 @@ constexpr float kGuardBand = 4096.0f;
 // Without clipping, a triangle reaching beyond this many pixels from the origin draws nothing: its
 // edge equations would not fit the integer set-up.
 constexpr float kMaxUnclipped = 1 << 20;
+// No vertex beyond this many pixels from the origin reaches set-up: its 28.4 products stay well
+// inside 64 bits. Clipped vertices lie within the guard band around the target.
+constexpr float kMaxSnapped = 1 << 24;
 constexpr int kMaxClipVertices = 3 + 6;  // a triangle cut by six planes
 
 struct ClipVertex {
@@ -100,12 +103,25 @@ struct ClipPlane {
 
 // The point where the edge from `inside` to `outside` crosses the plane. Computed from the inside
 // vertex in both directions of travel, so two triangles sharing the edge get the same point.
+// Differences of coordinates near the float limit overflow to infinity and the point would hold
+// NaN; such an edge is cut again in double, where they cannot.
 ClipVertex Crossing(const ClipVertex& inside, const ClipVertex& outside, const ClipPlane& plane) {
-  float din = plane.Distance(inside);
-  float dout = plane.Distance(outside);
-  float t = din / (din - dout);
+  const float din = plane.Distance(inside);
+  const float dout = plane.Distance(outside);
+  const float t = din / (din - dout);
   ClipVertex out;
-  for (int i = 0; i < kAttributeCount; ++i) out.a[i] = inside.a[i] + (outside.a[i] - inside.a[i]) * t;
+  bool finite = std::isfinite(t);
+  for (int i = 0; i < kAttributeCount; ++i) {
+    out.a[i] = inside.a[i] + (outside.a[i] - inside.a[i]) * t;
+    finite &= std::isfinite(out.a[i]);
+  }
+  if (!finite) {
+    const double dinWide = double{plane.sign} * (double{inside.a[plane.attribute]} - double{plane.bound});
+    const double doutWide = double{plane.sign} * (double{outside.a[plane.attribute]} - double{plane.bound});
+    const double tWide = dinWide / (dinWide - doutWide);
+    for (int i = 0; i < kAttributeCount; ++i)
+      out.a[i] = static_cast<float>(double{inside.a[i]} + (double{outside.a[i]} - double{inside.a[i]}) * tWide);
+  }
   out.a[plane.attribute] = plane.bound;
   return out;
 }
@@ -156,8 +172,15 @@ struct DrawContext {
   RasterStats* stats;
 };
 
+// Whether a vertex lies where the fixed-point set-up holds it (false for NaN too). Clipped vertices
+// always do; this keeps anything the clipper could still make of extreme input off the target.
+bool Snappable(const ClipVertex& v) {
+  return std::fabs(v.a[kX]) <= kMaxSnapped && std::fabs(v.a[kY]) <= kMaxSnapped;
+}
+
 // Snaps, culls and rasterises one triangle of clipped vertices.
 void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVertex* v1, const ClipVertex* v2) {
+  if (!Snappable(*v0) || !Snappable(*v1) || !Snappable(*v2)) return;
   int64_t x0 = RoundToInteger(v0->a[kX] * kSubpixel), y0 = RoundToInteger(v0->a[kY] * kSubpixel);
   int64_t x1 = RoundToInteger(v1->a[kX] * kSubpixel), y1 = RoundToInteger(v1->a[kY] * kSubpixel);
   int64_t x2 = RoundToInteger(v2->a[kX] * kSubpixel), y2 = RoundToInteger(v2->a[kY] * kSubpixel);
@@ -283,10 +306,12 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
   }
   if (ctx.scissorX0 >= ctx.scissorX1 || ctx.scissorY0 >= ctx.scissorY1) return;
 
-  const float guardX0 = static_cast<float>(state.viewportX0) - kGuardBand;
-  const float guardY0 = static_cast<float>(state.viewportY0) - kGuardBand;
-  const float guardX1 = static_cast<float>(state.viewportX1) + kGuardBand;
-  const float guardY1 = static_cast<float>(state.viewportY1) + kGuardBand;
+  // The guard band surrounds the scissor rectangle (the viewport cut to the target), so a viewport
+  // reaching far past the target cannot carry vertices out of the set-up's range.
+  const float guardX0 = static_cast<float>(ctx.scissorX0) - kGuardBand;
+  const float guardY0 = static_cast<float>(ctx.scissorY0) - kGuardBand;
+  const float guardX1 = static_cast<float>(ctx.scissorX1) + kGuardBand;
+  const float guardY1 = static_cast<float>(ctx.scissorY1) + kGuardBand;
   const ClipPlane planes[] = {
       {kZ, 1.0f, 0.0f},      {kZ, -1.0f, params.zScale},     {kX, 1.0f, guardX0},
       {kX, -1.0f, guardX1},  {kY, 1.0f, guardY0},   {kY, -1.0f, guardY1},
