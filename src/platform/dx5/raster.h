@@ -93,6 +93,12 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
                          const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
                          const WORD* indices, size_t indexCount, bool clip, RasterStats* stats);
 
+// Drawing threads. A draw is shared among up to RasterThreadCount() threads, each drawing every
+// triangle into its own stripes of rows; the pixels are the same for every thread count. The limit
+// is process-wide: 0 (the default) means one thread per core, 1 draws on the calling thread only.
+void RasterSetThreadLimit(int limit);
+int RasterThreadCount();
+
 // Fills the rectangle [x0, x1) x [y0, y1), cut to the target, with the colour (0x??RRGGBB).
 void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color);
 // Fills the rectangle, cut to the buffer, with the depth value `value` (0.0 near to 1.0 far).
