@@ -280,6 +280,26 @@ TEST(Raster, ColourKeyedTexelsDrawNeitherColourNorDepth) {
   EXPECT_EQ(unkeyed.Pixel(0, 0), 0xFF0000FFu);
 }
 
+// Palette textures are drawn from a 32-bit copy the rasteriser keeps; changing a texel, the palette
+// or the key in place (same memory) must show in the next draw.
+TEST(Raster, PaletteTexturesChangedInPlaceDrawTheirNewTexels) {
+  Texture2x2 tex;
+  RasterState state = PlainState(4, 4);
+  state.colorKey = true;
+  auto drawn = [&] {
+    Canvas canvas(4, 4);
+    Draw(canvas, state, TexturedQuad(), kQuad, true, &tex.texture);
+    return std::vector<uint32_t>{canvas.Pixel(0, 0), canvas.Pixel(2, 0), canvas.Pixel(0, 2)};
+  };
+  EXPECT_EQ(drawn(), (std::vector<uint32_t>{0, 0xFFFF0000u, 0xFF00FF00u}));
+  tex.texels[1] = 2;  // a texel
+  EXPECT_EQ(drawn(), (std::vector<uint32_t>{0, 0xFF00FF00u, 0xFF00FF00u}));
+  tex.texture.palette[2] = 0x00123456;  // the palette
+  EXPECT_EQ(drawn(), (std::vector<uint32_t>{0, 0xFF123456u, 0xFF123456u}));
+  tex.texture.keyLow = tex.texture.keyHigh = 2;  // the key
+  EXPECT_EQ(drawn(), (std::vector<uint32_t>{0xFF0000FFu, 0, 0}));
+}
+
 TEST(Raster, TextureModulatesDiffuseAndWraps) {
   Texture2x2 tex;
   RasterState state = PlainState(4, 4);

@@ -15,6 +15,7 @@
 
 #include "platform/dx5/raster_capture.h"
 #include "platform/dx5/raster_span.h"
+#include "platform/dx5/raster_textures.h"
 #include "platform/dx5/raster_workers.h"
 
 namespace {
@@ -382,6 +383,8 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
   if (texture != nullptr && (texture->bits == nullptr || texture->width <= 0 || texture->height <= 0))
     texture = nullptr;
   if (depth != nullptr && (depth->bits == nullptr || !state.zEnable)) depth = nullptr;
+  std::unique_lock<std::mutex> widenedHold;
+  if (texture != nullptr) texture = WidenPaletteTexture(*texture, widenedHold);
 
   SpanParams params = MakeSpanParams(state, target, depth, texture);
   DrawContext ctx;

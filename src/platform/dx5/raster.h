@@ -39,6 +39,9 @@ enum class RasterTexelFormat {
   Indexed8,  // one byte, an index into `palette`
   Direct16,  // 16 bits with the channel layout in `red`, `green`, `blue`
   Xrgb32,    // 0x??RRGGBB
+  // 0x0KRRGGBB, K = 1 for a transparent texel: the rasteriser's own 32-bit copy of an Indexed8
+  // texture, whose colour key (0x01000000 to 0x01FFFFFF) stands for the palette index range's.
+  MarkedXrgb32,
 };
 
 // Where one colour channel sits in a 16-bit texel: `bits` wide (4 to 8), starting at bit `shift`.

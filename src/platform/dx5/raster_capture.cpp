@@ -197,7 +197,7 @@ RasterCaptureTexture GetTexture(Reader& r) {
   x.width = r.Bounded(1, kMaxTextureSide, "texture width");
   x.height = r.Bounded(1, kMaxTextureSide, "texture height");
   const auto format = r.Get<uint8_t>();
-  if (format > static_cast<uint8_t>(RasterTexelFormat::Xrgb32))
+  if (format > static_cast<uint8_t>(RasterTexelFormat::MarkedXrgb32))
     throw KlvError(KlvErrorKind::BadFormat, r.path(), "unknown texel format in the capture");
   x.format = static_cast<RasterTexelFormat>(format);
   r.GetBytes(x.palette, sizeof x.palette);

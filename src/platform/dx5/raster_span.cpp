@@ -83,7 +83,7 @@ inline uint32_t RawTexel(const SpanParams& p, uint32_t tx, uint32_t ty) {
   const uint8_t* texRow = p.texture.bits + static_cast<intptr_t>(ty) * p.texture.pitch;
   if constexpr (T == TexKind::Indexed8) return texRow[tx];
   if constexpr (T == TexKind::Direct16) return reinterpret_cast<const uint16_t*>(texRow)[tx];
-  return reinterpret_cast<const uint32_t*>(texRow)[tx] & 0x00FFFFFFu;
+  return reinterpret_cast<const uint32_t*>(texRow)[tx] & p.texelMask;
 }
 
 template <TexKind T>
@@ -549,7 +549,7 @@ KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, 
   __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(ty, _mm256_set1_epi32(static_cast<int>(p.texture.pitch))),
                                     _mm256_slli_epi32(tx, kTexelShift));
   if constexpr (T == TexKind::Xrgb32) {
-    raws = _mm256_and_si256(Gather8(base, offset), _mm256_set1_epi32(0x00FFFFFF));
+    raws = _mm256_and_si256(Gather8(base, offset), _mm256_set1_epi32(static_cast<int>(p.texelMask)));
     texel = raws;
   } else {
     __m256i start = _mm256_min_epi32(offset, lastWord);
@@ -934,6 +934,7 @@ SpanParams MakeSpanParams(const RasterState& state, const RasterTarget& target, 
   p.texHeight = static_cast<float>(p.texture.height);
   auto powerOfTwo = [](int size) { return size > 0 && (size & (size - 1)) == 0; };
   p.wrapByMask = powerOfTwo(p.texture.width) && powerOfTwo(p.texture.height);
+  p.texelMask = p.texture.format == RasterTexelFormat::MarkedXrgb32 ? 0x01FFFFFFu : 0x00FFFFFFu;
   const int64_t extent = TextureExtent(p);
   p.textureLastWord = extent >= 4 && extent <= INT32_MAX ? static_cast<int32_t>(extent - 4) : 0;
   p.redShift = target.format == RasterPixelFormat::Rgb555 ? 10 : 11;
@@ -956,7 +957,8 @@ SpanTriangleFn ChooseSpanRoutine(const SpanParams& p) {
     switch (p.texture.format) {
       case RasterTexelFormat::Indexed8: t = TexKind::Indexed8; break;
       case RasterTexelFormat::Direct16: t = TexKind::Direct16; break;
-      case RasterTexelFormat::Xrgb32: t = TexKind::Xrgb32; break;
+      case RasterTexelFormat::Xrgb32:
+      case RasterTexelFormat::MarkedXrgb32: t = TexKind::Xrgb32; break;
     }
   }
   bool wide = p.target.format == RasterPixelFormat::Xrgb32;
