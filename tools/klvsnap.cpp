@@ -7,7 +7,9 @@
 // file when it exists, so runs with other seeds can share one file (and its textures).
 //
 //   klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR] [--per-step]
-//           [--capture FILE]
+//           [--capture FILE] [--threads N]
+//
+// --threads caps the rasteriser's drawing threads (0, the default, uses every core).
 //
 // The device choice is the default one: the run uses a private, empty settings folder.
 #include <stdlib.h>
@@ -34,6 +36,7 @@ namespace {
 
 constexpr DWORD kStepMs = 16;
 constexpr long long kMaxSteps = 10000000;
+constexpr long long kMaxThreads = 64;
 
 struct Options {
   std::string data = ".";
@@ -44,12 +47,13 @@ struct Options {
   std::string out = "klvsnap-frames";
   bool perStep = false;
   std::string capture;  // empty: no capture
+  int threads = 0;      // rasteriser threads; 0: one per core
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
   throw KlvError(KlvErrorKind::OutOfRange, "command line",
                  problem + "\nusage: klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR]"
-                           " [--per-step] [--capture FILE]");
+                           " [--per-step] [--capture FILE] [--threads N]");
 }
 
 long long WholeNumber(const std::string& text, const std::string& option, long long low, long long high) {
@@ -85,6 +89,8 @@ Options ParseOptions(int argc, char** argv) {
       o.out = value;
     } else if (arg == "--capture") {
       o.capture = value;
+    } else if (arg == "--threads") {
+      o.threads = static_cast<int>(WholeNumber(value, arg, 0, kMaxThreads));
     } else {
       Usage("unknown option " + arg);
     }
@@ -155,6 +161,7 @@ void WriteFrame(const TKlvHeadlessWindow& window, const std::string& fileName) {
 
 int Run(const Options& o) {
   const PrivateSettings settings;
+  RasterSetThreadLimit(o.threads);
   std::filesystem::create_directories(o.out);
   RasterCapture capture;
   if (!o.capture.empty() && std::filesystem::exists(o.capture)) capture = LoadRasterCapture(o.capture);
