@@ -194,7 +194,8 @@ int Run(const Options& o) {
     const bool stepped = saver.KlvMLoop1Calc();
     RasterRecordInto(nullptr);
     if (!stepped) throw KlvError(KlvErrorKind::Unsupported, "", "the step gate refused a step");
-    if (capturing) std::printf("captured %s: %zu calls\n", CaptureName(o, i).c_str(), capture.frames.back().calls.size());
+    if (capturing)
+      std::printf("captured %s: %zu calls\n", CaptureName(o, i).c_str(), capture.frames.back().calls.size());
     const TFrameTimings& t = saver.LastTimings;
     step.ms.push_back(t.StepMs);
     render.ms.push_back(t.RenderMs);

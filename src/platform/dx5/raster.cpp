@@ -197,8 +197,10 @@ uint64_t DrawOwnRows(const DrawContext& ctx, SpanTriangle& tri, const int64_t (&
   int stripe = rowFirst / kStripeRows;
   stripe += ((ctx.stripe - stripe % ctx.stripes) + ctx.stripes) % ctx.stripes;
   uint64_t passed = 0;
-  for (; stripe * kStripeRows <= rowLast; stripe += ctx.stripes)
-    passed += drawFrom(std::max(rowFirst, stripe * kStripeRows), std::min(rowLast, stripe * kStripeRows + kStripeRows - 1));
+  for (; stripe * kStripeRows <= rowLast; stripe += ctx.stripes) {
+    const int top = stripe * kStripeRows;
+    passed += drawFrom(std::max(rowFirst, top), std::min(rowLast, top + kStripeRows - 1));
+  }
   return passed;
 }
 

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <type_traits>
 
 #include "platform/error.h"
@@ -21,6 +20,7 @@ constexpr char kSignature[8] = {'K', 'L', 'V', 'R', 'C', 'A', 'P', '1'};
 constexpr int kMaxTextureSide = 1 << 14;
 constexpr int kMaxTargetSide = 1 << 16;
 constexpr uint32_t kMaxNameBytes = 256;
+constexpr size_t kMaxCaptureBytes = size_t{1} << 30;  // uncompressed
 
 RasterCapture* recording = nullptr;
 
@@ -268,8 +268,10 @@ std::vector<uint8_t> ReadGzip(const std::string& path) {
   std::vector<uint8_t> out;
   uint8_t chunk[1 << 16];
   int got = 0;
-  while ((got = gzread(file, chunk, sizeof chunk)) > 0) out.insert(out.end(), chunk, chunk + got);
+  while ((got = gzread(file, chunk, sizeof chunk)) > 0 && out.size() <= kMaxCaptureBytes)
+    out.insert(out.end(), chunk, chunk + got);
   gzclose(file);
+  if (out.size() > kMaxCaptureBytes) throw KlvError(KlvErrorKind::OutOfRange, path, "the capture is too large");
   if (got < 0) throw KlvError(KlvErrorKind::BadFormat, path, "the capture is not a readable gzip file");
   return out;
 }
@@ -341,7 +343,8 @@ void SaveRasterCapture(const RasterCapture& capture, const std::string& path) {
   gzFile file = gzopen(path.c_str(), "wb9");
   if (file == nullptr) throw KlvError(KlvErrorKind::FileOpen, path, "cannot create the capture");
   const std::vector<uint8_t>& bytes = w.bytes();
-  const bool written = gzwrite(file, bytes.data(), static_cast<unsigned>(bytes.size())) == static_cast<int>(bytes.size());
+  const bool written =
+      gzwrite(file, bytes.data(), static_cast<unsigned>(bytes.size())) == static_cast<int>(bytes.size());
   if (gzclose(file) != Z_OK || !written) throw KlvError(KlvErrorKind::FileOpen, path, "cannot write the capture");
 }
 

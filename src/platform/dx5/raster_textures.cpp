@@ -2,7 +2,6 @@
 // checked in full (size, pitch, key, palette and every index) before each use.
 #include "platform/dx5/raster_textures.h"
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
 

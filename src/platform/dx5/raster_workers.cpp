@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
