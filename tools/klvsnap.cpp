@@ -2,8 +2,14 @@
 // run on the headless window backend with a fixed random seed and a clock that moves 16 ms per
 // step, so every run of the same data set gives the same frames. Chosen frames are written as PNG
 // files from what the window was given to show, and the time of each part of a frame is printed.
+// With --capture FILE, every rasteriser call of the chosen frames is also recorded, as frames named
+// "seed S frame N", to a capture file that benchmarks and tests replay; frames are added to the
+// file when it exists, so runs with other seeds can share one file (and its textures).
 //
 //   klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR] [--per-step]
+//           [--capture FILE] [--threads N]
+//
+// --threads caps the rasteriser's drawing threads (0, the default, uses every core).
 //
 // The device choice is the default one: the run uses a private, empty settings folder.
 #include <stdlib.h>
@@ -19,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/dx5/raster_capture.h"
 #include "platform/error.h"
 #include "platform/png_writer.h"
 #include "platform/win/application.h"
@@ -29,6 +36,7 @@ namespace {
 
 constexpr DWORD kStepMs = 16;
 constexpr long long kMaxSteps = 10000000;
+constexpr long long kMaxThreads = 64;
 
 struct Options {
   std::string data = ".";
@@ -38,12 +46,14 @@ struct Options {
   bool framesGiven = false;
   std::string out = "klvsnap-frames";
   bool perStep = false;
+  std::string capture;  // empty: no capture
+  int threads = 0;      // rasteriser threads; 0: one per core
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
   throw KlvError(KlvErrorKind::OutOfRange, "command line",
                  problem + "\nusage: klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR]"
-                           " [--per-step]");
+                           " [--per-step] [--capture FILE] [--threads N]");
 }
 
 long long WholeNumber(const std::string& text, const std::string& option, long long low, long long high) {
@@ -77,6 +87,10 @@ Options ParseOptions(int argc, char** argv) {
       o.framesGiven = true;
     } else if (arg == "--out") {
       o.out = value;
+    } else if (arg == "--capture") {
+      o.capture = value;
+    } else if (arg == "--threads") {
+      o.threads = static_cast<int>(WholeNumber(value, arg, 0, kMaxThreads));
     } else {
       Usage("unknown option " + arg);
     }
@@ -129,6 +143,10 @@ struct PhaseTimes {
   }
 };
 
+std::string CaptureName(const Options& o, long long step) {
+  return "seed " + std::to_string(o.seed) + " frame " + std::to_string(step);
+}
+
 std::string FrameFile(const Options& o, long long step) {
   char name[32];
   std::snprintf(name, sizeof name, "frame_%06lld.png", step);
@@ -143,7 +161,10 @@ void WriteFrame(const TKlvHeadlessWindow& window, const std::string& fileName) {
 
 int Run(const Options& o) {
   const PrivateSettings settings;
+  RasterSetThreadLimit(o.threads);
   std::filesystem::create_directories(o.out);
+  RasterCapture capture;
+  if (!o.capture.empty() && std::filesystem::exists(o.capture)) capture = LoadRasterCapture(o.capture);
 
   auto backend = std::make_unique<TKlvHeadlessWindow>();
   TKlvHeadlessWindow& window = *backend;
@@ -165,7 +186,16 @@ int Run(const Options& o) {
   PhaseTimes step{"step", {}}, render{"render", {}}, present{"present", {}}, frame{"frame", {}};
   for (long long i = 1; i <= o.steps; ++i) {
     now += kStepMs;
-    if (!saver.KlvMLoop1Calc()) throw KlvError(KlvErrorKind::Unsupported, "", "the step gate refused a step");
+    const bool capturing = !o.capture.empty() && o.frames.count(i) != 0;
+    if (capturing) {
+      capture.frames.push_back({CaptureName(o, i), {}});
+      RasterRecordInto(&capture);
+    }
+    const bool stepped = saver.KlvMLoop1Calc();
+    RasterRecordInto(nullptr);
+    if (!stepped) throw KlvError(KlvErrorKind::Unsupported, "", "the step gate refused a step");
+    if (capturing)
+      std::printf("captured %s: %zu calls\n", CaptureName(o, i).c_str(), capture.frames.back().calls.size());
     const TFrameTimings& t = saver.LastTimings;
     step.ms.push_back(t.StepMs);
     render.ms.push_back(t.RenderMs);
@@ -182,6 +212,11 @@ int Run(const Options& o) {
   }
   saver.KlvMLoop1Term();
   application.Close();
+  if (!o.capture.empty()) {
+    SaveRasterCapture(capture, o.capture);
+    std::printf("wrote %s: %zu frames, %zu textures\n", o.capture.c_str(), capture.frames.size(),
+                capture.textures.size());
+  }
 
   std::printf("%lld steps, seed %llu, data %s\n", o.steps, static_cast<unsigned long long>(o.seed), o.data.c_str());
   for (const PhaseTimes* phase : {&step, &render, &present, &frame}) phase->Print();

@@ -10,6 +10,7 @@
 #include "platform/dx5/ddraw_testing.h"
 #include "platform/dx5/virtual_display.h"
 #include "platform/ddraw_test_util.h"
+#include "platform/win/gdi_pixels.h"
 
 namespace {
 
@@ -222,6 +223,29 @@ TEST_F(FullScreenTest, TheFrontBufferConvertsToXrgbRows) {
   EXPECT_EQ(pixels[0], 0x000000FFu);
   EXPECT_EQ(pixels[1], 0x00FF0000u);
   EXPECT_EQ(pixels[640 * 480 - 1], 0x00FF0000u);
+}
+
+// Every 5-6-5 value, at every position of an eight-pixel group, widens as the row converter does.
+TEST_F(FullScreenTest, EverySixteenBitValueWidensLikeTheRowConverter) {
+  DDSURFACEDESC desc = LockSurface(back_);
+  for (uint32_t y = 0; y < desc.dwHeight; ++y)
+    for (uint32_t x = 0; x < desc.dwWidth; ++x) {
+      const auto value = static_cast<uint16_t>((y * desc.dwWidth + x) * 7);
+      std::memcpy(static_cast<uint8_t*>(desc.lpSurface) + y * desc.lPitch + 2 * x, &value, 2);
+    }
+  back_->Unlock(desc.lpSurface);
+  ASSERT_EQ(primary_->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+  std::vector<uint32_t> pixels;
+  int width = 0, height = 0;
+  ASSERT_TRUE(FrontBufferToXrgb(pixels, width, height));
+  int wrong = 0;
+  for (size_t i = 0; i < pixels.size(); ++i) {
+    const auto value = static_cast<uint16_t>(i * 7);
+    uint32_t expected = 0;
+    RowToXrgb(GdiFormat::Rgb565, reinterpret_cast<const uint8_t*>(&value), 1, nullptr, &expected);
+    wrong += pixels[i] != expected;
+  }
+  EXPECT_EQ(wrong, 0);
 }
 
 TEST_F(FullScreenTest, LosingTheDisplayLosesTheChainUntilRestored) {

@@ -280,6 +280,26 @@ TEST(Raster, ColourKeyedTexelsDrawNeitherColourNorDepth) {
   EXPECT_EQ(unkeyed.Pixel(0, 0), 0xFF0000FFu);
 }
 
+// Palette textures are drawn from a 32-bit copy the rasteriser keeps; changing a texel, the palette
+// or the key in place (same memory) must show in the next draw.
+TEST(Raster, PaletteTexturesChangedInPlaceDrawTheirNewTexels) {
+  Texture2x2 tex;
+  RasterState state = PlainState(4, 4);
+  state.colorKey = true;
+  auto drawn = [&] {
+    Canvas canvas(4, 4);
+    Draw(canvas, state, TexturedQuad(), kQuad, true, &tex.texture);
+    return std::vector<uint32_t>{canvas.Pixel(0, 0), canvas.Pixel(2, 0), canvas.Pixel(0, 2)};
+  };
+  EXPECT_EQ(drawn(), (std::vector<uint32_t>{0, 0xFFFF0000u, 0xFF00FF00u}));
+  tex.texels[1] = 2;  // a texel
+  EXPECT_EQ(drawn(), (std::vector<uint32_t>{0, 0xFF00FF00u, 0xFF00FF00u}));
+  tex.texture.palette[2] = 0x00123456;  // the palette
+  EXPECT_EQ(drawn(), (std::vector<uint32_t>{0, 0xFF123456u, 0xFF123456u}));
+  tex.texture.keyLow = tex.texture.keyHigh = 2;  // the key
+  EXPECT_EQ(drawn(), (std::vector<uint32_t>{0xFF0000FFu, 0, 0}));
+}
+
 TEST(Raster, TextureModulatesDiffuseAndWraps) {
   Texture2x2 tex;
   RasterState state = PlainState(4, 4);
@@ -445,6 +465,31 @@ TEST(Raster, BadCoordinatesDrawNothingAndStayInsideTheTarget) {
   Draw(clip, state, {V(-1e7f, -1e7f), V(3e7f, -1e7f), V(-1e7f, 3e7f)}, {0, 1, 2}, true, nullptr, true);
   EXPECT_EQ(clip.Pixel(3, 3), 0xFFFF0000u);
   EXPECT_TRUE(clip.GuardsIntact());
+}
+
+// Coordinates near the float limit overflow the clipper's differences to infinity; whatever the
+// clipper makes of them, nothing may land outside the viewport (nor overflow the integer set-up).
+TEST(Raster, CoordinatesNearTheFloatLimitStayInsideTheViewport) {
+  RasterState state = PlainState(22, 35);
+  state.viewportX0 = 17;
+  state.viewportY0 = 26;
+  state.viewportX1 = 21;
+  state.viewportY1 = 30;
+  const std::vector<std::vector<D3DTLVERTEX>> cases = {
+      {V(-3, -3e38f), V(44, 3e38f), V(21.8f, 32.7f)},
+      {V(6.96428f, 17.3444f), V(-2.15004e38f, 8.54641e37f), V(28.5672f, -3.23434e38f)},
+      {V(-1.95474e38f, 1.82901e38f), V(6.29757e37f, 26.6202f), V(23.5391f, -2.86909e38f)},
+      {V(-3.4e38f, -3.4e38f), V(3.4e38f, -3.4e38f), V(-3.4e38f, 3.4e38f)},
+  };
+  for (const auto& v : cases) {
+    Canvas canvas(22, 35);
+    Draw(canvas, state, v, {0, 1, 2}, true);
+    int outside = 0;
+    for (int y = 0; y < 35; ++y)
+      for (int x = 0; x < 22; ++x) outside += (x < 17 || x >= 21 || y < 26 || y >= 30) && canvas.Pixel(x, y) != 0;
+    EXPECT_EQ(outside, 0) << canvas.Mask();
+    EXPECT_TRUE(canvas.GuardsIntact());
+  }
 }
 
 TEST(Raster, IndicesBeyondTheVertexCountAreSkipped) {

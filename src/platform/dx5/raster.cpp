@@ -13,7 +13,10 @@
 #include <emmintrin.h>
 #endif
 
+#include "platform/dx5/raster_capture.h"
 #include "platform/dx5/raster_span.h"
+#include "platform/dx5/raster_textures.h"
+#include "platform/dx5/raster_workers.h"
 
 namespace {
 
@@ -26,7 +29,14 @@ constexpr float kGuardBand = 4096.0f;
 // Without clipping, a triangle reaching beyond this many pixels from the origin draws nothing: its
 // edge equations would not fit the integer set-up.
 constexpr float kMaxUnclipped = 1 << 20;
+// No vertex beyond this many pixels from the origin reaches set-up: its 28.4 products stay well
+// inside 64 bits. Clipped vertices lie within the guard band around the target.
+constexpr float kMaxSnapped = 1 << 24;
 constexpr int kMaxClipVertices = 3 + 6;  // a triangle cut by six planes
+// With several threads, the scissor rectangle's rows are dealt out in stripes of this many rows,
+// stripe k to thread k mod n, so every thread gets rows from the whole picture.
+constexpr int kStripeRows = 16;
+constexpr int kMaxDrawThreads = 64;
 
 struct ClipVertex {
   float a[kAttributeCount];  // x, y and the interpolated attributes, indexed by Attribute
@@ -100,12 +110,25 @@ struct ClipPlane {
 
 // The point where the edge from `inside` to `outside` crosses the plane. Computed from the inside
 // vertex in both directions of travel, so two triangles sharing the edge get the same point.
+// Differences of coordinates near the float limit overflow to infinity and the point would hold
+// NaN; such an edge is cut again in double, where they cannot.
 ClipVertex Crossing(const ClipVertex& inside, const ClipVertex& outside, const ClipPlane& plane) {
-  float din = plane.Distance(inside);
-  float dout = plane.Distance(outside);
-  float t = din / (din - dout);
+  const float din = plane.Distance(inside);
+  const float dout = plane.Distance(outside);
+  const float t = din / (din - dout);
   ClipVertex out;
-  for (int i = 0; i < kAttributeCount; ++i) out.a[i] = inside.a[i] + (outside.a[i] - inside.a[i]) * t;
+  bool finite = std::isfinite(t);
+  for (int i = 0; i < kAttributeCount; ++i) {
+    out.a[i] = inside.a[i] + (outside.a[i] - inside.a[i]) * t;
+    finite &= std::isfinite(out.a[i]);
+  }
+  if (!finite) {
+    const double dinWide = double{plane.sign} * (double{inside.a[plane.attribute]} - double{plane.bound});
+    const double doutWide = double{plane.sign} * (double{outside.a[plane.attribute]} - double{plane.bound});
+    const double tWide = dinWide / (dinWide - doutWide);
+    for (int i = 0; i < kAttributeCount; ++i)
+      out.a[i] = static_cast<float>(double{inside.a[i]} + (double{outside.a[i]} - double{inside.a[i]}) * tWide);
+  }
   out.a[plane.attribute] = plane.bound;
   return out;
 }
@@ -153,11 +176,43 @@ struct DrawContext {
   const SpanParams* params;
   SpanTriangleFn drawRows;
   int scissorX0, scissorY0, scissorX1, scissorY1;
+  int stripe, stripes;  // this thread draws the stripes of rows numbered stripe, stripe + stripes, ...
   RasterStats* stats;
 };
 
+// Draws the triangle's rows tri.rowFirst..tri.rowLast that lie in this thread's stripes; returns
+// the pixels that passed the depth test.
+uint64_t DrawOwnRows(const DrawContext& ctx, SpanTriangle& tri, const int64_t (&x)[3], const int64_t (&y)[3]) {
+  const int rowFirst = tri.rowFirst, rowLast = tri.rowLast;
+  auto drawFrom = [&](int first, int last) {
+    tri.rowFirst = first;
+    tri.rowLast = last;
+    tri.edges[0] = MakeEdge(x[0], y[0], x[1], y[1], first);
+    tri.edges[1] = MakeEdge(x[1], y[1], x[2], y[2], first);
+    tri.edges[2] = MakeEdge(x[2], y[2], x[0], y[0], first);
+    return ctx.drawRows(*ctx.params, tri);
+  };
+  if (ctx.stripes == 1) return drawFrom(rowFirst, rowLast);
+  // Stripes are counted from row 0 (rows are never negative here).
+  int stripe = rowFirst / kStripeRows;
+  stripe += ((ctx.stripe - stripe % ctx.stripes) + ctx.stripes) % ctx.stripes;
+  uint64_t passed = 0;
+  for (; stripe * kStripeRows <= rowLast; stripe += ctx.stripes) {
+    const int top = stripe * kStripeRows;
+    passed += drawFrom(std::max(rowFirst, top), std::min(rowLast, top + kStripeRows - 1));
+  }
+  return passed;
+}
+
+// Whether a vertex lies where the fixed-point set-up holds it (false for NaN too). Clipped vertices
+// always do; this keeps anything the clipper could still make of extreme input off the target.
+bool Snappable(const ClipVertex& v) {
+  return std::fabs(v.a[kX]) <= kMaxSnapped && std::fabs(v.a[kY]) <= kMaxSnapped;
+}
+
 // Snaps, culls and rasterises one triangle of clipped vertices.
 void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVertex* v1, const ClipVertex* v2) {
+  if (!Snappable(*v0) || !Snappable(*v1) || !Snappable(*v2)) return;
   int64_t x0 = RoundToInteger(v0->a[kX] * kSubpixel), y0 = RoundToInteger(v0->a[kY] * kSubpixel);
   int64_t x1 = RoundToInteger(v1->a[kX] * kSubpixel), y1 = RoundToInteger(v1->a[kY] * kSubpixel);
   int64_t x2 = RoundToInteger(v2->a[kX] * kSubpixel), y2 = RoundToInteger(v2->a[kY] * kSubpixel);
@@ -201,16 +256,14 @@ void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVerte
     tri.dy[i] = ddy;
     tri.origin[i] = v0->a[i] - ddx * fx0 - ddy * fy0;  // the value at pixel (0, 0)
   }
-  tri.edges[0] = MakeEdge(x0, y0, x1, y1, rowFirst);
-  tri.edges[1] = MakeEdge(x1, y1, x2, y2, rowFirst);
-  tri.edges[2] = MakeEdge(x2, y2, x0, y0, rowFirst);
   tri.rowFirst = rowFirst;
   tri.rowLast = rowLast;
   tri.columnFirst = columnFirst;
   tri.columnLast = columnLast;
-  uint64_t passed = ctx.drawRows(*ctx.params, tri);
+  const uint64_t passed = DrawOwnRows(ctx, tri, {x0, x1, x2}, {y0, y1, y2});
   if (ctx.stats != nullptr) {
-    ++ctx.stats->triangles;
+    // Counted once, by the thread whose stripe holds the triangle's first row.
+    ctx.stats->triangles += (rowFirst / kStripeRows) % ctx.stripes == ctx.stripe ? 1 : 0;
     ctx.stats->depthPassed += passed;
   }
 }
@@ -252,41 +305,38 @@ class ClipBox {
   float hi_[3] = {kInfinity, kInfinity, kInfinity};
 };
 
-}  // namespace
+// One draw call's triangles and how to draw them, shared by the threads drawing it.
+struct DrawList {
+  DrawContext ctx;  // stripe and stats are set per thread
+  const D3DTLVERTEX* vertices;
+  size_t vertexCount;
+  const WORD* indices;
+  size_t indexCount;
+  bool clip;
+  RasterStats stats[kMaxDrawThreads];  // per thread, when there are several
+  int stripes = 1;
+};
 
-void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, const RasterDepth* depth,
-                         const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
-                         const WORD* indices, size_t indexCount, bool clip, RasterStats* stats) {
-  if (target.bits == nullptr || target.width <= 0 || target.height <= 0) return;
-  if (texture != nullptr && (texture->bits == nullptr || texture->width <= 0 || texture->height <= 0))
-    texture = nullptr;
-  if (depth != nullptr && (depth->bits == nullptr || !state.zEnable)) depth = nullptr;
-
-  SpanParams params = MakeSpanParams(state, target, depth, texture);
-  DrawContext ctx;
-  ctx.params = &params;
-  ctx.drawRows = ChooseSpanRoutine(params);
-  ctx.stats = stats;
-  ctx.scissorX0 = 0;
-  ctx.scissorY0 = 0;
-  ctx.scissorX1 = target.width;
-  ctx.scissorY1 = target.height;
-  if (depth != nullptr) {
-    ctx.scissorX1 = std::min(ctx.scissorX1, depth->width);
-    ctx.scissorY1 = std::min(ctx.scissorY1, depth->height);
-  }
-  if (clip) {
-    ctx.scissorX0 = std::max(ctx.scissorX0, state.viewportX0);
-    ctx.scissorY0 = std::max(ctx.scissorY0, state.viewportY0);
-    ctx.scissorX1 = std::min(ctx.scissorX1, state.viewportX1);
-    ctx.scissorY1 = std::min(ctx.scissorY1, state.viewportY1);
-  }
-  if (ctx.scissorX0 >= ctx.scissorX1 || ctx.scissorY0 >= ctx.scissorY1) return;
-
-  const float guardX0 = static_cast<float>(state.viewportX0) - kGuardBand;
-  const float guardY0 = static_cast<float>(state.viewportY0) - kGuardBand;
-  const float guardX1 = static_cast<float>(state.viewportX1) + kGuardBand;
-  const float guardY1 = static_cast<float>(state.viewportY1) + kGuardBand;
+// Clips, sets up and draws every triangle of the list into the rows of thread `stripe`'s stripes
+// (of list.stripes); each thread drawing the list runs it with its own number.
+void DrawStripes(void* context, int stripe) {
+  DrawList& list = *static_cast<DrawList*>(context);
+  DrawContext ctx = list.ctx;
+  ctx.stripe = stripe;
+  ctx.stripes = list.stripes;
+  if (list.stripes > 1 && ctx.stats != nullptr) ctx.stats = &list.stats[stripe];
+  const SpanParams& params = *ctx.params;
+  const D3DTLVERTEX* vertices = list.vertices;
+  const size_t vertexCount = list.vertexCount;
+  const WORD* indices = list.indices;
+  const size_t indexCount = list.indexCount;
+  const bool clip = list.clip;
+  // The guard band surrounds the scissor rectangle (the viewport cut to the target), so a viewport
+  // reaching far past the target cannot carry vertices out of the set-up's range.
+  const float guardX0 = static_cast<float>(ctx.scissorX0) - kGuardBand;
+  const float guardY0 = static_cast<float>(ctx.scissorY0) - kGuardBand;
+  const float guardX1 = static_cast<float>(ctx.scissorX1) + kGuardBand;
+  const float guardY1 = static_cast<float>(ctx.scissorY1) + kGuardBand;
   const ClipPlane planes[] = {
       {kZ, 1.0f, 0.0f},      {kZ, -1.0f, params.zScale},     {kX, 1.0f, guardX0},
       {kX, -1.0f, guardX1},  {kY, 1.0f, guardY0},   {kY, -1.0f, guardY1},
@@ -324,7 +374,61 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
   }
 }
 
+}  // namespace
+
+void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, const RasterDepth* depth,
+                         const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
+                         const WORD* indices, size_t indexCount, bool clip, RasterStats* stats) {
+  if (RasterCapture* capture = RasterRecording())
+    RecordTriangles(*capture, state, target, depth, texture, vertices, vertexCount, indices, indexCount, clip);
+  if (target.bits == nullptr || target.width <= 0 || target.height <= 0) return;
+  if (texture != nullptr && (texture->bits == nullptr || texture->width <= 0 || texture->height <= 0))
+    texture = nullptr;
+  if (depth != nullptr && (depth->bits == nullptr || !state.zEnable)) depth = nullptr;
+  std::unique_lock<std::mutex> widenedHold;
+  if (texture != nullptr) texture = WidenPaletteTexture(*texture, widenedHold);
+
+  SpanParams params = MakeSpanParams(state, target, depth, texture);
+  DrawContext ctx;
+  ctx.params = &params;
+  ctx.stripe = 0;
+  ctx.stripes = 1;
+  ctx.drawRows = ChooseSpanRoutine(params);
+  ctx.stats = stats;
+  ctx.scissorX0 = 0;
+  ctx.scissorY0 = 0;
+  ctx.scissorX1 = target.width;
+  ctx.scissorY1 = target.height;
+  if (depth != nullptr) {
+    ctx.scissorX1 = std::min(ctx.scissorX1, depth->width);
+    ctx.scissorY1 = std::min(ctx.scissorY1, depth->height);
+  }
+  if (clip) {
+    ctx.scissorX0 = std::max(ctx.scissorX0, state.viewportX0);
+    ctx.scissorY0 = std::max(ctx.scissorY0, state.viewportY0);
+    ctx.scissorX1 = std::min(ctx.scissorX1, state.viewportX1);
+    ctx.scissorY1 = std::min(ctx.scissorY1, state.viewportY1);
+  }
+  if (ctx.scissorX0 >= ctx.scissorX1 || ctx.scissorY0 >= ctx.scissorY1) return;
+
+  DrawList list{ctx, vertices, vertexCount, indices, indexCount, clip, {}};
+  const int firstStripe = ctx.scissorY0 / kStripeRows, lastStripe = (ctx.scissorY1 - 1) / kStripeRows;
+  const int threads = std::min({RasterThreadCount(), lastStripe - firstStripe + 1, kMaxDrawThreads});
+  if (threads <= 1) {
+    DrawStripes(&list, 0);
+    return;
+  }
+  list.stripes = threads;
+  RunOnRasterWorkers(threads, &DrawStripes, &list);
+  if (stats != nullptr)
+    for (int k = 0; k < threads; ++k) {
+      stats->triangles += list.stats[k].triangles;
+      stats->depthPassed += list.stats[k].depthPassed;
+    }
+}
+
 void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color) {
+  if (RasterCapture* capture = RasterRecording()) RecordFillColor(*capture, target, x0, y0, x1, y1, color);
   x0 = std::max(x0, 0);
   y0 = std::max(y0, 0);
   x1 = std::min(x1, target.width);
@@ -339,6 +443,7 @@ void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1,
 }
 
 void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value) {
+  if (RasterCapture* capture = RasterRecording()) RecordFillDepth(*capture, depth, x0, y0, x1, y1, value);
   x0 = std::max(x0, 0);
   y0 = std::max(y0, 0);
   x1 = std::min(x1, depth.width);

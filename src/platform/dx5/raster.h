@@ -39,6 +39,9 @@ enum class RasterTexelFormat {
   Indexed8,  // one byte, an index into `palette`
   Direct16,  // 16 bits with the channel layout in `red`, `green`, `blue`
   Xrgb32,    // 0x??RRGGBB
+  // 0x0KRRGGBB, K = 1 for a transparent texel: the rasteriser's own 32-bit copy of an Indexed8
+  // texture, whose colour key (0x01000000 to 0x01FFFFFF) stands for the palette index range's.
+  MarkedXrgb32,
 };
 
 // Where one colour channel sits in a 16-bit texel: `bits` wide (4 to 8), starting at bit `shift`.
@@ -92,6 +95,12 @@ struct RasterStats {
 void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, const RasterDepth* depth,
                          const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
                          const WORD* indices, size_t indexCount, bool clip, RasterStats* stats);
+
+// Drawing threads. A draw is shared among up to RasterThreadCount() threads, each drawing every
+// triangle into its own stripes of rows; the pixels are the same for every thread count. The limit
+// is process-wide: 0 (the default) means one thread per core, 1 draws on the calling thread only.
+void RasterSetThreadLimit(int limit);
+int RasterThreadCount();
 
 // Fills the rectangle [x0, x1) x [y0, y1), cut to the target, with the colour (0x??RRGGBB).
 void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color);

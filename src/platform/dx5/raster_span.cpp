@@ -83,7 +83,7 @@ inline uint32_t RawTexel(const SpanParams& p, uint32_t tx, uint32_t ty) {
   const uint8_t* texRow = p.texture.bits + static_cast<intptr_t>(ty) * p.texture.pitch;
   if constexpr (T == TexKind::Indexed8) return texRow[tx];
   if constexpr (T == TexKind::Direct16) return reinterpret_cast<const uint16_t*>(texRow)[tx];
-  return reinterpret_cast<const uint32_t*>(texRow)[tx] & 0x00FFFFFFu;
+  return reinterpret_cast<const uint32_t*>(texRow)[tx] & p.texelMask;
 }
 
 template <TexKind T>
@@ -549,7 +549,7 @@ KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, 
   __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(ty, _mm256_set1_epi32(static_cast<int>(p.texture.pitch))),
                                     _mm256_slli_epi32(tx, kTexelShift));
   if constexpr (T == TexKind::Xrgb32) {
-    raws = _mm256_and_si256(Gather8(base, offset), _mm256_set1_epi32(0x00FFFFFF));
+    raws = _mm256_and_si256(Gather8(base, offset), _mm256_set1_epi32(static_cast<int>(p.texelMask)));
     texel = raws;
   } else {
     __m256i start = _mm256_min_epi32(offset, lastWord);
@@ -659,24 +659,17 @@ class Octets {
   // span's last colour and depth values, so nothing outside the row is read or written.
   KLV_AVX2 __attribute__((always_inline)) void Span(uint8_t* row, uint8_t* depthRow, int x, int end) {
     const __m256i all = _mm256_set1_epi32(-1);
-    // Each group's texels are fetched while the group before it is drawn, so the wait for texture
-    // memory overlaps useful work.
-    Lanes current = Fetch();
-    for (; end - x > 8; x += 8) {
-      Lanes coming = Fetch();
-      Group(current, row + kColorBytes * x, DepthAt(depthRow, x), all);
-      current = coming;
-    }
+    for (; end - x > 8; x += 8) Group(row + kColorBytes * x, DepthAt(depthRow, x), all);
     const int left = end - x;
     const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const int rowEnd = Z != ZMode::None ? std::min(p_.target.width, p_.depth.width) : p_.target.width;
-    if (x + 8 <= rowEnd) return Group(current, row + kColorBytes * x, DepthAt(depthRow, x), live);
+    if (x + 8 <= rowEnd) return Group(row + kColorBytes * x, DepthAt(depthRow, x), live);
     alignas(32) uint8_t color[32] = {}, depth[32] = {};
     const auto colorBytes = static_cast<size_t>(kColorBytes * left),
                depthBytes = static_cast<size_t>(kDepthBytes * left);
     std::memcpy(color, row + kColorBytes * x, colorBytes);
     if constexpr (Z != ZMode::None) std::memcpy(depth, depthRow + kDepthBytes * x, depthBytes);
-    Group(current, color, depth, live);
+    Group(color, depth, live);
     std::memcpy(row + kColorBytes * x, color, colorBytes);
     if constexpr (Z == ZMode::Write16 || Z == ZMode::Write32)
       std::memcpy(depthRow + kDepthBytes * x, depth, depthBytes);
@@ -684,42 +677,30 @@ class Octets {
 
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
 
-  // The depth and texels of the next eight pixels.
-  struct Lanes {
-    __m256 z;
-    __m256i raws, texel;
-  };
-
-  KLV_AVX2 __attribute__((always_inline)) Lanes Fetch() {
-    const __m256 k = k_;
-    k_ = _mm256_add_ps(k_, _mm256_set1_ps(8.0f));
-    Lanes out;
-    out.z = _mm256_add_ps(z0_, _mm256_mul_ps(k, dz_));
-    out.raws = out.texel = _mm256_setzero_si256();
-    if constexpr (T != TexKind::None) {
-      __m256 w = _mm256_add_ps(w0_, _mm256_mul_ps(k, dw_));
-      __m256 tu = _mm256_add_ps(u0_, _mm256_mul_ps(k, du_));
-      __m256 tv = _mm256_add_ps(v0_, _mm256_mul_ps(k, dv_));
-      if constexpr (Persp) {
-        __m256 inverse = _mm256_div_ps(_mm256_set1_ps(1.0f), w);
-        tu = _mm256_mul_ps(tu, inverse);
-        tv = _mm256_mul_ps(tv, inverse);
-      }
-      if (p_.wrapByMask)
-        Fetch8<T>(p_, WrapIndexMasked8(tu, texW_, maxU_), WrapIndexMasked8(tv, texH_, maxV_), lastWord_, out.raws,
-                  out.texel);
-      else
-        Fetch8<T>(p_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), lastWord_, out.raws, out.texel);
+  // The raw texels and their colours for the eight pixels k (counted from the span's first).
+  KLV_AVX2 __attribute__((always_inline)) void Texels(__m256 k, __m256i& raws, __m256i& texel) {
+    __m256 w = _mm256_add_ps(w0_, _mm256_mul_ps(k, dw_));
+    __m256 tu = _mm256_add_ps(u0_, _mm256_mul_ps(k, du_));
+    __m256 tv = _mm256_add_ps(v0_, _mm256_mul_ps(k, dv_));
+    if constexpr (Persp) {
+      __m256 inverse = _mm256_div_ps(_mm256_set1_ps(1.0f), w);
+      tu = _mm256_mul_ps(tu, inverse);
+      tv = _mm256_mul_ps(tv, inverse);
     }
-    return out;
+    if (p_.wrapByMask)
+      Fetch8<T>(p_, WrapIndexMasked8(tu, texW_, maxU_), WrapIndexMasked8(tv, texH_, maxV_), lastWord_, raws, texel);
+    else
+      Fetch8<T>(p_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), lastWord_, raws, texel);
   }
 
-  // Draws the eight pixels of `g` whose colour and depth values start at colorAt and depthAt; only
-  // the lanes set in `live` may be drawn. Each lane counts the pixels of it that pass the depth test.
-  KLV_AVX2 __attribute__((always_inline)) void Group(const Lanes& g, uint8_t* colorAt, uint8_t* depthAt,
-                                                         __m256i live) {
+  // Draws the next eight pixels, whose colour and depth values start at colorAt and depthAt; only
+  // the lanes set in `live` may be drawn. Texels are fetched only when a lane passes the depth
+  // test. Each lane counts the pixels of it that pass the depth test.
+  KLV_AVX2 __attribute__((always_inline)) void Group(uint8_t* colorAt, uint8_t* depthAt, __m256i live) {
     const __m256i sign = _mm256_set1_epi32(INT32_MIN);
-    const __m256 z = g.z;
+    const __m256 k = k_;
+    k_ = _mm256_add_ps(k_, _mm256_set1_ps(8.0f));
+    const __m256 z = _mm256_add_ps(z0_, _mm256_mul_ps(k, dz_));
 
     __m256i pass = live, zStored = _mm256_setzero_si256();
     if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
@@ -743,7 +724,8 @@ class Octets {
       __m256i rg = High16(ramp_[kRampR], ramp_[kRampG]);
       __m256i bx = High16(ramp_[kRampB], ramp_[kRampB]);
       if constexpr (T != TexKind::None) {
-        const __m256i raws = g.raws, texel = g.texel;
+        __m256i raws, texel;
+        Texels(k, raws, texel);
         __m256i keyed = _mm256_cmpgt_epi32(_mm256_xor_si256(_mm256_sub_epi32(raws, keyLow_), sign), keyRange_);
         pass = _mm256_and_si256(pass, keyed);
         // The texel bytes widened straight into the red-green and blue layouts of rg and bx.
@@ -934,6 +916,7 @@ SpanParams MakeSpanParams(const RasterState& state, const RasterTarget& target, 
   p.texHeight = static_cast<float>(p.texture.height);
   auto powerOfTwo = [](int size) { return size > 0 && (size & (size - 1)) == 0; };
   p.wrapByMask = powerOfTwo(p.texture.width) && powerOfTwo(p.texture.height);
+  p.texelMask = p.texture.format == RasterTexelFormat::MarkedXrgb32 ? 0x01FFFFFFu : 0x00FFFFFFu;
   const int64_t extent = TextureExtent(p);
   p.textureLastWord = extent >= 4 && extent <= INT32_MAX ? static_cast<int32_t>(extent - 4) : 0;
   p.redShift = target.format == RasterPixelFormat::Rgb555 ? 10 : 11;
@@ -956,7 +939,8 @@ SpanTriangleFn ChooseSpanRoutine(const SpanParams& p) {
     switch (p.texture.format) {
       case RasterTexelFormat::Indexed8: t = TexKind::Indexed8; break;
       case RasterTexelFormat::Direct16: t = TexKind::Direct16; break;
-      case RasterTexelFormat::Xrgb32: t = TexKind::Xrgb32; break;
+      case RasterTexelFormat::Xrgb32:
+      case RasterTexelFormat::MarkedXrgb32: t = TexKind::Xrgb32; break;
     }
   }
   bool wide = p.target.format == RasterPixelFormat::Xrgb32;

@@ -62,6 +62,7 @@ struct SpanParams {
   float depthMax, texWidth, texHeight;
   int32_t textureLastWord;
   bool wrapByMask;  // both sides of the texture are powers of two, so wrapping is a mask
+  uint32_t texelMask;  // 32-bit textures: the bits of a texel that colour keying compares
   uint32_t fogR, fogG, fogB;
   uint32_t keyLow, keyRange;  // texels with (raw - keyLow) <= keyRange are transparent
   uint32_t redShift, greenLoss;  // 16-bit targets: 565 (11, 2) or 555 (10, 3)
