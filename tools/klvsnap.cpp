@@ -4,8 +4,11 @@
 // files from what the window was given to show, and the time of each part of a frame is printed.
 //
 //   klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR] [--per-step]
+//           [--renderer auto|software|gl]
 //
-// The device choice is the default one: the run uses a private, empty settings folder.
+// The device choice is the default one: the run uses a private, empty settings folder. The
+// renderer decides whether that device draws on the GPU (a headless GL context) or in software;
+// on the GPU the counts of GL calls, uploads and read-backs are printed as well.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -19,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/dx5/gl_api.h"
+#include "platform/dx5/gl_display.h"
 #include "platform/error.h"
 #include "platform/png_writer.h"
 #include "platform/win/application.h"
@@ -38,12 +43,13 @@ struct Options {
   bool framesGiven = false;
   std::string out = "klvsnap-frames";
   bool perStep = false;
+  KlvRenderer renderer = KlvRenderer::Auto;
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
   throw KlvError(KlvErrorKind::OutOfRange, "command line",
                  problem + "\nusage: klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR]"
-                           " [--per-step]");
+                           " [--per-step] [--renderer auto|software|gl]");
 }
 
 long long WholeNumber(const std::string& text, const std::string& option, long long low, long long high) {
@@ -77,6 +83,8 @@ Options ParseOptions(int argc, char** argv) {
       o.framesGiven = true;
     } else if (arg == "--out") {
       o.out = value;
+    } else if (arg == "--renderer") {
+      if (!ParseRenderer(value, &o.renderer)) Usage("bad value '" + value + "' for " + arg);
     } else {
       Usage("unknown option " + arg);
     }
@@ -144,6 +152,7 @@ void WriteFrame(const TKlvHeadlessWindow& window, const std::string& fileName) {
 int Run(const Options& o) {
   const PrivateSettings settings;
   std::filesystem::create_directories(o.out);
+  SetRenderer(o.renderer);
 
   auto backend = std::make_unique<TKlvHeadlessWindow>();
   TKlvHeadlessWindow& window = *backend;
@@ -188,6 +197,15 @@ int Run(const Options& o) {
   double total = 0;
   for (double t : frame.ms) total += t;
   std::printf("  %.1f frames per second without the 16 ms gate\n", 1000.0 * static_cast<double>(o.steps) / total);
+  if (const GlContext* gl = DisplayGlContext(); gl != nullptr) {
+    const GlCounters& c = const_cast<GlContext*>(gl)->Api().counters;
+    const double n = static_cast<double>(o.steps);
+    std::printf("  GL per step: %.1f calls, %.2f texture uploads (%.0f bytes), %.0f vertex bytes, "
+                "%.2f read-backs (%.0f bytes)\n",
+                static_cast<double>(c.calls) / n, static_cast<double>(c.textureUploads) / n,
+                static_cast<double>(c.uploadBytes) / n, static_cast<double>(c.vertexBytes) / n,
+                static_cast<double>(c.readBacks) / n, static_cast<double>(c.readBackBytes) / n);
+  }
   return 0;
 }
 

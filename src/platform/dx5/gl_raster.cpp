@@ -44,6 +44,10 @@ void main() {
 }
 )";
 
+// The colour arithmetic is the software device's, in whole numbers 0..255 (exact in float): the
+// interpolated colours rounded, modulate as texel * (c + c / 128) / 256, the specular added and
+// saturated, fog as (c * w + fog * (256 - w)) / 256 with w = f + f / 128, each rounded down; the
+// byte written is then exactly the one the software device computes.
 constexpr char kFragmentShader[] = R"(#version 330 core
 uniform sampler2D texture0;
 uniform int flags;
@@ -55,9 +59,10 @@ flat in vec3 flatHighlight;
 noperspective in float fogWeight;
 noperspective in vec3 texq;
 out vec4 fragment;
+vec3 Bytes(vec3 unit) { return floor(clamp(unit, 0.0, 1.0) * 255.0 + 0.5); }
 void main() {
   bool gouraud = (flags & 2) != 0;
-  vec3 rgb = gouraud ? color : flatColor;
+  vec3 c = Bytes(gouraud ? color : flatColor);
   if ((flags & 4) != 0) {
     vec2 uv = texq.xy / texq.z;
     vec4 texel;
@@ -70,13 +75,15 @@ void main() {
       texel = texelFetch(texture0, clamp(at, ivec2(0), size - 1), 0);
     }
     if ((flags & 8) != 0 && texel.a < 0.5) discard;
-    rgb *= texel.rgb;
+    c = floor(Bytes(texel.rgb) * (c + floor(c / 128.0)) / 256.0);
   }
-  if ((flags & 16) != 0) rgb = min(rgb + (gouraud ? highlight : flatHighlight), 1.0);
-  if ((flags & 32) != 0) rgb = mix(fogColor, rgb, clamp(fogWeight, 0.0, 1.0));
-  // The software device truncates where GL's conversion to bytes rounds: take almost half a level
-  // off so that the stored byte is the one truncation gives.
-  fragment = vec4(max(rgb - 0.49 / 255.0, 0.0), 1.0);
+  if ((flags & 16) != 0) c = min(c + Bytes(gouraud ? highlight : flatHighlight), 255.0);
+  if ((flags & 32) != 0) {
+    float f = floor(clamp(fogWeight, 0.0, 1.0) * 255.0 + 0.5);
+    float w = f + floor(f / 128.0);
+    c = floor((c * w + Bytes(fogColor) * (256.0 - w)) / 256.0);
+  }
+  fragment = vec4(c / 255.0, 1.0);
 }
 )";
 
@@ -454,9 +461,21 @@ void GlRaster::CopyColor(const GlTarget& source, int sx, int sy, const GlTarget&
 }
 
 void GlRaster::PresentToWindow(const GlTarget& source, int windowWidth, int windowHeight) {
+  if (windowWidth <= 0 || windowHeight <= 0 || source.width <= 0 || source.height <= 0) return;
+  // The largest rectangle of the picture's shape that fits, centred, black around it.
+  const double scale = std::min(static_cast<double>(windowWidth) / source.width,
+                                static_cast<double>(windowHeight) / source.height);
+  const int width = static_cast<int>(source.width * scale), height = static_cast<int>(source.height * scale);
+  const int x = (windowWidth - width) / 2, y = (windowHeight - height) / 2;
   gl_.Disable(GL_SCISSOR_TEST);
-  gl_.BindFramebuffer(GL_READ_FRAMEBUFFER, source.framebuffer);
   gl_.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
-  gl_.BlitFramebuffer(0, 0, source.width, source.height, 0, windowHeight, windowWidth, 0, GL_COLOR_BUFFER_BIT,
+  gl_.Viewport(0, 0, windowWidth, windowHeight);
+  if (width != windowWidth || height != windowHeight) {
+    gl_.ClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    gl_.Clear(GL_COLOR_BUFFER_BIT);
+  }
+  gl_.BindFramebuffer(GL_READ_FRAMEBUFFER, source.framebuffer);
+  // Target row 0 is the picture's top row; the window's row 0 is its bottom.
+  gl_.BlitFramebuffer(0, 0, source.width, source.height, x, y + height, x + width, y, GL_COLOR_BUFFER_BIT,
                       GL_NEAREST);
 }

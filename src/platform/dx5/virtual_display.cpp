@@ -2,6 +2,7 @@
 // display is: every DirectDraw object and the window backend see the same screen.
 #include "platform/dx5/virtual_display.h"
 
+#include "platform/dx5/ddraw_gl.h"
 #include "platform/dx5/ddraw_objects.h"
 #include "platform/win/gdi_pixels.h"
 
@@ -31,6 +32,7 @@ DisplayView FrontBufferView() {
   DisplayView view;
   const DDrawSurface* primary = State().primary;
   if (primary == nullptr) return view;
+  GlBringToMemory(*primary);  // a picture drawn on the GPU is read back first
   const PixelBlock block = primary->Block();
   view.pixels = block.bits;
   view.width = block.width;
@@ -62,5 +64,7 @@ void ForgetPrimarySurface(const DDrawSurface* primary) {
 }
 
 bool IsShownPrimarySurface(const DDrawSurface* surface) { return surface != nullptr && State().primary == surface; }
+
+const DDrawSurface* ShownPrimarySurface() { return State().primary; }
 
 void CountPresentedFrame() { ++State().presentedFrames; }
