@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "display/klvenumwin.h"
+#include "platform/dx5/ddraw_gl.h"
 #include "platform/dx5/virtual_display.h"
 #include "platform/error.h"
 #include "platform/win/messagebox.h"
@@ -247,6 +248,11 @@ void TKalvorGSaver::KlvMLoop1Draw() {
 }
 
 void TKalvorGSaver::ShowFrontBuffer() {
+  // A picture drawn on the GPU goes to a GL window from there, without a read-back.
+  if (GlPresentFrontBuffer()) {
+    ++PresentCount;
+    return;
+  }
   int width = 0, height = 0;
   if (!FrontBufferToXrgb(screen_, width, height)) return;
   Application.MainWindow().Present(reinterpret_cast<const uint8_t*>(screen_.data()), width, height,

@@ -125,7 +125,10 @@ bool GlSurfaceOnGpu(IDirectDrawSurface* surface) {
 bool GlFill(DDrawSurface& dst, const RECT& rect, DWORD value) {
   GlSurface* gpu = GpuOf(dst, false);
   if (gpu == nullptr || !ColourTargetFormat(dst.Format())) return false;
-  const GlTarget* target = gpu->Target(dst.Block(), false);
+  const PixelBlock whole = dst.Block();
+  if (rect.left <= 0 && rect.top <= 0 && rect.right >= whole.width && rect.bottom >= whole.height)
+    gpu->WillOverwrite();
+  const GlTarget* target = gpu->Target(whole, false);
   if (target == nullptr) return false;
   gpu->Raster().FillColor(*target, rect.left, rect.top, rect.right, rect.bottom, ColourOfPixel(dst.Format(), value));
   gpu->GpuChanged();
@@ -142,6 +145,9 @@ bool GlCopy(DDrawSurface& dst, const RECT& dstRect, DDrawSurface& src, const REC
   if (from == nullptr) return false;
   GlSurface* to = GpuOf(dst, true);
   if (to == nullptr) return false;
+  const PixelBlock whole = dst.Block();
+  if (dstRect.left == 0 && dstRect.top == 0 && dstRect.right == whole.width && dstRect.bottom == whole.height)
+    to->WillOverwrite();
   const GlTarget* source = from->Target(src.Block(), false);
   const GlTarget* dest = to->Target(dst.Block(), false);
   if (source == nullptr || dest == nullptr) return false;
@@ -154,8 +160,11 @@ void GlBringToMemory(const DDrawSurface& surface) {
   if (GlSurface* gpu = surface.Gpu(); gpu != nullptr) gpu->SyncToMemory(surface.Block());
 }
 
+// A texture is uploaded as soon as its memory changes, so the frames that sample it later upload
+// nothing.
 void GlMemoryChanged(DDrawSurface& surface) {
   if (GlSurface* gpu = surface.Gpu(); gpu != nullptr) gpu->MemoryChanged();
+  if ((surface.Caps() & DDSCAPS_TEXTURE) != 0) GlTextureOf(&surface);
 }
 
 bool GlPresentFrontBuffer() {

@@ -21,7 +21,8 @@ void GlSurfaceChanged(IDirectDrawSurface* surface);
 bool GlSurfaceOnGpu(IDirectDrawSurface* surface);
 
 // The GPU paths of Blt and BltFast: true when done on the GPU. Otherwise the caller works on the
-// memory, after GlBringToMemory on both surfaces, and then calls GlMemoryChanged on the destination.
+// memory, after GlBringToMemory on both surfaces, and then calls GlMemoryChanged on the destination
+// (which uploads a video-memory texture there and then).
 bool GlFill(DDrawSurface& dst, const RECT& rect, DWORD value);
 bool GlCopy(DDrawSurface& dst, const RECT& dstRect, DDrawSurface& src, const RECT& srcRect, bool keyed);
 void GlBringToMemory(const DDrawSurface& surface);

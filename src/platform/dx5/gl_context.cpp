@@ -4,6 +4,7 @@
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -17,6 +18,8 @@ GlApi::Resolver EglResolver() { return reinterpret_cast<GlApi::Resolver>(&eglGet
 
 class EglHeadlessContext final : public GlContext {
  public:
+  // width and height 0: no window at all; otherwise a pbuffer of that size stands in for a window.
+  EglHeadlessContext(int width, int height) : width_(width), height_(height) {}
   ~EglHeadlessContext() override {
     if (display_ == EGL_NO_DISPLAY) return;
     eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
@@ -28,15 +31,20 @@ class EglHeadlessContext final : public GlContext {
 
   // Surfaceless first; a pbuffer of the default display otherwise.
   bool Open(std::string* error) {
-    if (OpenSurfaceless() || OpenPbuffer()) return LoadApi(EglResolver(), error);
+    if ((width_ == 0 && OpenSurfaceless()) || OpenPbuffer(SurfacelessDisplay()) ||
+        OpenPbuffer(eglGetDisplay(EGL_DEFAULT_DISPLAY)))
+      return LoadApi(EglResolver(), error);
     *error = "no OpenGL 3.3 core context through EGL (error 0x" + Hex(eglGetError()) + ")";
     return false;
   }
 
   bool MakeCurrent() override { return eglMakeCurrent(display_, surface_, surface_, context_) == EGL_TRUE; }
-  void Present() override {}
-  bool HasWindow() const override { return false; }
-  void WindowSize(int* width, int* height) const override { *width = *height = 0; }
+  void Present() override { eglSwapBuffers(display_, surface_); }
+  bool HasWindow() const override { return width_ > 0; }
+  void WindowSize(int* width, int* height) const override {
+    *width = width_;
+    *height = height_;
+  }
 
  private:
   static std::string Hex(EGLint value) {
@@ -57,13 +65,18 @@ class EglHeadlessContext final : public GlContext {
     display_ = EGL_NO_DISPLAY;
   }
 
-  bool OpenSurfaceless() {
+  static EGLDisplay SurfacelessDisplay() {
     const char* extensions = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-    if (extensions == nullptr || std::strstr(extensions, "EGL_MESA_platform_surfaceless") == nullptr) return false;
+    if (extensions == nullptr || std::strstr(extensions, "EGL_MESA_platform_surfaceless") == nullptr)
+      return EGL_NO_DISPLAY;
     auto getPlatformDisplay =
         reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
-    if (getPlatformDisplay == nullptr) return false;
-    if (!Initialise(getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr))) {
+    if (getPlatformDisplay == nullptr) return EGL_NO_DISPLAY;
+    return getPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+  }
+
+  bool OpenSurfaceless() {
+    if (!Initialise(SurfacelessDisplay())) {
       Close();
       return false;
     }
@@ -75,14 +88,14 @@ class EglHeadlessContext final : public GlContext {
     return false;
   }
 
-  bool OpenPbuffer() {
-    if (!Initialise(eglGetDisplay(EGL_DEFAULT_DISPLAY))) {
+  bool OpenPbuffer(EGLDisplay display) {
+    if (!Initialise(display)) {
       Close();
       return false;
     }
     const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
                                        EGL_NONE};
-    const EGLint surfaceAttributes[] = {EGL_WIDTH, 1, EGL_HEIGHT, 1, EGL_NONE};
+    const EGLint surfaceAttributes[] = {EGL_WIDTH, std::max(width_, 1), EGL_HEIGHT, std::max(height_, 1), EGL_NONE};
     EGLConfig config = nullptr;
     EGLint count = 0;
     if (eglChooseConfig(display_, configAttributes, &config, 1, &count) == EGL_TRUE && count == 1) {
@@ -98,6 +111,7 @@ class EglHeadlessContext final : public GlContext {
     return false;
   }
 
+  int width_, height_;
   EGLDisplay display_ = EGL_NO_DISPLAY;
   EGLContext context_ = EGL_NO_CONTEXT;
   EGLSurface surface_ = EGL_NO_SURFACE;
@@ -122,7 +136,17 @@ bool GlContext::LoadApi(GlApi::Resolver resolve, std::string* error) {
 }
 
 std::unique_ptr<GlContext> CreateHeadlessGlContext(std::string* error) {
-  auto context = std::make_unique<EglHeadlessContext>();
+  auto context = std::make_unique<EglHeadlessContext>(0, 0);
+  if (!context->Open(error)) return nullptr;
+  return context;
+}
+
+std::unique_ptr<GlContext> CreateOffscreenWindowGlContext(int width, int height, std::string* error) {
+  if (width <= 0 || height <= 0) {
+    *error = "an off-screen window needs a size";
+    return nullptr;
+  }
+  auto context = std::make_unique<EglHeadlessContext>(width, height);
   if (!context->Open(error)) return nullptr;
   return context;
 }

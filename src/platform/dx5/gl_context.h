@@ -37,3 +37,6 @@ class GlContext {
 // A context with no window on Mesa's surfaceless EGL platform, or on a 1 x 1 pbuffer of the default
 // EGL display where that platform is missing; null with *error set when neither can be made.
 std::unique_ptr<GlContext> CreateHeadlessGlContext(std::string* error);
+// A headless context whose framebuffer 0 is a width x height EGL pbuffer that stands in for a
+// window: GL presentation draws into it, and tests read it back.
+std::unique_ptr<GlContext> CreateOffscreenWindowGlContext(int width, int height, std::string* error);

@@ -33,7 +33,6 @@ const GlTarget* GlSurface::Target(const PixelBlock& memory, bool withDepth) {
   if (!Alive() || !RasterTargetOf(memory, &view)) return nullptr;
   if (target_.framebuffer == 0) {
     if (!raster_.CreateTarget(width_, height_, withDepth, &target_)) return nullptr;
-    memoryNewer_ = true;
   } else if (withDepth && target_.depth == 0 && !raster_.SetTargetDepth(&target_, true)) {
     return nullptr;
   }

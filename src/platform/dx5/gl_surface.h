@@ -37,6 +37,8 @@ class GlSurface {
     gpuNewer_ = true;
     memoryNewer_ = false;
   }
+  // The next GPU operation writes every pixel, so the memory need not be uploaded before it.
+  void WillOverwrite() { memoryNewer_ = false; }
   bool GpuNewer() const { return gpuNewer_; }
   GlRaster& Raster() { return raster_; }
 
