@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsdl2-dev libpng-dev xvfb xdotool xauth
-          libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0)
+          libegl-dev libgl-dev libx11-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
