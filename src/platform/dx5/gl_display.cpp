@@ -57,6 +57,8 @@ bool GlBilinearFiltering() { return State().bilinear; }
 void InstallGlContext(std::unique_ptr<GlContext> context) {
   GlDisplayState& s = State();
   DropRaster(s);
+  // A window that took its context away is gone: no headless context stands in for it.
+  s.headlessTried = true;
   if (context == nullptr || s.renderer == KlvRenderer::Software) return;
   s.context = std::move(context);
 }

@@ -33,7 +33,7 @@ void SetGlBilinearFiltering(bool on);
 bool GlBilinearFiltering();
 
 // Installs the presentation target's context (null removes it, releasing every GL object first;
-// a window backend does this before its window goes).
+// a window backend does this before its window goes; no headless context is made after that).
 void InstallGlContext(std::unique_ptr<GlContext> context);
 // The GL drawing when the choice allows GL and a context exists or can be made; null otherwise.
 GlRaster* DisplayGlRaster();
