@@ -25,7 +25,8 @@ class EglHeadlessContext final : public GlContext {
     eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     if (context_ != EGL_NO_CONTEXT) eglDestroyContext(display_, context_);
     if (surface_ != EGL_NO_SURFACE) eglDestroySurface(display_, surface_);
-    eglTerminate(display_);
+    // The display stays initialised: EGL keeps one per platform for the whole process, and
+    // terminating it unloads the driver, whose own allocations then cannot be told from ours.
     eglReleaseThread();
   }
 
