@@ -354,6 +354,36 @@ TEST_F(GlRasterTest, PaletteChangeIsUploadedAgain) {
   EXPECT_EQ(DrawGl(scene, RasterPixelFormat::Xrgb32).Rgb(30, 20), 0xC08040u);
 }
 
+// Bilinear filtering (the TextureFilter setting) blends neighbouring texels; nearest never does.
+TEST_F(GlRasterTest, BilinearFilteringBlendsTexelsAndNearestDoesNot) {
+  const uint32_t texels[2] = {0x000000, 0xFFFFFF};
+  RasterTexture texture;
+  texture.bits = reinterpret_cast<const uint8_t*>(texels);
+  texture.pitch = 8;
+  texture.width = 2;
+  texture.height = 1;
+  Scene scene;
+  Draw draw = Quad(scene, 0, 0, 64, 48, 0.5f, 0xFFFFFFFFu);
+  for (bool bilinear : {false, true}) {
+    GlTexture uploaded;
+    ASSERT_TRUE(raster_->UploadTexture(texture, bilinear, &uploaded));
+    GlTarget target;
+    ASSERT_TRUE(raster_->CreateTarget(scene.width, scene.height, false, &target));
+    raster_->DrawTriangles(draw.state, target, &uploaded, draw.vertices.data(), draw.vertices.size(),
+                           draw.indices.data(), draw.indices.size(), true);
+    Picture picture(scene.width, scene.height, RasterPixelFormat::Xrgb32);
+    raster_->ReadColor(target, picture.target);
+    int between = 0;
+    for (int x = 0; x < scene.width; ++x) {
+      const uint32_t grey = picture.Rgb(x, 20) & 0xFF;
+      between += grey > 8 && grey < 247 ? 1 : 0;
+    }
+    EXPECT_EQ(between > 0, bilinear) << between << " blended pixels";
+    raster_->DestroyTarget(&target);
+    raster_->DestroyTexture(&uploaded);
+  }
+}
+
 // Vertices that are not finite and indices beyond the vertices draw nothing, as in software.
 TEST_F(GlRasterTest, BadVerticesAndIndicesDrawNothing) {
   Scene scene;

@@ -106,7 +106,7 @@ const GlTexture* GlTextureOf(IDirectDrawSurface* surface) {
   GlSurface* gpu = GpuOf(*ours, true);
   if (gpu == nullptr) return nullptr;
   const bool bilinear = GlBilinearFiltering();
-  if (gpu->TextureCurrent(bilinear)) return gpu->Texture(RasterTexture{}, bilinear);
+  if (const GlTexture* current = gpu->CurrentTexture(bilinear); current != nullptr) return current;
   RasterTexture texels;
   if (!DescribeTexels(surface, ours->Block(), &texels)) return nullptr;
   return gpu->Texture(texels, bilinear);

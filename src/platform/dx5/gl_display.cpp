@@ -35,10 +35,15 @@ void DropRaster(GlDisplayState& s) {
 bool ParseRenderer(const std::string& text, KlvRenderer* renderer) {
   std::string lower = text;
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  if (lower == "auto") *renderer = KlvRenderer::Auto;
-  else if (lower == "software") *renderer = KlvRenderer::Software;
-  else if (lower == "gl") *renderer = KlvRenderer::Gl;
-  else return false;
+  if (lower == "auto") {
+    *renderer = KlvRenderer::Auto;
+  } else if (lower == "software") {
+    *renderer = KlvRenderer::Software;
+  } else if (lower == "gl") {
+    *renderer = KlvRenderer::Gl;
+  } else {
+    return false;
+  }
   return true;
 }
 

@@ -45,7 +45,7 @@ const GlTarget* GlSurface::Target(const PixelBlock& memory, bool withDepth) {
 
 const GlTexture* GlSurface::Texture(const RasterTexture& texels, bool bilinear) {
   if (!Alive()) return nullptr;
-  if (!TextureCurrent(bilinear)) {
+  if (CurrentTexture(bilinear) == nullptr) {
     if (!raster_.UploadTexture(texels, bilinear, &texture_)) return nullptr;
     memoryNewer_ = false;
   }

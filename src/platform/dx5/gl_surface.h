@@ -25,7 +25,10 @@ class GlSurface {
   const GlTarget* Target(const PixelBlock& memory, bool withDepth);
   // The texture with the memory's texels, uploaded when the memory changed; null when none.
   const GlTexture* Texture(const RasterTexture& texels, bool bilinear);
-  bool TextureCurrent(bool bilinear) const { return texture_.name != 0 && !memoryNewer_ && texture_.bilinear == bilinear; }
+  // The texture as last uploaded when it is still current for `bilinear`, else null.
+  const GlTexture* CurrentTexture(bool bilinear) const {
+    return Alive() && texture_.name != 0 && !memoryNewer_ && texture_.bilinear == bilinear ? &texture_ : nullptr;
+  }
   // Reads the GPU copy into `memory` when the GPU copy is newer.
   void SyncToMemory(const PixelBlock& memory);
 
