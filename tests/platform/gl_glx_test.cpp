@@ -48,7 +48,7 @@ TEST(GlxContextTest, DrawsAndPresentsOnAHostWindow) {
     raster.DestroyTarget(&target);
   }
   XDestroyWindow(display, window);
-  XCloseDisplay(display);
+
 }
 
 // A window that is gone gets no context, and the reason; the process goes on.
