@@ -101,4 +101,21 @@ TEST_F(GlSaverTest, FramesAfterTheFirstStayOnTheGpuAndCoverThePicture) {
                  kWidth, kHeight, kWidth * 4);
 }
 
+// A context that goes away while the saver runs (its window destroyed, the driver gone) leaves the
+// device drawing nothing on the GPU; the saver goes on and ends normally.
+TEST_F(GlSaverTest, LosingTheContextMidRunEndsCleanly) {
+  Start("/s");
+  ASSERT_TRUE(DisplayUp());
+  for (int i = 0; i < 3; ++i) Frame();
+  InstallGlContext(nullptr);
+  context_ = nullptr;
+  const uint64_t presented = saver->PresentCount;
+  for (int i = 0; i < 5; ++i) Frame();
+  EXPECT_GT(saver->PresentCount, presented);
+  EXPECT_EQ(DisplayGlRaster(), nullptr) << "no headless context replaces the window's";
+  saver->KlvMLoop1Term();
+  application->Close();
+  EXPECT_TRUE(boxes.empty());
+}
+
 }  // namespace
