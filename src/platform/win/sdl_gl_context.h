@@ -1,11 +1,9 @@
-// An OpenGL 3.3 core context on the SDL2 window, for the GL device to draw with and present on,
-// and the window's pictures from memory shown through it (a window with a GL context has no SDL
-// renderer; the two would fight over the current context).
+// An OpenGL 3.3 core context on the SDL2 window, for the GL device to draw with and present on
+// (a window with a GL context has no SDL renderer; the two would fight over the current context).
 #pragma once
 
 #include <SDL.h>
 
-#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -15,9 +13,3 @@
 void RequestSdlGlAttributes();
 // A context on `window` (made with SDL_WINDOW_OPENGL); null with *error set when SDL cannot make it.
 std::unique_ptr<GlContext> CreateSdlGlContext(SDL_Window* window, std::string* error);
-
-// Shows a picture of 0x00RRGGBB rows through the display's GL context, letterboxed, and keeps it
-// for ShowLastGlPicture; false when there is no GL drawing.
-bool PresentPixelsOnGl(const uint8_t* pixels, int width, int height, intptr_t pitch);
-// Shows the latest picture again: the GPU front buffer when it holds one, else the last from memory.
-void ShowLastGlPicture();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/dx5/gl_display.h"
+#include "platform/dx5/gl_window_picture.h"
 #include "platform/error.h"
 #include "platform/win/sdl_gl_context.h"
 #include "platform/win/winstate.h"
