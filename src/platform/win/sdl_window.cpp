@@ -56,13 +56,20 @@ TKlvSdlWindow::TKlvSdlWindow(const std::string& title) {
   if (wantGl) RequestSdlGlAttributes();
   window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, s.clientWidth,
                              s.clientHeight, SDL_WINDOW_HIDDEN | (wantGl ? SDL_WINDOW_OPENGL : 0));
+  bool glPossible = wantGl;
+  if (window_ == nullptr && wantGl) {  // a display without GL still gets a window
+    if (CurrentRenderer() == KlvRenderer::Gl) std::fprintf(stderr, "kalvor: %s; drawing in software\n", SDL_GetError());
+    glPossible = false;
+    window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, s.clientWidth,
+                               s.clientHeight, SDL_WINDOW_HIDDEN);
+  }
   if (window_ == nullptr) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     Fail("cannot make a window");
   }
   // The GL device draws and presents through a context on the window when one can be made; the
   // window then has no SDL renderer.
-  if (wantGl) {
+  if (glPossible) {
     std::string error;
     std::unique_ptr<GlContext> context = CreateSdlGlContext(window_, &error);
     glWindow_ = context != nullptr;
