@@ -97,8 +97,8 @@ TEST_F(GlSaverTest, FramesAfterTheFirstStayOnTheGpuAndCoverThePicture) {
 
   const std::vector<uint32_t> last = Shown();
   EXPECT_NE(last, before) << "the picture did not change in " << kFrames << " frames";
-  WritePngXrgb32(std::string(KLV_TEST_BIN_DIR) + "/gl_saver_last_frame.png", reinterpret_cast<const uint8_t*>(last.data()),
-                 kWidth, kHeight, kWidth * 4);
+  WritePngXrgb32(std::string(KLV_TEST_BIN_DIR) + "/gl_saver_last_frame.png",
+                 reinterpret_cast<const uint8_t*>(last.data()), kWidth, kHeight, kWidth * 4);
 }
 
 // A context that goes away while the saver runs (its window destroyed, the driver gone) leaves the

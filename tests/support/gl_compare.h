@@ -60,7 +60,8 @@ inline int NearestDifference(const RasterTarget& a, const RasterTarget& b, int x
   for (int dy = -1; dy <= 1; ++dy)
     for (int dx = -1; dx <= 1; ++dx) {
       int nx = x + dx, ny = y + dy;
-      if (nx >= 0 && ny >= 0 && nx < b.width && ny < b.height) best = std::min(best, Difference(pa, PixelRgb(b, nx, ny)));
+      if (nx >= 0 && ny >= 0 && nx < b.width && ny < b.height)
+        best = std::min(best, Difference(pa, PixelRgb(b, nx, ny)));
     }
   return best;
 }

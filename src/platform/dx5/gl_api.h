@@ -47,7 +47,8 @@ struct GlEntry<R(KHRONOS_APIENTRY*)(Args...)> {
   X(DeleteVertexArrays, PFNGLDELETEVERTEXARRAYSPROC) X(GenBuffers, PFNGLGENBUFFERSPROC)                           \
   X(BindBuffer, PFNGLBINDBUFFERPROC) X(BufferData, PFNGLBUFFERDATAPROC) X(DeleteBuffers, PFNGLDELETEBUFFERSPROC)   \
   X(VertexAttribPointer, PFNGLVERTEXATTRIBPOINTERPROC)                                                             \
-  X(EnableVertexAttribArray, PFNGLENABLEVERTEXATTRIBARRAYPROC) X(DrawElements, PFNGLDRAWELEMENTSPROC)              \
+  X(EnableVertexAttribArray, PFNGLENABLEVERTEXATTRIBARRAYPROC)                                                     \
+  X(DrawElementsBaseVertex, PFNGLDRAWELEMENTSBASEVERTEXPROC)                                                       \
   X(GenTextures, PFNGLGENTEXTURESPROC) X(BindTexture, PFNGLBINDTEXTUREPROC) X(TexImage2D, PFNGLTEXIMAGE2DPROC)     \
   X(TexSubImage2D, PFNGLTEXSUBIMAGE2DPROC) X(TexParameteri, PFNGLTEXPARAMETERIPROC)                                \
   X(DeleteTextures, PFNGLDELETETEXTURESPROC) X(ActiveTexture, PFNGLACTIVETEXTUREPROC)                              \

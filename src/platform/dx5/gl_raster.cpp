@@ -252,7 +252,8 @@ bool GlRaster::UploadTexture(const RasterTexture& source, bool bilinear, GlTextu
   if (source.bits == nullptr || source.width <= 0 || source.height <= 0) return false;
   texels_.resize(static_cast<size_t>(source.width) * source.height);
   for (int y = 0; y < source.height; ++y)
-    for (int x = 0; x < source.width; ++x) texels_[static_cast<size_t>(y) * source.width + x] = ExpandTexel(source, x, y);
+    for (int x = 0; x < source.width; ++x)
+      texels_[static_cast<size_t>(y) * source.width + x] = ExpandTexel(source, x, y);
   bool fresh = texture->name == 0 || texture->width != source.width || texture->height != source.height;
   if (texture->name == 0) gl_.GenTextures(1, &texture->name);
   gl_.BindTexture(GL_TEXTURE_2D, texture->name);
@@ -318,21 +319,33 @@ bool GlRaster::ScissorTo(const GlTarget& target, int x0, int y0, int x1, int y1)
 }
 
 const WORD* GlRaster::UsableIndices(const D3DTLVERTEX* vertices, size_t vertexCount, const WORD* indices,
-                                    size_t* count) {
-  size_t whole = *count - *count % 3;
-  bool clean = true;
-  for (size_t i = 0; i < whole && clean; ++i) clean = indices[i] < vertexCount;
-  for (size_t i = 0; i < vertexCount && clean; ++i) clean = Finite(vertices[i]);
+                                    size_t* count, WORD* low, WORD* high) {
+  const size_t whole = *count - *count % 3;
+  WORD least = 0xFFFF, most = 0;
+  for (size_t i = 0; i < whole; ++i) {
+    least = std::min(least, indices[i]);
+    most = std::max(most, indices[i]);
+  }
+  bool clean = whole > 0 && most < vertexCount;
+  for (size_t i = least; i <= most && clean; ++i) clean = Finite(vertices[i]);
   *count = whole;
-  if (clean) return indices;
+  *low = least;
+  *high = most;
+  if (clean || whole == 0) return indices;
   scratch_.clear();
+  least = 0xFFFF;
+  most = 0;
   for (size_t i = 0; i < whole; i += 3) {
     const WORD a = indices[i], b = indices[i + 1], c = indices[i + 2];
     if (a >= vertexCount || b >= vertexCount || c >= vertexCount) continue;
     if (!Finite(vertices[a]) || !Finite(vertices[b]) || !Finite(vertices[c])) continue;
     scratch_.insert(scratch_.end(), {a, b, c});
+    least = std::min({least, a, b, c});
+    most = std::max({most, a, b, c});
   }
   *count = scratch_.size();
+  *low = least;
+  *high = most;
   return scratch_.data();
 }
 
@@ -341,7 +354,8 @@ void GlRaster::DrawTriangles(const RasterState& state, const GlTarget& target, c
                              bool clip) {
   if (program_ == 0 || target.framebuffer == 0) return;
   if (texture != nullptr && texture->name == 0) texture = nullptr;
-  indices = UsableIndices(vertices, vertexCount, indices, &indexCount);
+  WORD low = 0, high = 0;
+  indices = UsableIndices(vertices, vertexCount, indices, &indexCount, &low, &high);
   if (indexCount == 0) return;
   bool drawn = clip ? ScissorTo(target, state.viewportX0, state.viewportY0, state.viewportX1, state.viewportY1)
                     : ScissorTo(target, 0, 0, target.width, target.height);
@@ -371,12 +385,13 @@ void GlRaster::DrawTriangles(const RasterState& state, const GlTarget& target, c
   else
     gl_.Enable(GL_DEPTH_CLAMP);
 
-  const auto vertexBytes = static_cast<GLsizeiptr>(vertexCount * sizeof(D3DTLVERTEX));
+  // Only the vertices the indices reach are sent; the base vertex maps index `low` to the first.
+  const auto vertexBytes = static_cast<GLsizeiptr>((size_t{high} - low + 1) * sizeof(D3DTLVERTEX));
   const auto indexBytes = static_cast<GLsizeiptr>(indexCount * sizeof(WORD));
-  gl_.BufferData(GL_ARRAY_BUFFER, vertexBytes, vertices, GL_STREAM_DRAW);
+  gl_.BufferData(GL_ARRAY_BUFFER, vertexBytes, vertices + low, GL_STREAM_DRAW);
   gl_.BufferData(GL_ELEMENT_ARRAY_BUFFER, indexBytes, indices, GL_STREAM_DRAW);
   gl_.counters.vertexBytes += static_cast<uint64_t>(vertexBytes + indexBytes);
-  gl_.DrawElements(GL_TRIANGLES, static_cast<GLsizei>(indexCount), GL_UNSIGNED_SHORT, nullptr);
+  gl_.DrawElementsBaseVertex(GL_TRIANGLES, static_cast<GLsizei>(indexCount), GL_UNSIGNED_SHORT, nullptr, -GLint{low});
 }
 
 void GlRaster::FillColor(const GlTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color) {

@@ -72,8 +72,10 @@ class GlRaster {
   void SetUniforms(const RasterState& state, const GlTarget& target, const GlTexture* texture);
   bool ScissorTo(const GlTarget& target, int x0, int y0, int x1, int y1);
   // The indices of the triangles that may be drawn: all of `indices`, or (when some index is out of
-  // range or some vertex not finite) a filtered copy in scratch_.
-  const WORD* UsableIndices(const D3DTLVERTEX* vertices, size_t vertexCount, const WORD* indices, size_t* count);
+  // range or some vertex it reaches not finite) a filtered copy in scratch_; with the smallest and
+  // largest index among them.
+  const WORD* UsableIndices(const D3DTLVERTEX* vertices, size_t vertexCount, const WORD* indices, size_t* count,
+                            WORD* low, WORD* high);
 
   GlApi& gl_;
   GLuint program_ = 0, vertexArray_ = 0, vertexBuffer_ = 0, indexBuffer_ = 0;

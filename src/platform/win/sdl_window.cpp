@@ -73,8 +73,11 @@ TKlvSdlWindow::TKlvSdlWindow(const std::string& title) {
     std::string error;
     std::unique_ptr<GlContext> context = CreateSdlGlContext(window_, &error);
     glWindow_ = context != nullptr;
-    if (glWindow_) InstallGlContext(std::move(context));
-    else if (CurrentRenderer() == KlvRenderer::Gl) std::fprintf(stderr, "kalvor: %s; drawing in software\n", error.c_str());
+    if (glWindow_) {
+      InstallGlContext(std::move(context));
+    } else if (CurrentRenderer() == KlvRenderer::Gl) {
+      std::fprintf(stderr, "kalvor: %s; drawing in software\n", error.c_str());
+    }
   }
   if (glWindow_) {
     wakeEventType_ = SDL_RegisterEvents(1);
