@@ -231,7 +231,7 @@ bool GlRaster::SetTargetDepth(GlTarget* target, bool withDepth) {
   if (withDepth && target->depth == 0) {
     gl_.GenRenderbuffers(1, &target->depth);
     gl_.BindRenderbuffer(GL_RENDERBUFFER, target->depth);
-    gl_.RenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, target->width, target->height);
+    gl_.RenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT32F, target->width, target->height);
     gl_.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, target->depth);
   } else if (!withDepth && target->depth != 0) {
     gl_.FramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, 0);

@@ -14,7 +14,8 @@
 #include "platform/dx5/gl_api.h"
 #include "platform/dx5/raster.h"
 
-// A colour target (RGBA8 texture) with an optional depth buffer (24-bit renderbuffer) on the GPU.
+// A colour target (RGBA8 texture) with an optional depth buffer (32-bit float renderbuffer, as
+// precise as the software device's 32-bit z) on the GPU.
 struct GlTarget {
   GLuint framebuffer = 0, color = 0, depth = 0;
   int width = 0, height = 0;
