@@ -163,6 +163,62 @@ uint32_t ExpandTexel(const RasterTexture& t, int x, int y) {
   return (keyed ? 0u : 0xFF000000u) | rgb;
 }
 
+// Triangles reaching further than this many pixels beyond the viewport are cut here, as the software
+// device cuts them, before GL sees them: next to the eye they reach millions of pixels off screen,
+// which GL's own clipping does not take precisely.
+constexpr float kGuardBand = 4096.0f;
+
+// A vertex being clipped: position, depth, rhw, texture coordinates times rhw, colour channels.
+struct ClipVertex {
+  float x, y, z, rhw, uq, vq;
+  float channels[8];  // diffuse b, g, r, a, then specular b, g, r, a (their byte order)
+};
+
+ClipVertex ToClip(const D3DTLVERTEX& v) {
+  ClipVertex c{v.sx, v.sy, v.sz, v.rhw, v.tu * v.rhw, v.tv * v.rhw, {}};
+  for (int i = 0; i < 4; ++i) {
+    c.channels[i] = static_cast<float>((v.color >> (8 * i)) & 0xFF);
+    c.channels[4 + i] = static_cast<float>((v.specular >> (8 * i)) & 0xFF);
+  }
+  return c;
+}
+
+D3DTLVERTEX FromClip(const ClipVertex& c) {
+  D3DTLVERTEX v{};
+  v.sx = c.x;
+  v.sy = c.y;
+  v.sz = c.z;
+  v.rhw = c.rhw;
+  v.tu = c.rhw != 0.0f ? c.uq / c.rhw : 0.0f;
+  v.tv = c.rhw != 0.0f ? c.vq / c.rhw : 0.0f;
+  for (int i = 0; i < 4; ++i) {
+    auto byte = [&](float f) { return static_cast<D3DCOLOR>(std::clamp(f + 0.5f, 0.0f, 255.0f)) << (8 * i); };
+    v.color |= byte(c.channels[i]);
+    v.specular |= byte(c.channels[4 + i]);
+  }
+  return v;
+}
+
+// One side of the guard band: `axis` 0 is x, 1 is y; inside when sign * (value - bound) >= 0.
+struct GuardPlane {
+  int axis;
+  float sign, bound;
+  float Distance(const ClipVertex& v) const { return sign * ((axis == 0 ? v.x : v.y) - bound); }
+};
+
+// The point where the edge from `inside` to `outside` crosses the plane, computed from the inside
+// vertex so that two triangles sharing the edge get the same point.
+ClipVertex Crossing(const ClipVertex& inside, const ClipVertex& outside, const GuardPlane& plane) {
+  const float din = plane.Distance(inside), dout = plane.Distance(outside);
+  const float t = din / (din - dout);
+  auto mix = [t](float a, float b) { return a + (b - a) * t; };
+  ClipVertex out{mix(inside.x, outside.x), mix(inside.y, outside.y), mix(inside.z, outside.z),
+                 mix(inside.rhw, outside.rhw), mix(inside.uq, outside.uq), mix(inside.vq, outside.vq), {}};
+  for (int i = 0; i < 8; ++i) out.channels[i] = mix(inside.channels[i], outside.channels[i]);
+  (plane.axis == 0 ? out.x : out.y) = plane.bound;
+  return out;
+}
+
 }  // namespace
 
 GlRaster::GlRaster(GlApi& gl) : gl_(gl) {
@@ -349,6 +405,49 @@ const WORD* GlRaster::UsableIndices(const D3DTLVERTEX* vertices, size_t vertexCo
   return scratch_.data();
 }
 
+bool GlRaster::ClipToGuardBand(const RasterState& state, const D3DTLVERTEX* vertices, WORD low, WORD high,
+                               const WORD* indices, size_t count) {
+  const float x0 = static_cast<float>(state.viewportX0) - kGuardBand;
+  const float x1 = static_cast<float>(state.viewportX1) + kGuardBand;
+  const float y0 = static_cast<float>(state.viewportY0) - kGuardBand;
+  const float y1 = static_cast<float>(state.viewportY1) + kGuardBand;
+  auto inside = [&](const D3DTLVERTEX& v) { return v.sx >= x0 && v.sx <= x1 && v.sy >= y0 && v.sy <= y1; };
+  bool all = true;
+  for (size_t i = low; i <= high && all; ++i) all = inside(vertices[i]);
+  if (all) return false;
+  const GuardPlane planes[] = {{0, 1.0f, x0}, {0, -1.0f, x1}, {1, 1.0f, y0}, {1, -1.0f, y1}};
+  clippedVertices_.clear();
+  clippedIndices_.clear();
+  constexpr size_t kMaxVertices = 0xFFFF;
+  for (size_t i = 0; i + 2 < count && clippedVertices_.size() + 7 <= kMaxVertices; i += 3) {
+    ClipVertex polygon[7] = {ToClip(vertices[indices[i]]), ToClip(vertices[indices[i + 1]]),
+                             ToClip(vertices[indices[i + 2]])};
+    int corners = 3;
+    for (const GuardPlane& plane : planes) {
+      ClipVertex next[7];
+      int kept = 0;
+      for (int k = 0; k < corners; ++k) {
+        const ClipVertex& a = polygon[k];
+        const ClipVertex& b = polygon[(k + 1) % corners];
+        const bool aIn = plane.Distance(a) >= 0.0f, bIn = plane.Distance(b) >= 0.0f;
+        if (aIn) next[kept++] = a;
+        if (aIn != bIn) next[kept++] = aIn ? Crossing(a, b, plane) : Crossing(b, a, plane);
+      }
+      corners = kept;
+      std::copy(next, next + kept, polygon);
+      if (corners < 3) break;
+    }
+    if (corners < 3) continue;
+    const auto first = static_cast<WORD>(clippedVertices_.size());
+    for (int k = 0; k < corners; ++k) clippedVertices_.push_back(FromClip(polygon[k]));
+    // The polygon keeps the triangle's winding, so its fan culls as the triangle would.
+    for (int k = 1; k + 1 < corners; ++k)
+      clippedIndices_.insert(clippedIndices_.end(),
+                             {first, static_cast<WORD>(first + k), static_cast<WORD>(first + k + 1)});
+  }
+  return true;
+}
+
 void GlRaster::DrawTriangles(const RasterState& state, const GlTarget& target, const GlTexture* texture,
                              const D3DTLVERTEX* vertices, size_t vertexCount, const WORD* indices, size_t indexCount,
                              bool clip) {
@@ -357,6 +456,14 @@ void GlRaster::DrawTriangles(const RasterState& state, const GlTarget& target, c
   WORD low = 0, high = 0;
   indices = UsableIndices(vertices, vertexCount, indices, &indexCount, &low, &high);
   if (indexCount == 0) return;
+  if (clip && ClipToGuardBand(state, vertices, low, high, indices, indexCount)) {
+    if (clippedIndices_.empty()) return;
+    vertices = clippedVertices_.data();
+    indices = clippedIndices_.data();
+    indexCount = clippedIndices_.size();
+    low = 0;
+    high = static_cast<WORD>(clippedVertices_.size() - 1);
+  }
   bool drawn = clip ? ScissorTo(target, state.viewportX0, state.viewportY0, state.viewportX1, state.viewportY1)
                     : ScissorTo(target, 0, 0, target.width, target.height);
   if (!drawn) return;

@@ -77,6 +77,10 @@ class GlRaster {
   // largest index among them.
   const WORD* UsableIndices(const D3DTLVERTEX* vertices, size_t vertexCount, const WORD* indices, size_t* count,
                             WORD* low, WORD* high);
+  // When a vertex of vertices[low..high] lies beyond the guard band around the viewport: cuts the
+  // triangles to it into clippedVertices_ and clippedIndices_ and returns true; false otherwise.
+  bool ClipToGuardBand(const RasterState& state, const D3DTLVERTEX* vertices, WORD low, WORD high,
+                       const WORD* indices, size_t count);
 
   GlApi& gl_;
   GLuint program_ = 0, vertexArray_ = 0, vertexBuffer_ = 0, indexBuffer_ = 0;
@@ -86,5 +90,7 @@ class GlRaster {
   D3DCOLOR fog_ = 0xFFFFFFFFu;
   bool fogSet_ = false;
   std::vector<WORD> scratch_;
+  std::vector<D3DTLVERTEX> clippedVertices_;
+  std::vector<WORD> clippedIndices_;
   std::vector<uint32_t> texels_;
 };
