@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           libsdl2-dev libpng-dev libx11-dev libxext-dev libxrender-dev xvfb xdotool xauth
-          python3 xscreensaver libgtk-3-dev imagemagick)
+          python3 xscreensaver libgtk-3-dev imagemagick
+          libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

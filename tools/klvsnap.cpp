@@ -7,11 +7,13 @@
 // file when it exists, so runs with other seeds can share one file (and its textures).
 //
 //   klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR] [--per-step]
-//           [--capture FILE] [--threads N]
+//           [--capture FILE] [--threads N] [--renderer auto|software|gl]
 //
 // --threads caps the rasteriser's drawing threads (0, the default, uses every core).
 //
-// The device choice is the default one: the run uses a private, empty settings folder.
+// The device choice is the default one: the run uses a private, empty settings folder. The
+// renderer decides whether that device draws on the GPU (a headless GL context) or in software;
+// on the GPU the counts of GL calls, uploads and read-backs are printed as well.
 #include <stdlib.h>
 
 #include <algorithm>
@@ -26,6 +28,8 @@
 #include <vector>
 
 #include "platform/dx5/raster_capture.h"
+#include "platform/dx5/gl_api.h"
+#include "platform/dx5/gl_display.h"
 #include "platform/error.h"
 #include "platform/png_writer.h"
 #include "platform/win/application.h"
@@ -48,12 +52,13 @@ struct Options {
   bool perStep = false;
   std::string capture;  // empty: no capture
   int threads = 0;      // rasteriser threads; 0: one per core
+  KlvRenderer renderer = KlvRenderer::Auto;
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
   throw KlvError(KlvErrorKind::OutOfRange, "command line",
                  problem + "\nusage: klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR]"
-                           " [--per-step] [--capture FILE] [--threads N]");
+                           " [--per-step] [--capture FILE] [--threads N] [--renderer auto|software|gl]");
 }
 
 long long WholeNumber(const std::string& text, const std::string& option, long long low, long long high) {
@@ -91,6 +96,8 @@ Options ParseOptions(int argc, char** argv) {
       o.capture = value;
     } else if (arg == "--threads") {
       o.threads = static_cast<int>(WholeNumber(value, arg, 0, kMaxThreads));
+    } else if (arg == "--renderer") {
+      if (!ParseRenderer(value, &o.renderer)) Usage("bad value '" + value + "' for " + arg);
     } else {
       Usage("unknown option " + arg);
     }
@@ -165,6 +172,7 @@ int Run(const Options& o) {
   std::filesystem::create_directories(o.out);
   RasterCapture capture;
   if (!o.capture.empty() && std::filesystem::exists(o.capture)) capture = LoadRasterCapture(o.capture);
+  SetRenderer(o.renderer);
 
   auto backend = std::make_unique<TKlvHeadlessWindow>();
   TKlvHeadlessWindow& window = *backend;
@@ -223,6 +231,15 @@ int Run(const Options& o) {
   double total = 0;
   for (double t : frame.ms) total += t;
   std::printf("  %.1f frames per second without the 16 ms gate\n", 1000.0 * static_cast<double>(o.steps) / total);
+  if (const GlContext* gl = DisplayGlContext(); gl != nullptr) {
+    const GlCounters& c = const_cast<GlContext*>(gl)->Api().counters;
+    const double n = static_cast<double>(o.steps);
+    std::printf("  GL per step: %.1f calls, %.2f texture uploads (%.0f bytes), %.0f vertex bytes, "
+                "%.2f read-backs (%.0f bytes)\n",
+                static_cast<double>(c.calls) / n, static_cast<double>(c.textureUploads) / n,
+                static_cast<double>(c.uploadBytes) / n, static_cast<double>(c.vertexBytes) / n,
+                static_cast<double>(c.readBacks) / n, static_cast<double>(c.readBackBytes) / n);
+  }
   return 0;
 }
 

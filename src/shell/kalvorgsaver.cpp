@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "display/klvenumwin.h"
+#include "platform/dx5/ddraw_gl.h"
 #include "platform/dx5/virtual_display.h"
 #include "platform/error.h"
 #include "platform/win/messagebox.h"
@@ -372,6 +373,11 @@ void TKalvorGSaver::KlvMLoop1Draw() {
 }
 
 void TKalvorGSaver::ShowFrontBuffer() {
+  // A picture drawn on the GPU goes to a GL window from there, without a read-back.
+  if (GlPresentFrontBuffer()) {
+    ++PresentCount;
+    return;
+  }
   int width = 0, height = 0;
   if (!FrontBufferToXrgb(screen_, width, height)) return;
   if (Options.ShowFps) {

@@ -333,6 +333,13 @@ HRESULT D3DDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE primitive, D3DVERTEXTYP
   if (!inScene_) return D3DERR_SCENE_NOT_IN_SCENE;
   if ((vertices == nullptr && vertexCount > 0) || (indices == nullptr && indexCount > 0)) return E_INVALIDARG;
   if (indexCount < 3) return D3D_OK;
+  if (gl_ != nullptr) {
+    DWORD handle = renderStates_[D3DRENDERSTATE_TEXTUREHANDLE];
+    D3DTexture* texture = handle >= 1 && handle <= textures_.size() ? textures_[handle - 1] : nullptr;
+    return gl_->Draw(DecodeState(current_ != nullptr ? current_->Rect() : gl_->WholeTarget()), handle != 0,
+                     texture != nullptr ? texture->Surface() : nullptr, static_cast<const D3DTLVERTEX*>(vertices),
+                     vertexCount, indices, indexCount, (flags & D3DDP_DONOTCLIP) == 0);
+  }
 
   SurfaceLock targetLock(target_, 0);
   if (!targetLock.ok()) return DDERR_SURFACELOST;
@@ -373,19 +380,21 @@ HRESULT D3DDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE primitive, D3DVERTEXTYP
   return result;
 }
 
+D3DCOLOR D3DDevice::BackgroundColor(D3DMATERIALHANDLE background) const {
+  if (background < 1 || background > materials_.size()) return 0;
+  const D3DCOLORVALUE& diffuse = materials_[background - 1]->Description().diffuse;
+  return (uint32_t{ColorByte(diffuse.r)} << 16) | (uint32_t{ColorByte(diffuse.g)} << 8) | ColorByte(diffuse.b);
+}
+
 HRESULT D3DDevice::ClearViewport(const D3DViewport& viewport, D3DMATERIALHANDLE background, DWORD count,
                                  const D3DRECT* rects, DWORD flags) {
+  if (gl_ != nullptr) return gl_->Clear(DecodeState(viewport.Rect()), rects, count, flags, BackgroundColor(background));
   SurfaceLock targetLock(target_, 0);
   if (!targetLock.ok()) return DDERR_SURFACELOST;
   RasterTarget target;
   if (!DescribeTarget(targetLock.desc(), target)) return DDERR_INVALIDPIXELFORMAT;
   RasterState state = DecodeState(viewport.Rect());
-
-  D3DCOLOR color = 0;
-  if (background >= 1 && background <= materials_.size()) {
-    const D3DCOLORVALUE& diffuse = materials_[background - 1]->Description().diffuse;
-    color = (uint32_t{ColorByte(diffuse.r)} << 16) | (uint32_t{ColorByte(diffuse.g)} << 8) | ColorByte(diffuse.b);
-  }
+  const D3DCOLOR color = BackgroundColor(background);
   IDirectDrawSurface* depthSurface = (flags & D3DCLEAR_ZBUFFER) != 0 ? AttachedDepth(target_) : nullptr;
   HRESULT result = D3D_OK;
   {

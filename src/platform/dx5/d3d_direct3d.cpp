@@ -125,6 +125,8 @@ HRESULT D3DObject::CreateDevice(REFCLSID guid, IDirectDrawSurface* target, IDire
   if (target == nullptr || !RenderableSurface(target)) return D3DERR_INITFAILED;
   D3DDevice* created = new (std::nothrow) D3DDevice(target);
   if (created == nullptr) return E_OUTOFMEMORY;
+  // The hardware device draws on the GPU when it can; otherwise it is the software rasteriser.
+  if (guid == IID_IDirect3DHALDevice) created->UseGl(GlDeviceBackend::For(target));
   *device = created;
   return D3D_OK;
 }

@@ -4,9 +4,11 @@
 // Surfaces are used only through their public interface.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "platform/dx5/d3d.h"
+#include "platform/dx5/gl_device.h"
 #include "platform/dx5/raster.h"
 
 // Reference counting shared by every object here: one reference at creation, deleted at zero.
@@ -124,9 +126,12 @@ class D3DDevice final : public D3DRefCounted<IDirect3DDevice2> {
   HRESULT ClearViewport(const D3DViewport& viewport, D3DMATERIALHANDLE background, DWORD count,
                         const D3DRECT* rects, DWORD flags);
   void ForgetViewport(D3DViewport* viewport);
+  // Draws and clears through `gl` from now on (the hardware device on the GPU).
+  void UseGl(std::unique_ptr<GlDeviceBackend> gl) { gl_ = std::move(gl); }
 
  private:
   RasterState DecodeState(const D3DVIEWPORT2& viewport) const;
+  D3DCOLOR BackgroundColor(D3DMATERIALHANDLE background) const;
 
   IDirectDrawSurface* target_;  // one reference held
   DWORD renderStates_[kD3DRenderStateCount] = {};
@@ -136,6 +141,7 @@ class D3DDevice final : public D3DRefCounted<IDirect3DDevice2> {
   std::vector<D3DMaterial*> materials_;  // one reference each
   std::vector<D3DTexture*> textures_;    // one reference each
   bool inScene_ = false;
+  std::unique_ptr<GlDeviceBackend> gl_;  // null: the software rasteriser draws
 };
 
 class D3DObject final : public D3DRefCounted<IDirect3D2> {

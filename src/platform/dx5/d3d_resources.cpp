@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/dx5/d3d_objects.h"
+#include "platform/dx5/ddraw_gl.h"
 
 namespace {
 
@@ -76,9 +77,10 @@ HRESULT D3DTexture::GetHandle(IDirect3DDevice2* device, D3DTEXTUREHANDLE* handle
   return *handle != 0 ? D3D_OK : E_OUTOFMEMORY;
 }
 
-// Devices read the palette when they draw, so a change needs no work beyond checking the range.
+// Software devices read the palette when they draw; a texture on the GPU is expanded again.
 HRESULT D3DTexture::PaletteChanged(DWORD start, DWORD count) {
   if (start > 256 || count > 256 - start) return E_INVALIDARG;
+  GlSurfaceChanged(surface_);
   return D3D_OK;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -31,6 +32,7 @@ class RefCounted : public Interface {
 };
 
 class DDrawSurface;
+class GlSurface;
 
 class DDrawObject final : public RefCounted<IDirectDraw2> {
  public:
@@ -141,6 +143,9 @@ class DDrawSurface final : public RefCounted<IDirectDrawSurface> {
   // Takes over `backBuffers` (one reference each) as this front buffer's flipping chain.
   void AttachFlipChain(std::vector<DDrawSurface*> backBuffers);
   void MarkLost() { lost_ = true; }
+  // The GPU copy on the GL device (ddraw_gl.cpp), or null.
+  GlSurface* Gpu() const { return gpu_.get(); }
+  void SetGpu(std::unique_ptr<GlSurface> gpu);
 
  private:
   enum class Access { None, Locked, Dc };
@@ -171,4 +176,6 @@ class DDrawSurface final : public RefCounted<IDirectDrawSurface> {
   std::vector<DDrawSurface*> flipChain_;
   std::optional<DDCOLORKEY> srcKey_;
   std::optional<DDCOLORKEY> destKey_;
+  std::unique_ptr<GlSurface> gpu_;
+  DWORD lockFlags_ = 0;
 };

@@ -8,7 +8,9 @@
 #include <utility>
 
 #include "platform/dx5/d3d_factory.h"
+#include "platform/dx5/ddraw_gl.h"
 #include "platform/dx5/ddraw_objects.h"
+#include "platform/dx5/gl_surface.h"
 #include "platform/dx5/virtual_display.h"
 
 namespace {
@@ -86,6 +88,8 @@ PixelBlock DDrawSurface::Block() const {
   if (format_ == SurfaceFormat::Indexed8) block.palette = palette_ ? palette_->Entries() : SystemPaletteEntries();
   return block;
 }
+
+void DDrawSurface::SetGpu(std::unique_ptr<GlSurface> gpu) { gpu_ = std::move(gpu); }
 
 void DDrawSurface::AttachFlipChain(std::vector<DDrawSurface*> backBuffers) { flipChain_ = std::move(backBuffers); }
 
@@ -189,7 +193,11 @@ HRESULT DDrawSurface::Blt(RECT* destRect, IDirectDrawSurface* src, RECT* srcRect
     } else if (!RectInside(dst, width_, height_)) {
       return DDERR_INVALIDRECT;
     }
-    FillBlock(Block(), dst, fx->dwFillColor);
+    if (!GlFill(*this, dst, fx->dwFillColor)) {
+      GlBringToMemory(*this);
+      FillBlock(Block(), dst, fx->dwFillColor);
+      GlMemoryChanged(*this);
+    }
     NotePresented();
     return DD_OK;
   }
@@ -245,7 +253,11 @@ HRESULT DDrawSurface::CopyFrom(const RECT& dstRect, DDrawSurface* src, const REC
     if (!src->srcKey_) return DDERR_NOCOLORKEY;
     range = KeyRange{src->srcKey_->dwColorSpaceLowValue, src->srcKey_->dwColorSpaceHighValue};
   }
+  if (GlCopy(*this, dstRect, *src, srcRect, keyed)) return DD_OK;
+  GlBringToMemory(*this);
+  GlBringToMemory(*src);
   if (!CopyBlock(Block(), dstRect, src->Block(), srcRect, keyed ? &range : nullptr)) return DDERR_INVALIDPIXELFORMAT;
+  GlMemoryChanged(*this);
   return DD_OK;
 }
 
@@ -259,26 +271,32 @@ HRESULT DDrawSurface::Flip(IDirectDrawSurface* targetOverride, DWORD) {
   for (const DDrawSurface* back : flipChain_)
     if (HRESULT usable = back->CheckUsable(); usable != DD_OK) return usable;
   // The first back buffer's memory goes on show; the old front memory moves to the end of the chain.
-  for (DDrawSurface* back : flipChain_) std::swap(memory_, back->memory_);
+  for (DDrawSurface* back : flipChain_) {
+    std::swap(memory_, back->memory_);
+    std::swap(gpu_, back->gpu_);
+  }
   NotePresented();
   return DD_OK;
 }
 
-HRESULT DDrawSurface::Lock(RECT* rect, DDSURFACEDESC* desc, DWORD, HANDLE) {
+HRESULT DDrawSurface::Lock(RECT* rect, DDSURFACEDESC* desc, DWORD flags, HANDLE) {
   if (desc == nullptr || desc->dwSize != kDDSurfaceDescSize) return DDERR_INVALIDPARAMS;
   if (HRESULT usable = CheckUsable(); usable != DD_OK) return usable;
   const RECT area = rect ? *rect : RECT{0, 0, width_, height_};
   if (!RectInside(area, width_, height_) || RectEmpty(area)) return DDERR_INVALIDRECT;
+  GlBringToMemory(*this);
   Describe(desc);
   desc->dwFlags |= DDSD_LPSURFACE;
   desc->lpSurface = memory_.data() + area.top * pitch_ + area.left * SurfaceBytesPerPixel(format_);
   access_ = Access::Locked;
+  lockFlags_ = flags;
   return DD_OK;
 }
 
 HRESULT DDrawSurface::Unlock(void*) {
   if (access_ != Access::Locked) return DDERR_NOTLOCKED;
   access_ = Access::None;
+  if ((lockFlags_ & DDLOCK_READONLY) == 0) GlMemoryChanged(*this);
   return DD_OK;
 }
 
@@ -294,6 +312,7 @@ HRESULT DDrawSurface::GetDC(HDC* dc) {
   if (HRESULT usable = CheckUsable(); usable != DD_OK) return usable;
   const std::optional<GdiFormat> layout = GdiFormatOf(format_);
   if (!layout) return DDERR_INVALIDPIXELFORMAT;
+  GlBringToMemory(*this);
   const PixelBlock block = Block();
   dc_ = HDC__{*layout, width_, height_, pitch_, block.bits, block.palette};
   access_ = Access::Dc;
@@ -306,6 +325,7 @@ HRESULT DDrawSurface::ReleaseDC(HDC dc) {
   if (dc != &dc_) return DDERR_INVALIDPARAMS;
   access_ = Access::None;
   dc_ = HDC__{};
+  GlMemoryChanged(*this);
   return DD_OK;
 }
 
@@ -322,6 +342,7 @@ HRESULT DDrawSurface::Restore() {
   }
   // The memory comes back, its contents do not.
   std::fill(memory_.begin(), memory_.end(), uint8_t{0});
+  GlMemoryChanged(*this);
   lost_ = false;
   for (DDrawSurface* back : flipChain_) back->Restore();
   return DD_OK;

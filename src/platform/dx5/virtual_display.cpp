@@ -6,6 +6,7 @@
 #include <immintrin.h>
 #endif
 
+#include "platform/dx5/ddraw_gl.h"
 #include "platform/dx5/ddraw_objects.h"
 #include "platform/win/gdi_pixels.h"
 
@@ -89,6 +90,7 @@ DisplayView FrontBufferView() {
   DisplayView view;
   const DDrawSurface* primary = State().primary;
   if (primary == nullptr) return view;
+  GlBringToMemory(*primary);  // a picture drawn on the GPU is read back first
   const PixelBlock block = primary->Block();
   view.pixels = block.bits;
   view.width = block.width;
@@ -129,5 +131,7 @@ void ForgetPrimarySurface(const DDrawSurface* primary) {
 }
 
 bool IsShownPrimarySurface(const DDrawSurface* surface) { return surface != nullptr && State().primary == surface; }
+
+const DDrawSurface* ShownPrimarySurface() { return State().primary; }
 
 void CountPresentedFrame() { ++State().presentedFrames; }

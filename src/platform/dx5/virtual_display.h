@@ -64,4 +64,6 @@ class DDrawSurface;
 void ShowPrimarySurface(const DDrawSurface* primary);
 void ForgetPrimarySurface(const DDrawSurface* primary);
 bool IsShownPrimarySurface(const DDrawSurface* surface);
+// The primary surface on show, or null (the GL device presents its GPU copy).
+const DDrawSurface* ShownPrimarySurface();
 void CountPresentedFrame();

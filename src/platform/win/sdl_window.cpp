@@ -3,11 +3,15 @@
 #include "platform/win/sdl_window.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/dx5/gl_display.h"
+#include "platform/dx5/gl_window_picture.h"
 #include "platform/error.h"
+#include "platform/win/sdl_gl_context.h"
 #include "platform/win/winstate.h"
 #include "platform/win/winuser.h"
 
@@ -48,11 +52,37 @@ TKlvSdlWindow::TKlvSdlWindow(const std::string& title) {
   // SDL keeps the screen awake by default; a screen saver leaves blanking to the system.
   SDL_EnableScreenSaver();
   const KlvWindowSettings& s = Settings();
+  const bool wantGl = CurrentRenderer() != KlvRenderer::Software;
+  if (wantGl) RequestSdlGlAttributes();
   window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, s.clientWidth,
-                             s.clientHeight, SDL_WINDOW_HIDDEN);
+                             s.clientHeight, SDL_WINDOW_HIDDEN | (wantGl ? SDL_WINDOW_OPENGL : 0));
+  bool glPossible = wantGl;
+  if (window_ == nullptr && wantGl) {  // a display without GL still gets a window
+    if (CurrentRenderer() == KlvRenderer::Gl) std::fprintf(stderr, "kalvor: %s; drawing in software\n", SDL_GetError());
+    glPossible = false;
+    window_ = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, s.clientWidth,
+                               s.clientHeight, SDL_WINDOW_HIDDEN);
+  }
   if (window_ == nullptr) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     Fail("cannot make a window");
+  }
+  // The GL device draws and presents through a context on the window when one can be made; the
+  // window then has no SDL renderer.
+  if (glPossible) {
+    std::string error;
+    std::unique_ptr<GlContext> context = CreateSdlGlContext(window_, &error);
+    glWindow_ = context != nullptr;
+    if (glWindow_) {
+      InstallGlContext(std::move(context));
+    } else if (CurrentRenderer() == KlvRenderer::Gl) {
+      std::fprintf(stderr, "kalvor: %s; drawing in software\n", error.c_str());
+    }
+  }
+  if (glWindow_) {
+    wakeEventType_ = SDL_RegisterEvents(1);
+    ApplyCursorVisibility();
+    return;
   }
   renderer_ = SDL_CreateRenderer(window_, -1, 0);
   if (renderer_ == nullptr) {
@@ -65,8 +95,9 @@ TKlvSdlWindow::TKlvSdlWindow(const std::string& title) {
 }
 
 TKlvSdlWindow::~TKlvSdlWindow() {
+  if (glWindow_) InstallGlContext(nullptr);  // the GL objects go before the window
   if (texture_) SDL_DestroyTexture(texture_);
-  SDL_DestroyRenderer(renderer_);
+  if (renderer_) SDL_DestroyRenderer(renderer_);
   SDL_DestroyWindow(window_);
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
@@ -92,6 +123,10 @@ void TKlvSdlWindow::SettingsChanged() {
 
 void TKlvSdlWindow::Present(const uint8_t* pixels, int width, int height, intptr_t pitch) {
   if (width <= 0 || height <= 0) return;
+  if (glWindow_) {
+    PresentPixelsOnGl(pixels, width, height, pitch);
+    return;
+  }
   if (texture_ == nullptr || width != textureWidth_ || height != textureHeight_) {
     if (texture_) SDL_DestroyTexture(texture_);
     texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
@@ -111,6 +146,10 @@ void TKlvSdlWindow::Present(const uint8_t* pixels, int width, int height, intptr
 }
 
 void TKlvSdlWindow::Redraw() {
+  if (glWindow_) {
+    ShowLastGlPicture();
+    return;
+  }
   SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
   SDL_RenderClear(renderer_);
   int outWidth = 0, outHeight = 0;

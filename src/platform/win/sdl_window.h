@@ -38,4 +38,5 @@ class TKlvSdlWindow : public KlvWindowBackend {
   int textureWidth_ = 0;
   int textureHeight_ = 0;
   Uint32 wakeEventType_ = 0;
+  bool glWindow_ = false;  // a GL context on the window shows the pictures, no SDL renderer
 };
