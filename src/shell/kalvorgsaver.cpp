@@ -24,8 +24,6 @@
 
 namespace {
 
-constexpr char kRegistryKey[] = "Software\\Kalvor_Soft";
-constexpr char kRegistrySection[] = "KalvorGSaver";
 constexpr char kDataPathValue[] = "DataPath";
 constexpr char kDrawSizeValue[] = "DrawSize";
 

@@ -29,6 +29,9 @@
 // The window class name, also the key of the single-instance lock.
 constexpr char kSaverWindowClass[] = "TKalvorGSaver";
 constexpr char kSaverWindowName[] = "KalvorGSaver";
+// The saver's settings: the registry key and its section.
+constexpr char kRegistryKey[] = "Software\\Kalvor_Soft";
+constexpr char kRegistrySection[] = "KalvorGSaver";
 
 // What the program entry hands the main window.
 struct TSaverOptions {
@@ -48,9 +51,6 @@ struct TSaverOptions {
   DWORD StepGateMs = 16;
   // Draws the frames per second in the top-left corner.
   bool ShowFps = false;
-  // --threads and --renderer as given; absent: the Threads and Renderer settings decide.
-  std::optional<int> Threads;
-  std::optional<TRendererChoice> Renderer;
   // Data folders looked in after DataPath and the current folder, as prefixes ending in '/'.
   std::vector<std::string> DataFolders;
   // Asked on every idle call; true ends the saver (end runs, the window closes).

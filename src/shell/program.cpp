@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/dx5/gl_display.h"
+#include "platform/dx5/raster.h"
 #include "platform/error.h"
 #include "platform/win/application.h"
 #include "platform/win/instance_lock.h"
@@ -35,6 +38,10 @@ constexpr char kFrameReportVariable[] = "KLV_FRAME_REPORT";
 constexpr char kHostWindowVariable[] = "XSCREENSAVER_WINDOW";
 constexpr char kProgramName[] = "kalvor_saver";
 constexpr int kMicrosecondsPerMillisecond = 1000;
+constexpr char kRendererValue[] = "Renderer";
+constexpr char kTextureFilterValue[] = "TextureFilter";
+constexpr char kBilinearFilter[] = "bilinear";
+constexpr char kThreadsValue[] = "Threads";
 
 void ReportFrames(const TKalvorGSaver& saver, std::chrono::steady_clock::time_point start) {
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -62,14 +69,31 @@ int RunSaver(std::unique_ptr<KlvWindowBackend> window, TSaverOptions options) {
   return saver.ExitCode;
 }
 
+// The renderer, the GL texture filter and the rasteriser's thread cap, from the command line where
+// it names them, else from the settings. The renderer is chosen before the window is made, since
+// the window decides whether it carries a GL context.
+void ApplyRenderingChoices(const TSaverCommandLine& line) {
+  const TRegIniFile registry(kRegistryKey);
+  KlvRenderer renderer = KlvRenderer::Auto;
+  if (line.Renderer) {
+    renderer = *line.Renderer;
+  } else if (const std::string stored = registry.ReadString(kRegistrySection, kRendererValue, "");
+             !stored.empty() && !ParseRenderer(stored, &renderer)) {
+    std::fprintf(stderr, "%s: %s: Renderer \"%s\" is not auto, software or gl; using auto\n", kProgramName,
+                 registry.FileName().c_str(), stored.c_str());
+  }
+  SetRenderer(renderer);
+  SetGlBilinearFiltering(registry.ReadString(kRegistrySection, kTextureFilterValue, "") == kBilinearFilter);
+  const int threads = line.Threads ? *line.Threads : registry.ReadInteger(kRegistrySection, kThreadsValue, 0);
+  RasterSetThreadLimit(std::clamp(threads, 0, kMaxThreads));
+}
+
 TSaverOptions OptionsFrom(const TSaverCommandLine& line) {
   TSaverOptions options;
   options.Argument = line.ClassicArgument;
   options.Size = line.Size;
   options.ShowFps = line.ShowFps;
   options.StepGateMs = (line.StepDelayUs + kMicrosecondsPerMillisecond / 2) / kMicrosecondsPerMillisecond;
-  options.Threads = line.Threads;
-  options.Renderer = line.Renderer;
   options.DataFolders = FallbackDataFolders(RunningProgramPath());
   options.EndRequested = EndSignalReceived;
   return options;
@@ -135,6 +159,7 @@ int RunSaverProgram(int argc, char** argv) {
   // Whatever fails on the way out (a refused file, a display that cannot be opened, memory) is
   // reported as one line after everything made so far has been released.
   try {
+    ApplyRenderingChoices(line);
     return line.Embedded() ? RunEmbedded(line) : RunStandAlone(line);
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "%s: %s\n", kProgramName, failure.what());

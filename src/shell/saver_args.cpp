@@ -100,10 +100,13 @@ bool ApplyValue(Option option, const std::string& value, TSaverCommandLine& line
       line.Threads = static_cast<int>(*threads);
       return true;
     }
-    case Option::Renderer:
-      line.Renderer = ParseRendererChoice(value);
-      if (!line.Renderer) return Fail(error, "--renderer: \"" + value + "\" is not auto, software or gl");
+    case Option::Renderer: {
+      KlvRenderer renderer = KlvRenderer::Auto;
+      if (!ParseRenderer(value, &renderer))
+        return Fail(error, "--renderer: \"" + value + "\" is not auto, software or gl");
+      line.Renderer = renderer;
       return true;
+    }
     default:
       return true;
   }
@@ -169,13 +172,6 @@ std::optional<unsigned long> ParseWindowId(const std::string& text) {
   if (errno != 0 || end == text.c_str() || *end != '\0') return std::nullopt;
   if (id == 0 || id > std::numeric_limits<uint32_t>::max()) return std::nullopt;
   return id;
-}
-
-std::optional<TRendererChoice> ParseRendererChoice(const std::string& text) {
-  if (text == "auto") return TRendererChoice::Auto;
-  if (text == "software") return TRendererChoice::Software;
-  if (text == "gl") return TRendererChoice::Gl;
-  return std::nullopt;
 }
 
 std::string SaverUsage(const std::string& program) {

@@ -9,6 +9,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/dx5/gl_display.h"
+
 // The picture's size: the monitor's or window's own size, or a fixed one.
 struct TPictureSize {
   bool Native = false;
@@ -19,8 +21,6 @@ struct TPictureSize {
 
 // Largest picture side; the surfaces of the display layer go no further.
 constexpr int32_t kMaxPictureSide = 8192;
-
-enum class TRendererChoice { Auto, Software, Gl };
 
 // Microseconds between scene steps unless --delay says otherwise.
 constexpr uint32_t kDefaultStepDelayUs = 16000;
@@ -43,7 +43,7 @@ struct TSaverCommandLine {
   uint32_t StepDelayUs = kDefaultStepDelayUs;
   std::optional<TPictureSize> Size;
   std::optional<int> Threads;  // 0: every core
-  std::optional<TRendererChoice> Renderer;
+  std::optional<KlvRenderer> Renderer;
   bool Help = false;
 
   // Drawing into a window of a host or of our own rather than the stand-alone full screen.
@@ -59,7 +59,6 @@ std::optional<TPictureSize> ParsePictureSize(const std::string& text);
 // A window id as C's strtoul(text, 0, 0) reads it ("0x40000F", "4194319", "020000017"), the whole
 // text, not 0 and within 32 bits.
 std::optional<unsigned long> ParseWindowId(const std::string& text);
-std::optional<TRendererChoice> ParseRendererChoice(const std::string& text);
 
 // The usage text --help prints.
 std::string SaverUsage(const std::string& program);

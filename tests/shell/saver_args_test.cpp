@@ -60,7 +60,7 @@ TEST(SaverArgs, EveryOptionWorksWithOneDashTwoDashesOrAnEqualsSign) {
   EXPECT_EQ(p.line.StepDelayUs, 20000u);
   EXPECT_EQ(*p.line.Size, (TPictureSize{false, 1280, 1024}));
   EXPECT_EQ(*p.line.Threads, 3);
-  EXPECT_EQ(*p.line.Renderer, TRendererChoice::Gl);
+  EXPECT_EQ(*p.line.Renderer, KlvRenderer::Gl);
 
   const Parsed own = Parse({"--window", "--size", "native", "--renderer", "software", "--threads", "0"});
   ASSERT_TRUE(own.ok) << own.error;

@@ -158,6 +158,10 @@ uint32_t ExpandTexel(const RasterTexture& t, int x, int y) {
       raw = reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFFu;
       rgb = raw;
       break;
+    case RasterTexelFormat::MarkedXrgb32:  // the key range covers the marker bit above the colour
+      raw = reinterpret_cast<const uint32_t*>(row)[x] & 0x1FFFFFFu;
+      rgb = raw & 0xFFFFFFu;
+      break;
   }
   bool keyed = t.hasColorKey && raw - t.keyLow <= t.keyHigh - t.keyLow;
   return (keyed ? 0u : 0xFF000000u) | rgb;

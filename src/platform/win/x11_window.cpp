@@ -19,6 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/dx5/gl_display.h"
+#include "platform/dx5/gl_glx.h"
+#include "platform/dx5/gl_window_picture.h"
 #include "platform/error.h"
 
 struct KlvX11Image {
@@ -168,13 +171,31 @@ TKlvX11Window::TKlvX11Window(Display* display, Window window, bool own)
   useShm_ = XShmQueryExtension(display_) == True;
   XSync(display_, False);
   Errors().windowGone = false;
+  AttachGlContext();
+}
+
+// The GL device draws and presents through GLX on the window when its visual allows it (the host
+// asked for a GL visual); otherwise pictures go through shared memory or XPutImage.
+void TKlvX11Window::AttachGlContext() {
+  if (CurrentRenderer() == KlvRenderer::Software) return;
+  std::string error;
+  std::unique_ptr<GlContext> context = CreateGlxContext(display_, window_, &error);
+  if (context == nullptr) {
+    if (CurrentRenderer() == KlvRenderer::Gl) std::fprintf(stderr, "kalvor: %s; drawing in software\n", error.c_str());
+    return;
+  }
+  InstallGlContext(std::move(context));
+  glWindow_ = true;
 }
 
 TKlvX11Window::~TKlvX11Window() {
+  if (glWindow_) InstallGlContext(nullptr);  // the GL objects go before the window
   ReleaseImage();
   if (gc_ != nullptr) XFreeGC(display_, gc_);
   if (own_) XDestroyWindow(display_, window_);
-  XCloseDisplay(display_);
+  // Closing the connection after GLX was used unloads the GL driver, whose few kept allocations
+  // the leak checker would then report from an unnamed module; the process is ending anyway.
+  if (!glWindow_) XCloseDisplay(display_);
   for (int fd : wakePipe_)
     if (fd >= 0) close(fd);
 }
@@ -306,12 +327,20 @@ void TKlvX11Window::CopyPixels(const uint8_t* pixels, int width, int height, int
 
 void TKlvX11Window::Present(const uint8_t* pixels, int width, int height, intptr_t pitch) {
   if (width <= 0 || height <= 0 || Errors().windowGone) return;
+  if (glWindow_) {
+    PresentPixelsOnGl(pixels, width, height, pitch);
+    return;
+  }
   if (!PrepareImage(width, height)) return;
   CopyPixels(pixels, width, height, pitch);
   ShowImage();
 }
 
 void TKlvX11Window::ShowImage() {
+  if (glWindow_ && !Errors().windowGone) {
+    ShowLastGlPicture();
+    return;
+  }
   if (!image_ || Errors().windowGone) return;
   XImage* image = image_->image;
   const unsigned width = static_cast<unsigned>(image->width), height = static_cast<unsigned>(image->height);

@@ -48,6 +48,7 @@ class TKlvX11Window : public KlvWindowBackend {
  private:
   TKlvX11Window(Display* display, Window window, bool own);
   void ReadWindow();
+  void AttachGlContext();
   bool Translate(const XEvent& xevent, KlvWindowEvent& event);
   // Makes the image (and the scaler) fit a `width` x `height` picture.
   bool PrepareImage(int width, int height);
@@ -67,6 +68,7 @@ class TKlvX11Window : public KlvWindowBackend {
   GC gc_ = nullptr;
   bool useShm_ = false;
   bool closeReported_ = false;
+  bool glWindow_ = false;  // the GL device presents through a GLX context on the window
   int wakePipe_[2] = {-1, -1};
   std::unique_ptr<KlvX11Image> image_;
   std::unique_ptr<KlvX11Scaler> scaler_;
