@@ -227,7 +227,8 @@ inline std::string Run(IDirectDraw2* dd, const uint8_t* data, size_t size) {
       expect.mustRefuse = inverted || (!fill && !Inside(from, srcWidth, srcHeight)) ||
                           (!clipped && !emptyCopy && !Inside(to, width, height));
       expect.cut = clipped ? cut : to;
-      const bool unstretched = to.right - to.left == from.right - from.left && to.bottom - to.top == from.bottom - from.top;
+      const bool unstretched =
+          to.right - to.left == from.right - from.left && to.bottom - to.top == from.bottom - from.top;
       expect.exact = !fill && !keyed && sameFormat && unstretched;
       expect.from = Rect64{from.left + (expect.cut.left - to.left), from.top + (expect.cut.top - to.top), 0, 0};
       DDBLTFX fx{};
@@ -248,7 +249,8 @@ inline std::string Run(IDirectDraw2* dd, const uint8_t* data, size_t size) {
           failure = "wrote pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") outside " +
                     Describe("the destination", expect.cut);
         } else if (inCut && expect.exact &&
-                   now != srcBefore.At(expect.from.left + (x - expect.cut.left), expect.from.top + (y - expect.cut.top))) {
+                   now != srcBefore.At(expect.from.left + (x - expect.cut.left),
+                                       expect.from.top + (y - expect.cut.top))) {
           failure = "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") is not its source pixel";
         }
       }
