@@ -63,7 +63,8 @@ TEST_F(DeviceChoiceStoreTest, ASettingsFileTheStoreRefusesKeepsEveryByteThroughA
 }
 
 TEST_F(DeviceChoiceStoreTest, AStartKeepsTheUsersOtherSettingsAndComments) {
-  std::ofstream(ConfigDir() / "Software_Kalvor_Soft.ini") << "; my settings\n[KalvorGSaver]\nDataPath=/home/me/kalvor\n";
+  std::ofstream(ConfigDir() / "Software_Kalvor_Soft.ini")
+      << "; my settings\n[KalvorGSaver]\nDataPath=/home/me/kalvor\n";
   EXPECT_TRUE(SelectsTheDefaultDevice());
   EXPECT_EQ(SettingsText(),
             "; my settings\n[KalvorGSaver]\nDataPath=/home/me/kalvor\n\n[KalvorG]\nEnum_Checkbox=-4\nDDraw_Device=0\n"
