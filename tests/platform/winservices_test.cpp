@@ -47,12 +47,13 @@ TEST(InstanceLockTest, SecondHolderFailsUntilTheFirstReleases) {
   EXPECT_EQ(lockedInChild(), 1);
 }
 
+// Each test has its own class name: CTest runs tests of this file side by side in separate processes.
 TEST(InstanceLockTest, KernelReleasesTheLockOfAProcessThatDies) {
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   pid_t holder = fork();
   if (holder == 0) {
-    TKlvInstanceLock lock("KlvLockTestClass");
+    TKlvInstanceLock lock("KlvDyingHolderClass");
     char held = lock.Held() ? 1 : 0;
     if (write(ready[1], &held, 1) != 1) _exit(2);
     pause();
@@ -61,10 +62,10 @@ TEST(InstanceLockTest, KernelReleasesTheLockOfAProcessThatDies) {
   char held = 0;
   ASSERT_EQ(read(ready[0], &held, 1), 1);
   EXPECT_EQ(held, 1);
-  EXPECT_FALSE(TKlvInstanceLock("KlvLockTestClass").Held());
+  EXPECT_FALSE(TKlvInstanceLock("KlvDyingHolderClass").Held());
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
-  EXPECT_TRUE(TKlvInstanceLock("KlvLockTestClass").Held());
+  EXPECT_TRUE(TKlvInstanceLock("KlvDyingHolderClass").Held());
   close(ready[0]);
   close(ready[1]);
 }
