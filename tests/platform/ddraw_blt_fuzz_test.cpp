@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr int kCases = 100000;
+constexpr int kCases = 20000;
 constexpr size_t kBytesPerCase = 48;
 
 using BltFuzzTest = DDrawTest;

@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int kCases = 8000;
+constexpr int kCases = 4000;
 
 const char* const kNames[] = {"", "S", "KalvorG", "DataPath", " pad ", "a=b", "[x]", ";c", "#d", "\\x41", "\\\\",
                               "x\ny", "\r", "\xc3\xa9", "S ", "Enum_Checkbox"};
