@@ -25,9 +25,9 @@ DDrawSurface* AsSurface(IDirectDrawSurface* surface) { return dynamic_cast<DDraw
 bool Inverted(const RECT& r) { return r.right < r.left || r.bottom < r.top; }
 
 // Cuts `dst` to `bounds` and moves the edges of `src` in proportion, so a stretched blit keeps its
-// scale; the result goes to `cut`. Done in 64 bits: a destination may be up to 2^32 pixels on a side
-// and the product of that with a source side (at most a surface side) stays below 2^63. False when
-// nothing of the destination or the source is left.
+// scale; the result goes to `cut`. Done in 64 bits: a destination side is below 2^33 (a 32-bit
+// rectangle, moved by a window position) and a source side at most a surface side, so the products
+// stay far below 2^63. False when nothing of the destination or the source is left.
 bool ClipPair(const WideRect& dst, RECT& src, const RECT& bounds, RECT& cut) {
   cut = IntersectRect(dst, bounds);
   if (RectEmpty(cut)) return false;
@@ -170,7 +170,7 @@ HRESULT DDrawSurface::GetAttachedSurface(DDSCAPS* caps, IDirectDrawSurface** sur
 
 WideRect DDrawSurface::DestinationRect(const RECT* destRect) const {
   if (destRect == nullptr) return WideRect{0, 0, width_, height_};
-  WideRect r = Widened(*destRect);
+  const WideRect r = Widened(*destRect);
   if (!windowedPrimary_) return r;
   const RECT area = WindowClientArea();
   return WideRect{r.left - area.left, r.top - area.top, r.right - area.left, r.bottom - area.top};
