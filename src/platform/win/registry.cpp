@@ -290,11 +290,14 @@ std::string LinkTarget(const std::string& fileName) {
   throw KlvError(KlvErrorKind::FileOpen, fileName, "too many symbolic links");
 }
 
-void MakeFolders(const std::string& folder) {
+// Makes the folders on the way to `fileName`.
+void MakeFolders(const std::string& fileName) {
+  const std::string folder = FolderOf(fileName);
   for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
     std::string prefix = folder.substr(0, slash);
     if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
-      throw KlvError(KlvErrorKind::FileOpen, prefix, std::string("cannot create folder: ") + std::strerror(errno));
+      throw KlvError(KlvErrorKind::FileOpen, fileName,
+                     "cannot create the folder " + prefix + ": " + std::strerror(errno));
     if (slash == std::string::npos) return;
   }
 }
@@ -379,7 +382,7 @@ int TRegIniFile::ReadInteger(const std::string& section, const std::string& name
 }
 
 void TRegIniFile::WriteString(const std::string& section, const std::string& name, const std::string& value) {
-  MakeFolders(FolderOf(fileName_));
+  MakeFolders(fileName_);
   const std::string target = LinkTarget(fileName_);
   const WriterLock lock(target, fileName_);
   // The file as it is now, under the lock: values other writers stored since this key was opened
