@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer, and runs it; run by hand for long fuzzing sessions (the seeded tests
 # in the test suite run the same checks briefly).
 #   scripts/fuzz.sh NAME [libFuzzer options...]    e.g. scripts/fuzz.sh blt -max_total_time=600
-# The harness links the platform sources only; objects are kept in build/fuzz between runs.
+# The harness links the platform sources only; objects are kept in build/fuzz between runs. To run
+# one saved input again: build/fuzz/NAME_fuzzer FILE.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 name=${1:?usage: scripts/fuzz.sh NAME [libFuzzer options...]}

@@ -53,21 +53,18 @@ inline size_t EntriesIn(const std::string& folder) {
   return entries;
 }
 
-// True when every line of `before` but at most one appears in `after` in the same order, and
-// `after` has no more than three lines besides them (a value line, a blank line and a header).
+// True when `after` is `before` with one line replaced, or with up to three lines (a value line,
+// a blank line and a header) put in at one place: what is left of the old lines stays together
+// at both ends.
 inline bool KeepsTheOldLines(const std::vector<std::string>& before, const std::vector<std::string>& after) {
-  size_t at = 0;
-  size_t missing = 0;
-  for (const std::string& line : before) {
-    size_t found = at;
-    while (found < after.size() && after[found] != line) ++found;
-    if (found == after.size()) {
-      ++missing;
-    } else {
-      at = found + 1;
-    }
-  }
-  return missing <= 1 && after.size() + missing <= before.size() + 3;
+  if (after.size() < before.size() || after.size() > before.size() + 3) return false;
+  size_t prefix = 0;
+  while (prefix < before.size() && before[prefix] == after[prefix]) ++prefix;
+  size_t suffix = 0;
+  while (suffix < before.size() - prefix && before[before.size() - 1 - suffix] == after[after.size() - 1 - suffix])
+    ++suffix;
+  const size_t kept = prefix + suffix;
+  return after.size() == before.size() ? kept + 1 >= before.size() : kept == before.size();
 }
 
 // Writes the file and makes the write described by `data`; an empty string when every promise
