@@ -93,25 +93,10 @@ void OnListChanged(GtkTreeSelection* selection, gpointer data) {
   ShowModel(v);
 }
 
-// "Start" on a store that cannot be written: the person is told which file and why, and the choice
-// still holds for this run, as "Start" intends.
-void StartWithoutStoring(TDialogView& v, const KlvError& error) {
-  GtkWidget* box = gtk_message_dialog_new(GTK_WINDOW(v.window), GTK_DIALOG_MODAL, GTK_MESSAGE_WARNING,
-                                          GTK_BUTTONS_OK, "The device choice was not stored.\n%s", error.what());
-  gtk_dialog_run(GTK_DIALOG(box));
-  gtk_widget_destroy(box);
-  v.model->Reg.reset();
-  v.model->Started = 1;
-  v.model->Close();
-}
-
 void OnStart(GtkButton*, gpointer data) {
   auto& v = *static_cast<TDialogView*>(data);
-  try {
-    v.model->Button1Click(v.model);
-  } catch (const KlvError& error) {
-    StartWithoutStoring(v, error);
-  }
+  // A choice that cannot be stored still holds for this run; the dialog model reports it.
+  v.model->Button1Click(v.model);
   ShowModel(v);
 }
 

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -48,9 +49,17 @@ struct Options {
   int height = 240;
 };
 
+constexpr char kUsage[] = "usage: contact_sheet DATA_DIR OUT_DIR [--cell WxH]";
+
 [[noreturn]] void Usage(const std::string& problem) {
-  throw KlvError(KlvErrorKind::OutOfRange, "command line",
-                 problem + "\nusage: contact_sheet DATA_DIR OUT_DIR [--cell WxH]");
+  throw KlvError(KlvErrorKind::OutOfRange, "command line", problem + "\n" + kUsage);
+}
+
+// "--help" or "-h" anywhere on the command line asks for the usage, on standard output.
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+  return false;
 }
 
 Options ParseOptions(int argc, char** argv) {
@@ -407,6 +416,10 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForHelp(argc, argv)) {
+    std::printf("%s\n", kUsage);
+    return 0;
+  }
   try {
     return Run(ParseOptions(argc, argv));
   } catch (const KlvError& e) {

@@ -3,6 +3,7 @@
 //
 // Usage: klvgen <output folder>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -39,8 +40,14 @@ void Write(const std::filesystem::path& dir, const char* name, const KlvModelDes
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr char kUsage[] = "usage: klvgen OUTPUT_FOLDER";
+  const bool asksForHelp = argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+  if (asksForHelp) {
+    std::printf("%s\n", kUsage);
+    return 0;
+  }
   if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+    std::fprintf(stderr, "%s\n", kUsage);
     return 2;
   }
   try {

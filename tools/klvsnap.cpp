@@ -20,6 +20,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -55,10 +56,19 @@ struct Options {
   KlvRenderer renderer = KlvRenderer::Auto;
 };
 
+constexpr char kUsage[] =
+    "usage: klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR] [--per-step]\n"
+    "               [--capture FILE] [--threads N] [--renderer auto|software|gl]";
+
 [[noreturn]] void Usage(const std::string& problem) {
-  throw KlvError(KlvErrorKind::OutOfRange, "command line",
-                 problem + "\nusage: klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR]"
-                           " [--per-step] [--capture FILE] [--threads N] [--renderer auto|software|gl]");
+  throw KlvError(KlvErrorKind::OutOfRange, "command line", problem + "\n" + kUsage);
+}
+
+// "--help" or "-h" anywhere on the command line asks for the usage, on standard output.
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+  return false;
 }
 
 long long WholeNumber(const std::string& text, const std::string& option, long long low, long long high) {
@@ -246,6 +256,10 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForHelp(argc, argv)) {
+    std::printf("%s\n", kUsage);
+    return 0;
+  }
   try {
     return Run(ParseOptions(argc, argv));
   } catch (const KlvError& e) {

@@ -6,6 +6,7 @@
 //                             [--depth 16|32] [--nocull]
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -40,10 +41,19 @@ struct Options {
   bool cull = true;
 };
 
+constexpr char kUsage[] =
+    "usage: klvview MODEL.klv OUT.png [--yaw DEG] [--pitch DEG] [--distance SCALE] [--size WxH] [--depth 16|32] "
+    "[--nocull]";
+
 [[noreturn]] void Usage(const std::string& problem) {
-  throw KlvError(KlvErrorKind::OutOfRange, "command line",
-                 problem + "\nusage: klvview MODEL.klv OUT.png [--yaw DEG] [--pitch DEG] [--distance SCALE] "
-                           "[--size WxH] [--depth 16|32] [--nocull]");
+  throw KlvError(KlvErrorKind::OutOfRange, "command line", problem + "\n" + kUsage);
+}
+
+// "--help" or "-h" anywhere on the command line asks for the usage, on standard output.
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
+  return false;
 }
 
 double Number(const char* text, const std::string& option) {
@@ -199,6 +209,10 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (AsksForHelp(argc, argv)) {
+    std::printf("%s\n", kUsage);
+    return 0;
+  }
   try {
     return Run(ParseOptions(argc, argv));
   } catch (const KlvError& e) {

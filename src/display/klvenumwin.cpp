@@ -10,6 +10,7 @@
 
 #include "display/kalvorg.h"
 #include "display/kalvorrm.h"
+#include "platform/error.h"
 #include "platform/win/messagebox.h"
 #include "platform/win/registry.h"
 
@@ -195,10 +196,16 @@ void TKlvEnumWindow::Button2Click(void*) {
 }
 
 void TKlvEnumWindow::Button1Click(void*) {
-  if (!Reg) Reg = OpenStore();
-  Reg->WriteInteger(kSection, kModeValue, Mode);
-  Reg->WriteInteger(kSection, kDriverValue, ListBox1.ItemIndex);
-  Reg->WriteInteger(kSection, kDeviceValue, ListBox2.ItemIndex);
+  // A choice that cannot be stored (a settings folder that cannot be written, a settings file the
+  // store refuses to rewrite) is still this run's choice: say so and go on.
+  try {
+    if (!Reg) Reg = OpenStore();
+    Reg->WriteInteger(kSection, kModeValue, Mode);
+    Reg->WriteInteger(kSection, kDriverValue, ListBox1.ItemIndex);
+    Reg->WriteInteger(kSection, kDeviceValue, ListBox2.ItemIndex);
+  } catch (const KlvError& e) {
+    std::fprintf(stderr, "kalvor: the device choice is not stored: %s\n", e.what());
+  }
   Reg.reset();
   Started = 1;
   Close();

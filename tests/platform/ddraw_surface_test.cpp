@@ -205,6 +205,32 @@ TEST_F(SurfaceTest, BltOntoItselfCopiesAsIfThroughASeparateBuffer) {
   s->Release();
 }
 
+// Sizes of a destination beyond 2^31 once went through 32-bit arithmetic: the clipped source left
+// the source surface and the copy read outside it.
+TEST_F(SurfaceTest, AClippedBltOfAHugeDestinationStaysInsideBothSurfaces) {
+  IDirectDrawSurface* s = MakeSurface(1, 42, SurfaceFormat::Indexed8);
+  for (int y = 0; y < 42; ++y) WritePixel(s, 0, y, static_cast<uint32_t>(y + 1));
+  IDirectDrawClipper* clipper = nullptr;
+  ASSERT_EQ(dd_->CreateClipper(0, &clipper, nullptr), DD_OK);
+  ASSERT_EQ(s->SetClipper(clipper), DD_OK);
+  RECT huge{-33554432, -2147483647, 25, 4};
+  ASSERT_EQ(s->Blt(&huge, s, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+  // Rows 0..3 are the last 4 of 2^31 + 3 rows showing 42 source rows: each shows source row 41.
+  for (int y = 0; y < 4; ++y) EXPECT_EQ(ReadPixel(s, 0, y), 42u) << y;
+  for (int y = 4; y < 42; ++y) EXPECT_EQ(ReadPixel(s, 0, y), static_cast<uint32_t>(y + 1)) << y;
+  // One that misses the surface changes nothing; one reaching far to the other side shows the first
+  // source row everywhere.
+  for (int y = 0; y < 42; ++y) WritePixel(s, 0, y, static_cast<uint32_t>(y + 1));
+  RECT away{-2147483647 - 1, -2147483647 - 1, -1, 2147483647};
+  EXPECT_EQ(s->Blt(&away, s, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+  for (int y = 0; y < 42; ++y) EXPECT_EQ(ReadPixel(s, 0, y), static_cast<uint32_t>(y + 1)) << y;
+  RECT far{0, 0, 2147483647, 2147483647};
+  ASSERT_EQ(s->Blt(&far, s, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+  for (int y = 0; y < 42; ++y) EXPECT_EQ(ReadPixel(s, 0, y), 1u) << y;
+  clipper->Release();
+  s->Release();
+}
+
 TEST_F(SurfaceTest, LockedSurfacesAreBusyAndUnlockNeedsALock) {
   IDirectDrawSurface* s = MakeSurface(2, 2, SurfaceFormat::Rgb565);
   IDirectDrawSurface* other = MakeSurface(2, 2, SurfaceFormat::Rgb565);

@@ -9,7 +9,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/win/instance_lock.h"
 #include "platform/win/shellapi.h"
@@ -43,12 +47,13 @@ TEST(InstanceLockTest, SecondHolderFailsUntilTheFirstReleases) {
   EXPECT_EQ(lockedInChild(), 1);
 }
 
+// Each test has its own class name: CTest runs tests of this file side by side in separate processes.
 TEST(InstanceLockTest, KernelReleasesTheLockOfAProcessThatDies) {
   int ready[2];
   ASSERT_EQ(pipe(ready), 0);
   pid_t holder = fork();
   if (holder == 0) {
-    TKlvInstanceLock lock("KlvLockTestClass");
+    TKlvInstanceLock lock("KlvDyingHolderClass");
     char held = lock.Held() ? 1 : 0;
     if (write(ready[1], &held, 1) != 1) _exit(2);
     pause();
@@ -57,12 +62,68 @@ TEST(InstanceLockTest, KernelReleasesTheLockOfAProcessThatDies) {
   char held = 0;
   ASSERT_EQ(read(ready[0], &held, 1), 1);
   EXPECT_EQ(held, 1);
-  EXPECT_FALSE(TKlvInstanceLock("KlvLockTestClass").Held());
+  EXPECT_FALSE(TKlvInstanceLock("KlvDyingHolderClass").Held());
   kill(holder, SIGKILL);
   waitpid(holder, nullptr, 0);
-  EXPECT_TRUE(TKlvInstanceLock("KlvLockTestClass").Held());
+  EXPECT_TRUE(TKlvInstanceLock("KlvDyingHolderClass").Held());
   close(ready[0]);
   close(ready[1]);
+}
+
+// Sets environment variables for one scope and puts the old values back.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::initializer_list<std::pair<const char*, const char*>> values) {
+    for (const auto& [name, value] : values) {
+      const char* old = getenv(name);
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      if (value) setenv(name, value, 1); else unsetenv(name);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (const auto& [name, value] : saved_) {
+      if (value) setenv(name.c_str(), value->c_str(), 1); else unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// The lock stands for a window search on one display by one user: another display (another X
+// server, or a Wayland display) or another user has its own lock; another screen of the same X
+// server does not. Checked with the lock file in a runtime folder and with the socket used without.
+TEST(InstanceLockTest, OneLockPerUserAndDisplay) {
+  char pattern[] = "/tmp/klv_runtime_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string runtime = pattern;
+  fs::permissions(runtime, fs::perms::all | fs::perms::sticky_bit);  // others may make their own lock
+  for (const char* runtimeFolder : {runtime.c_str(), static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(runtimeFolder ? "lock file" : "socket");
+    const ScopedEnvironment base(
+        {{"XDG_RUNTIME_DIR", runtimeFolder}, {"DISPLAY", ":91"}, {"WAYLAND_DISPLAY", nullptr}});
+    TKlvInstanceLock first("KlvScopeClass");
+    ASSERT_TRUE(first.Held());
+    {
+      const ScopedEnvironment screen({{"DISPLAY", ":91.1"}});
+      EXPECT_FALSE(TKlvInstanceLock("KlvScopeClass").Held());
+    }
+    {
+      const ScopedEnvironment other({{"DISPLAY", ":92"}});
+      EXPECT_TRUE(TKlvInstanceLock("KlvScopeClass").Held());
+    }
+    {
+      const ScopedEnvironment wayland({{"DISPLAY", nullptr}, {"WAYLAND_DISPLAY", "wayland-91"}});
+      TKlvInstanceLock onWayland("KlvScopeClass");
+      EXPECT_TRUE(onWayland.Held());
+      EXPECT_FALSE(TKlvInstanceLock("KlvScopeClass").Held());
+    }
+    EXPECT_EQ(InChild([] { return TKlvInstanceLock("KlvScopeClass").Held() ? 1 : 0; }), 0);
+    if (geteuid() == 0) {  // another user on the same display
+      EXPECT_EQ(InChild([] { return setuid(65534) == 0 && TKlvInstanceLock("KlvScopeClass").Held() ? 1 : 0; }), 1);
+    }
+  }
+  fs::remove_all(runtime);
 }
 
 TEST(CursorTest, CounterHasTheWindowsMeaningAndPositionIsSettableWithoutDisplay) {

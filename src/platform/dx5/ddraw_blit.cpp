@@ -96,18 +96,30 @@ bool Overlaps(const PixelBlock& a, const PixelBlock& b) {
 
 }  // namespace
 
-bool RectInside(const RECT& r, int width, int height) {
+WideRect Widened(const RECT& r) { return WideRect{r.left, r.top, r.right, r.bottom}; }
+
+RECT Narrowed(const WideRect& r) {
+  return RECT{static_cast<LONG>(r.left), static_cast<LONG>(r.top), static_cast<LONG>(r.right),
+              static_cast<LONG>(r.bottom)};
+}
+
+bool RectInside(const RECT& r, int width, int height) { return RectInside(Widened(r), width, height); }
+
+bool RectInside(const WideRect& r, int width, int height) {
   return r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom && r.right <= width &&
          r.bottom <= height;
 }
 
 bool RectEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }
 
-RECT IntersectRect(const RECT& r, const RECT& bounds) {
-  RECT out{std::max(r.left, bounds.left), std::max(r.top, bounds.top), std::min(r.right, bounds.right),
-           std::min(r.bottom, bounds.bottom)};
-  if (RectEmpty(out)) out = RECT{0, 0, 0, 0};
-  return out;
+RECT IntersectRect(const RECT& r, const RECT& bounds) { return IntersectRect(Widened(r), bounds); }
+
+RECT IntersectRect(const WideRect& r, const RECT& bounds) {
+  const WideRect out{std::max<int64_t>(r.left, bounds.left), std::max<int64_t>(r.top, bounds.top),
+                     std::min<int64_t>(r.right, bounds.right), std::min<int64_t>(r.bottom, bounds.bottom)};
+  if (out.right <= out.left || out.bottom <= out.top) return RECT{0, 0, 0, 0};
+  // A non-empty intersection lies inside `bounds`, so it fits 32 bits.
+  return Narrowed(out);
 }
 
 void FillBlock(const PixelBlock& dst, const RECT& r, DWORD value) {

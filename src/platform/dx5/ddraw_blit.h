@@ -23,11 +23,26 @@ struct KeyRange {
   DWORD high;
 };
 
+// A caller's rectangle once moved into surface coordinates, in 64 bits so that any 32-bit rectangle,
+// its offsets and its sizes are exact.
+struct WideRect {
+  int64_t left;
+  int64_t top;
+  int64_t right;
+  int64_t bottom;
+};
+
+WideRect Widened(const RECT& r);
+// The rectangle itself; only for rectangles that lie inside a block.
+RECT Narrowed(const WideRect& r);
+
 // True when `r` is not inverted and lies inside a width x height block.
 bool RectInside(const RECT& r, int width, int height);
+bool RectInside(const WideRect& r, int width, int height);
 bool RectEmpty(const RECT& r);
 // Intersection of `r` with `bounds`; empty when they do not meet.
 RECT IntersectRect(const RECT& r, const RECT& bounds);
+RECT IntersectRect(const WideRect& r, const RECT& bounds);
 
 // Fills `r` (inside `dst`) with the raw pixel value `value`, cut to the pixel size.
 void FillBlock(const PixelBlock& dst, const RECT& r, DWORD value);

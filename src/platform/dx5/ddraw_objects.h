@@ -155,7 +155,7 @@ class DDrawSurface final : public RefCounted<IDirectDrawSurface> {
   void Describe(DDSURFACEDESC* desc) const;
   HRESULT CheckUsable() const;
   // The destination rectangle of a Blt in surface coordinates.
-  RECT DestinationRect(const RECT* destRect) const;
+  WideRect DestinationRect(const RECT* destRect) const;
   HRESULT CopyFrom(const RECT& dstRect, DDrawSurface* src, const RECT& srcRect, bool keyed);
   void NotePresented() const;
 

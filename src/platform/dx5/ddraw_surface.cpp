@@ -26,22 +26,22 @@ DDrawSurface* AsSurface(IDirectDrawSurface* surface) { return dynamic_cast<DDraw
 
 bool Inverted(const RECT& r) { return r.right < r.left || r.bottom < r.top; }
 
-RECT Translated(const RECT& r, LONG dx, LONG dy) { return RECT{r.left + dx, r.top + dy, r.right + dx, r.bottom + dy}; }
-
 // Cuts `dst` to `bounds` and moves the edges of `src` in proportion, so a stretched blit keeps its
-// scale. False when nothing of the destination is left.
-bool ClipPair(RECT& dst, RECT& src, const RECT& bounds) {
-  const RECT cut = IntersectRect(dst, bounds);
+// scale; the result goes to `cut`. Done in 64 bits: a destination side is below 2^33 (a 32-bit
+// rectangle, moved by a window position) and a source side at most a surface side, so the products
+// stay far below 2^63. False when nothing of the destination or the source is left.
+bool ClipPair(const WideRect& dst, RECT& src, const RECT& bounds, RECT& cut) {
+  cut = IntersectRect(dst, bounds);
   if (RectEmpty(cut)) return false;
   const int64_t dstWidth = dst.right - dst.left;
   const int64_t dstHeight = dst.bottom - dst.top;
-  const int64_t srcWidth = src.right - src.left;
-  const int64_t srcHeight = src.bottom - src.top;
+  const int64_t srcWidth = int64_t{src.right} - src.left;
+  const int64_t srcHeight = int64_t{src.bottom} - src.top;
+  // Each pair of cuts takes less than the whole source side, so the edges stay inside the source.
   src.left += static_cast<LONG>((cut.left - dst.left) * srcWidth / dstWidth);
   src.right -= static_cast<LONG>((dst.right - cut.right) * srcWidth / dstWidth);
   src.top += static_cast<LONG>((cut.top - dst.top) * srcHeight / dstHeight);
   src.bottom -= static_cast<LONG>((dst.bottom - cut.bottom) * srcHeight / dstHeight);
-  dst = cut;
   return !RectEmpty(src);
 }
 
@@ -172,27 +172,25 @@ HRESULT DDrawSurface::GetAttachedSurface(DDSCAPS* caps, IDirectDrawSurface** sur
   return DDERR_NOTFOUND;
 }
 
-RECT DDrawSurface::DestinationRect(const RECT* destRect) const {
-  if (destRect == nullptr) return RECT{0, 0, width_, height_};
-  if (!windowedPrimary_) return *destRect;
+WideRect DDrawSurface::DestinationRect(const RECT* destRect) const {
+  if (destRect == nullptr) return WideRect{0, 0, width_, height_};
+  const WideRect r = Widened(*destRect);
+  if (!windowedPrimary_) return r;
   const RECT area = WindowClientArea();
-  return Translated(*destRect, -area.left, -area.top);
+  return WideRect{r.left - area.left, r.top - area.top, r.right - area.left, r.bottom - area.top};
 }
 
 HRESULT DDrawSurface::Blt(RECT* destRect, IDirectDrawSurface* src, RECT* srcRect, DWORD flags, DDBLTFX* fx) {
   if (HRESULT usable = CheckUsable(); usable != DD_OK) return usable;
   if (fx != nullptr && fx->dwSize != kDDBltFxSize) return DDERR_INVALIDPARAMS;
   if (destRect != nullptr && Inverted(*destRect)) return DDERR_INVALIDRECT;
-  RECT dst = DestinationRect(destRect);
+  const WideRect wanted = DestinationRect(destRect);
   const RECT bounds{0, 0, width_, height_};
 
   if (flags & DDBLT_COLORFILL) {
     if (fx == nullptr) return DDERR_INVALIDPARAMS;
-    if (clipper_ != nullptr) {
-      dst = IntersectRect(dst, bounds);
-    } else if (!RectInside(dst, width_, height_)) {
-      return DDERR_INVALIDRECT;
-    }
+    if (clipper_ == nullptr && !RectInside(wanted, width_, height_)) return DDERR_INVALIDRECT;
+    const RECT dst = IntersectRect(wanted, bounds);
     if (!GlFill(*this, dst, fx->dwFillColor)) {
       GlBringToMemory(*this);
       FillBlock(Block(), dst, fx->dwFillColor);
@@ -209,10 +207,13 @@ HRESULT DDrawSurface::Blt(RECT* destRect, IDirectDrawSurface* src, RECT* srcRect
   if (source != this && source->access_ != Access::None) return DDERR_SURFACEBUSY;
   RECT from = srcRect ? *srcRect : RECT{0, 0, source->width_, source->height_};
   if (!RectInside(from, source->width_, source->height_)) return DDERR_INVALIDRECT;
-  if (RectEmpty(dst) || RectEmpty(from)) return DD_OK;
+  if (wanted.right == wanted.left || wanted.bottom == wanted.top || RectEmpty(from)) return DD_OK;
+  RECT dst{};
   if (clipper_ != nullptr) {
-    if (!ClipPair(dst, from, bounds)) return DD_OK;
-  } else if (!RectInside(dst, width_, height_)) {
+    if (!ClipPair(wanted, from, bounds, dst)) return DD_OK;
+  } else if (RectInside(wanted, width_, height_)) {
+    dst = Narrowed(wanted);
+  } else {
     return DDERR_INVALIDRECT;
   }
   const HRESULT result = CopyFrom(dst, source, from, (flags & DDBLT_KEYSRC) != 0);

@@ -19,15 +19,21 @@ int ShowCursor(BOOL show) {
 BOOL GetCursorPos(POINT* point) {
   if (point == nullptr) return FALSE;
   if (SdlVideoActive()) {
+    // The start-up position and every later one come from SDL's tracked position over our window,
+    // in screen coordinates: the position motion events report, so two positions are always
+    // comparable. Pumping first brings the tracked position up to date (the events stay queued for
+    // the message loop), so at start-up it is already the pointer's place over the new window.
+    // SDL's global query is no second source for that: on X11 it re-reads the pointer only after
+    // raw input events and can stay at its first answer.
+    SDL_PumpEvents();
     int x = 0, y = 0;
-    // Over our own window SDL's tracked position is current; its global query may return a
-    // cached value on X11 servers without raw input events.
     if (SDL_Window* window = SDL_GetMouseFocus()) {
       int left = 0, top = 0;
       SDL_GetMouseState(&x, &y);
       SDL_GetWindowPosition(window, &left, &top);
       *point = POINT{left + x, top + y};
     } else {
+      // Over none of our windows there is no tracked position and no motion for it to compare.
       SDL_GetGlobalMouseState(&x, &y);
       *point = POINT{x, y};
     }

@@ -1,20 +1,79 @@
-// The single-instance lock: an abstract-namespace socket address can be bound by one socket at a
-// time and leaves no file behind. The socket is close-on-exec, so programs this process starts
-// (the settings program) do not inherit the lock.
+// The single-instance lock. The lock file (in $XDG_RUNTIME_DIR, which only its user can write) is
+// held by an flock; the abstract-namespace socket address used without that folder can be bound by
+// one socket at a time and leaves no file behind. Either descriptor is close-on-exec, so programs
+// this process starts (the settings program) do not inherit the lock.
 #include "platform/win/instance_lock.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 
+namespace {
+
+std::string EnvOrEmpty(const char* name) {
+  const char* value = std::getenv(name);
+  return value ? std::string(value) : std::string();
+}
+
+// The display a window of this user would be found on: the X server named by DISPLAY (its screen
+// number dropped: ":0" and ":0.1" are one server), else the Wayland display, else none.
+std::string DisplayScope() {
+  std::string x = EnvOrEmpty("DISPLAY");
+  if (!x.empty()) {
+    const size_t colon = x.rfind(':');
+    const size_t dot = colon == std::string::npos ? std::string::npos : x.find('.', colon);
+    return "x" + x.substr(0, dot);
+  }
+  std::string wayland = EnvOrEmpty("WAYLAND_DISPLAY");
+  return wayland.empty() ? std::string("none") : "wayland-" + wayland;
+}
+
+// `text` as one file-name component.
+std::string FileNameSafe(std::string text) {
+  std::replace(text.begin(), text.end(), '/', '_');
+  return text;
+}
+
+}  // namespace
+
 TKlvInstanceLock::TKlvInstanceLock(const std::string& windowClass) {
-  // The abstract namespace is shared by all users of the machine, so the name carries the user.
-  std::string name = "kalvor." + std::to_string(getuid()) + "." + windowClass;
+  const std::string name = "kalvor." + windowClass + "." + std::to_string(getuid()) + "." + DisplayScope();
+  const std::string runtimeFolder = EnvOrEmpty("XDG_RUNTIME_DIR");
+  if (runtimeFolder.empty() || !TakeFile(runtimeFolder, name)) TakeSocket(name);
+}
+
+TKlvInstanceLock::~TKlvInstanceLock() {
+  if (fd_ >= 0) close(fd_);
+}
+
+// False when the folder is not usable (then the socket stands in); else held_ says who has the lock.
+bool TKlvInstanceLock::TakeFile(const std::string& folder, const std::string& name) {
+  struct stat info {};
+  if (folder.front() != '/' || stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  const std::string fileName = folder + "/" + FileNameSafe(name) + ".lock";
+  const int fd = open(fileName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    fd_ = fd;
+    held_ = true;
+    return true;
+  }
+  const bool busy = errno == EWOULDBLOCK;
+  close(fd);
+  held_ = false;
+  return busy;
+}
+
+void TKlvInstanceLock::TakeSocket(const std::string& name) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   // sun_path[0] stays 0: the abstract namespace; the name follows it, not NUL-terminated.
@@ -31,9 +90,5 @@ TKlvInstanceLock::TKlvInstanceLock(const std::string& windowClass) {
     close(fd);
     return;
   }
-  socket_ = fd;
-}
-
-TKlvInstanceLock::~TKlvInstanceLock() {
-  if (socket_ >= 0) close(socket_);
+  fd_ = fd;
 }
