@@ -15,6 +15,7 @@
 #include "render/framedraw.h"
 #include "render/scenerender.h"
 #include "render/viewcontext.h"
+#include "scene/rmrenderdevice.h"
 
 namespace {
 
@@ -80,7 +81,8 @@ class RenderScene {
       const float x = -8.0f + 4.0f * (s % 5), y = (s < 5) ? -2.2f : 2.2f;
       AttachObject(root_, Sphere(x, y, 14.0f + (s % 3), 1.9f, textures[s % 3]));
     }
-    CreateView(view_, rm_.get(), 0, 0, kCapacity, kCapacity, 2.0f);
+    device_ = TKalvorRMRenderDevice(*rm_);
+    CreateView(view_, &device_, 0, 0, kCapacity, kCapacity, 2.0f);
   }
 
   ~RenderScene() {
@@ -97,6 +99,7 @@ class RenderScene {
  private:
   TComponentOwner form_;
   std::unique_ptr<TKalvorRM> rm_;
+  TKalvorRMRenderDevice device_;
   TKlvViewContext view_{};
   TSceneObject* root_ = nullptr;
   bool ok_ = false;

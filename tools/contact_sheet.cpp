@@ -30,6 +30,7 @@
 #include "render/viewcontext.h"
 #include "scene/fugu.h"
 #include "scene/lookat.h"
+#include "scene/rmrenderdevice.h"
 
 namespace {
 
@@ -187,7 +188,7 @@ class Studio {
     if (!rm_.RmInit()) throw KlvError(KlvErrorKind::Unsupported, "", "no Direct3D device could be made");
     rm_.SetBGColor(kFog[0], kFog[1], kFog[2]);
     rm_.D3DDevice->SetRenderState(D3DRENDERSTATE_TEXTUREPERSPECTIVE, TRUE);
-    CreateView(view_, &rm_, o.width, o.height, kViewCapacity, kViewCapacity, kZoom);
+    CreateView(view_, &device_, o.width, o.height, kViewCapacity, kViewCapacity, kZoom);
     CreateObject(root_, 0, 0, 0, 0);
   }
   ~Studio() {
@@ -264,6 +265,7 @@ class Studio {
   const Options& options_;
   TComponentOwner form_;
   TKalvorRM rm_;
+  TKalvorRMRenderDevice device_{rm_};
   TKlvViewContext view_{};
   TSceneObject* root_ = nullptr;
 };

@@ -20,6 +20,7 @@
 #include "platform/png_writer.h"
 #include "render/framedraw.h"
 #include "render/viewcontext.h"
+#include "scene/rmrenderdevice.h"
 
 namespace {
 
@@ -187,8 +188,9 @@ int Run(const Options& o) {
     return 1;
   }
   std::unique_ptr<TSceneObject, void (*)(TSceneObject*)> model(LoadModelFile(rm, o.model), FreeObjectTree);
+  TKalvorRMRenderDevice device(rm);
   TKlvViewContext view{};
-  CreateView(view, &rm, o.width, o.height, kViewCapacity, kViewCapacity, kZoom);
+  CreateView(view, &device, o.width, o.height, kViewCapacity, kViewCapacity, kZoom);
   view.Camera = AimCamera(TreeBounds(model.get()), o, view.HalfWidth, view.HalfHeight);
   RenderView(view, model.get(), false);
   rm.MainCopy();

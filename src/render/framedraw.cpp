@@ -4,7 +4,6 @@
 
 #include <utility>
 
-#include "display/kalvorrm.h"
 #include "render/scenerender.h"
 
 namespace {
@@ -103,7 +102,7 @@ bool Drawable(const TMeshFace* face) { return face->PrimType == kPrimTriangleFan
 
 void DrawTriangles(TKlvViewContext& view, int32_t& start, int32_t end, DWORD flags) {
   if (end <= start) return;
-  view.Device->D3DDevice->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DVT_TLVERTEX, view.TLVertices,
+  view.Device->Direct3DDevice()->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DVT_TLVERTEX, view.TLVertices,
                                                static_cast<DWORD>(view.TLVertexCount), view.TriIndices + 3 * start,
                                                static_cast<DWORD>(3 * (end - start)), flags);
   start = end;
@@ -135,7 +134,7 @@ void DrawBucket(TKlvViewContext& view, int bucket, TMeshFace* low, TMeshFace* hi
   for (int32_t e = 1; e <= j; ++e)
     if (Drawable(list[e]))
       for (int32_t w = 0; w + 2 < list[e]->IndexCount; ++w) ClipFanTriangle(view, *list[e], w, tris);
-  IDirect3DDevice2* device = view.Device->D3DDevice;
+  IDirect3DDevice2* device = view.Device->Direct3DDevice();
   device->SetRenderState(D3DRENDERSTATE_TEXTUREHANDLE, list[1]->Texture->Handle);
   device->SetLightState(D3DLIGHTSTATE_MATERIAL, list[1]->Texture->MaterialHandle);
   DrawTriangles(view, start, tris.count, D3DDP_WAIT);
@@ -155,8 +154,8 @@ void PrepareViewport(TKlvViewContext& view, IDirect3DViewport2* viewport, bool k
   rect.dvMinZ = 0.0f;
   rect.dvMaxZ = 1.0f;
   viewport->SetViewport2(&rect);
-  view.Device->D3DDevice->SetCurrentViewport(viewport);
-  viewport->SetBackground(view.Device->BgMaterialHandle);
+  view.Device->Direct3DDevice()->SetCurrentViewport(viewport);
+  viewport->SetBackground(view.Device->BackgroundMaterial());
   D3DRECT area{0, 0, view.ViewWidth, view.ViewHeight};
   viewport->Clear(1, &area, keepBackground ? D3DCLEAR_ZBUFFER : D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER);
 }
@@ -181,12 +180,8 @@ TMatrix44 BuildViewMatrix(const TKlvViewContext& view) {
 void RenderView(TKlvViewContext& view, TSceneObject* root, bool keepBackground) {
   view.TLVertexCount = 0;
   view.NodeCount = 0;
-  TKalvorRM& device = *view.Device;
-  IDirect3DViewport* viewport = nullptr;
-  IDirect3DViewport2* viewport2 = nullptr;
-  if (device.RMViewport != nullptr) device.RMViewport->GetDirect3DViewport(&viewport);
-  if (viewport != nullptr) viewport->QueryInterface(IID_IDirect3DViewport2, reinterpret_cast<void**>(&viewport2));
-  if (viewport2 != nullptr) PrepareViewport(view, viewport2, keepBackground);
+  IDirect3DViewport2* viewport = view.Device->AcquireViewport();
+  if (viewport != nullptr) PrepareViewport(view, viewport, keepBackground);
 
   TransformObjectTree(view, BuildViewMatrix(view), MatrixIdentity, root);
 
@@ -196,11 +191,11 @@ void RenderView(TKlvViewContext& view, TSceneObject* root, bool keepBackground) 
   high.ClipCode = kSentinelHigh;
   FrameTriangles tris;
   tris.limit = 2 * view.MaxFaces;
-  device.D3DDevice->BeginScene();
+  IDirect3DDevice2* device = view.Device->Direct3DDevice();
+  device->BeginScene();
   for (int bucket = 0; bucket < kBucketCount; ++bucket)
     if (view.Buckets[bucket] != nullptr) DrawBucket(view, bucket, &low, &high, tris);
-  device.D3DDevice->EndScene();
+  device->EndScene();
 
-  if (viewport2 != nullptr) viewport2->Release();
   if (viewport != nullptr) viewport->Release();
 }

@@ -5,7 +5,6 @@
 #include <bit>
 #include <new>
 
-#include "display/kalvorrm.h"
 #include "platform/error.h"
 
 namespace {
@@ -30,12 +29,12 @@ T* AllocateBuffer(int64_t count) {
 
 }  // namespace
 
-void CreateView(TKlvViewContext& view, TKalvorRM* device, int32_t width, int32_t height, int32_t maxFaces,
+void CreateView(TKlvViewContext& view, TKlvRenderDevice* device, int32_t width, int32_t height, int32_t maxFaces,
                 int32_t maxVertices, float zoom) {
   if (maxFaces < 0 || maxVertices < 0) throw KlvError(KlvErrorKind::Capacity, "", "negative view capacity");
   view.Camera = MatrixIdentity;
   view.Device = device;
-  SetViewSize(view, width >= 1 ? width : device->Width, height >= 1 ? height : device->Height);
+  SetViewSize(view, width >= 1 ? width : device->DefaultWidth(), height >= 1 ? height : device->DefaultHeight());
   view.MaxFaces = maxFaces;
   view.MaxVertices = maxVertices;
   view.Zoom = zoom;
@@ -70,13 +69,13 @@ void FreeView(TKlvViewContext& view) {
 }
 
 void ApplyViewStates(TKlvViewContext& view) {
-  IDirect3DDevice2* device = view.Device->D3DDevice;
+  IDirect3DDevice2* device = view.Device->Direct3DDevice();
   view.LightDir = {0, 0, 1};
   device->SetRenderState(D3DRENDERSTATE_SPECULARENABLE, TRUE);
   device->SetRenderState(D3DRENDERSTATE_FOGENABLE, TRUE);
   device->SetRenderState(D3DRENDERSTATE_FOGTABLEMODE, D3DFOG_NONE);
   device->SetRenderState(D3DRENDERSTATE_FOGCOLOR, view.FogColor);
-  if (KalvorRMUnit.ColorModel != static_cast<int32_t>(D3DCOLOR_RGB)) {
+  if (!view.Device->ColorModelIsRgb()) {
     device->SetRenderState(D3DRENDERSTATE_FOGENABLE, FALSE);
     device->SetRenderState(D3DRENDERSTATE_SPECULARENABLE, FALSE);
     device->SetRenderState(D3DRENDERSTATE_DITHERENABLE, FALSE);

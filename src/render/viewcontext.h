@@ -15,8 +15,7 @@
 #include "model/matrix.h"
 #include "model/sceneobject.h"
 #include "platform/dx5/d3d.h"
-
-class TKalvorRM;
+#include "render/renderdevice.h"
 
 // One bucket per texture Index.
 constexpr int kBucketCount = 256;
@@ -36,7 +35,7 @@ struct TKlvFaceNode {
 
 struct TKlvViewContext {
   TMatrix44 Camera;  // rows 0..2: camera x (right), y (down), z (view) axes in world space; row 3: position
-  TKalvorRM* Device;  // not owned
+  TKlvRenderDevice* Device;  // not owned
   TVector3 LightDir;
   int32_t ViewWidth, ViewHeight;  // pixels
   uint32_t FogColor;              // ARGB
@@ -57,16 +56,16 @@ struct TKlvViewContext {
   TKlvFaceNode* Buckets[kBucketCount];  // all empty between frames
 };
 
-// Width or height below 1 takes the device component's size. Capacities must be 0 or more
+// Width or height below 1 takes the device's default size. Capacities must be 0 or more
 // (KlvError(Capacity) otherwise). Allocates the buffers once and applies the render states.
-void CreateView(TKlvViewContext& view, TKalvorRM* device, int32_t width, int32_t height, int32_t maxFaces,
+void CreateView(TKlvViewContext& view, TKlvRenderDevice* device, int32_t width, int32_t height, int32_t maxFaces,
                 int32_t maxVertices, float zoom);
 // New viewport size from the next frame on; buffers, fog and zoom stay.
 void ResizeView(TKlvViewContext& view, int32_t width, int32_t height);
 // Releases the buffers; may run repeatedly.
 void FreeView(TKlvViewContext& view);
 // Fog, specular and colour-key states, with fog, specular and dithering off and flat shading
-// unless the device layer's ColorModel is RGB.
+// unless the device's colour model is RGB.
 void ApplyViewStates(TKlvViewContext& view);
 
 // The projection's scale for a width x height view (see FocalScale).

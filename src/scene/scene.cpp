@@ -163,7 +163,8 @@ bool BuildScene(TKlvScene& scene, TKalvorRM& device, std::string& dataPath, TBit
   image.LoadFromFile(dataPath + "meta.bmp");
   device.SetTexture(scene.SceneTexture, image, dataPath + "meta.bmp");
 
-  CreateView(scene.View, &device, 0, 0, kViewCapacity, kViewCapacity, kInitialZoom);
+  scene.RenderDevice = TKalvorRMRenderDevice(device);
+  CreateView(scene.View, &scene.RenderDevice, 0, 0, kViewCapacity, kViewCapacity, kInitialZoom);
 
   scene.SceneRoot = MakeEmptyObject();
   scene.SkyAnchor = MakeEmptyObject();

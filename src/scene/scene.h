@@ -13,6 +13,7 @@
 #include "render/viewcontext.h"
 #include "scene/flightpath.h"
 #include "scene/fugu.h"
+#include "scene/rmrenderdevice.h"
 #include "scene/settings.h"
 
 class TBitmap;
@@ -24,6 +25,7 @@ enum TFlightPathRole { kFuguPath = 0, kPlanePath = 1, kWfgPath = 2, kCameraPath 
 
 struct TKlvScene {
   TKalvorTexture* SceneTexture = nullptr;  // owned by the device's texture list
+  TKalvorRMRenderDevice RenderDevice;  // what View draws through
   TKlvViewContext View{};
   TSceneObject* SceneRoot = nullptr;
   TSceneObject* SkyAnchor = nullptr;

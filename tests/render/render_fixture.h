@@ -1,6 +1,6 @@
-// Shared set-up for the renderer tests: a device component whose Direct3D device and retained-mode
-// viewport are recording stand-ins, a view context made on it (640 x 480, zoom 2, identity camera,
-// so camera space is world space), and small meshes built in code.
+// Shared set-up for the renderer tests: a render device over recording stand-ins of the Direct3D
+// device and viewport, a view context made on it (640 x 480, zoom 2, identity camera, so camera
+// space is world space), and small meshes built in code.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,39 +10,55 @@
 #include <memory>
 #include <vector>
 
-#include "display/component.h"
-#include "display/kalvorrm.h"
 #include "model/sceneobject.h"
 #include "render/framedraw.h"
+#include "render/renderdevice.h"
 #include "render/scenerender.h"
 #include "render/viewcontext.h"
 #include "support/recording_device.h"
 
 constexpr D3DMATERIALHANDLE kBackgroundHandle = 77;
 
-class RenderTest : public ::testing::Test {
- protected:
-  RenderTest() {
-    KalvorRMUnit.ColorModel = static_cast<int32_t>(D3DCOLOR_RGB);
-    device = RecordingDevice::Create(log);
-    rmViewport = RecordingRMViewport::Create(log);
-    rm.D3DDevice = device;
-    rm.RMViewport = rmViewport;
-    rm.BgMaterialHandle = kBackgroundHandle;
+// The renderer's device over a recording device and viewport, with a switchable colour model.
+class RecordingRenderDevice final : public TKlvRenderDevice {
+ public:
+  explicit RecordingRenderDevice(const std::shared_ptr<CallLog>& log)
+      : device_(RecordingDevice::Create(log)), viewport_(RecordingViewport::Create(log)) {}
+  ~RecordingRenderDevice() {
+    device_->Release();
+    viewport_->Release();
   }
 
+  IDirect3DDevice2* Direct3DDevice() const override { return device_; }
+  IDirect3DViewport2* AcquireViewport() override {
+    viewport_->AddRef();
+    return viewport_;
+  }
+  D3DMATERIALHANDLE BackgroundMaterial() const override { return kBackgroundHandle; }
+  bool ColorModelIsRgb() const override { return rgb; }
+  int32_t DefaultWidth() const override { return 640; }
+  int32_t DefaultHeight() const override { return 480; }
+
+  RecordingDevice* Device() const { return device_; }
+  RecordingViewport* Viewport() const { return viewport_; }
+
+  bool rgb = true;
+
+ private:
+  RecordingDevice* device_;
+  RecordingViewport* viewport_;
+};
+
+class RenderTest : public ::testing::Test {
+ protected:
   ~RenderTest() override {
     FreeView(view);
     for (TSceneObject* root : roots) FreeObjectTree(root);
-    rm.D3DDevice = nullptr;
-    rm.RMViewport = nullptr;
-    device->Release();
-    rmViewport->Release();
   }
 
   void MakeView(int32_t maxFaces = 1000, int32_t maxVertices = 1000) {
     FreeView(view);
-    CreateView(view, &rm, 0, 0, maxFaces, maxVertices, 2.0f);
+    CreateView(view, &renderDevice, 0, 0, maxFaces, maxVertices, 2.0f);
     log->clear();
   }
 
@@ -100,10 +116,7 @@ class RenderTest : public ::testing::Test {
   }
 
   std::shared_ptr<CallLog> log = std::make_shared<CallLog>();
-  RecordingDevice* device = nullptr;
-  RecordingRMViewport* rmViewport = nullptr;
-  TComponentOwner form;
-  TKalvorRM rm{&form};
+  RecordingRenderDevice renderDevice{log};
   TKlvViewContext view{};
   std::deque<TKlvTexdata> textures;
   std::vector<TSceneObject*> roots;

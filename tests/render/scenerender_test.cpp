@@ -16,8 +16,6 @@ States RenderStates(const CallLog& log) {
 }
 
 TEST_F(RenderTest, CreateViewTakesTheDeviceSizeForWidthsBelowOne) {
-  rm.Width = 640;
-  rm.Height = 480;
   MakeView();
   EXPECT_EQ(view.ViewWidth, 640);
   EXPECT_EQ(view.ViewHeight, 480);
@@ -30,7 +28,7 @@ TEST_F(RenderTest, CreateViewTakesTheDeviceSizeForWidthsBelowOne) {
   for (TKlvFaceNode* bucket : view.Buckets) EXPECT_EQ(bucket, nullptr);
 
   TKlvViewContext other{};
-  CreateView(other, &rm, -5, 1, 10, 10, 2.0f);
+  CreateView(other, &renderDevice, -5, 1, 10, 10, 2.0f);
   EXPECT_EQ(other.ViewWidth, 640);
   EXPECT_EQ(other.ViewHeight, 1);
   EXPECT_EQ(other.HalfHeight, 0.5f);
@@ -53,7 +51,7 @@ TEST_F(RenderTest, ResizeViewChangesOnlyTheSize) {
 }
 
 TEST_F(RenderTest, RgbDeviceKeepsFogAndSpecular) {
-  CreateView(view, &rm, 0, 0, 10, 10, 2.0f);
+  CreateView(view, &renderDevice, 0, 0, 10, 10, 2.0f);
   const States expected = {{D3DRENDERSTATE_SPECULARENABLE, 1},
                            {D3DRENDERSTATE_FOGENABLE, 1},
                            {D3DRENDERSTATE_FOGTABLEMODE, D3DFOG_NONE},
@@ -65,20 +63,17 @@ TEST_F(RenderTest, RgbDeviceKeepsFogAndSpecular) {
 }
 
 TEST_F(RenderTest, OtherColourModelsTurnFogSpecularAndDitheringOffAndShadeFlat) {
-  for (int32_t model : {0, static_cast<int32_t>(D3DCOLOR_MONO)}) {
-    KalvorRMUnit.ColorModel = model;
-    log->clear();
-    TKlvViewContext mono{};
-    CreateView(mono, &rm, 0, 0, 10, 10, 2.0f);
-    FreeView(mono);
-    const States states = RenderStates(*log);
-    ASSERT_EQ(states.size(), 11u);
-    const States off = {{D3DRENDERSTATE_FOGENABLE, 0},
-                        {D3DRENDERSTATE_SPECULARENABLE, 0},
-                        {D3DRENDERSTATE_DITHERENABLE, 0},
-                        {D3DRENDERSTATE_SHADEMODE, D3DSHADE_FLAT}};
-    EXPECT_EQ(States(states.begin() + 4, states.begin() + 8), off);
-  }
+  renderDevice.rgb = false;
+  TKlvViewContext mono{};
+  CreateView(mono, &renderDevice, 0, 0, 10, 10, 2.0f);
+  FreeView(mono);
+  const States states = RenderStates(*log);
+  ASSERT_EQ(states.size(), 11u);
+  const States off = {{D3DRENDERSTATE_FOGENABLE, 0},
+                      {D3DRENDERSTATE_SPECULARENABLE, 0},
+                      {D3DRENDERSTATE_DITHERENABLE, 0},
+                      {D3DRENDERSTATE_SHADEMODE, D3DSHADE_FLAT}};
+  EXPECT_EQ(States(states.begin() + 4, states.begin() + 8), off);
 }
 
 TEST_F(RenderTest, ProjectionPutsTheEdgesWhereTheZoomSays) {

@@ -12,6 +12,7 @@
 #include "platform/dx5/virtual_display.h"
 #include "render/framedraw.h"
 #include "render/viewcontext.h"
+#include "scene/rmrenderdevice.h"
 
 namespace {
 
@@ -107,7 +108,8 @@ TEST_F(ImageTest, TexturedCubeFromAFileDrawsTheExpectedPixels) {
   WriteModelFile(dir.Prefix() + "cube.klv", Cube());
   model = LoadModelFile(*rm, dir.Prefix() + "cube.klv");
 
-  CreateView(view, rm.get(), 0, 0, 100, 100, 2.0f);
+  TKalvorRMRenderDevice device(*rm);
+  CreateView(view, &device, 0, 0, 100, 100, 2.0f);
   RenderView(view, model, false);  // identity camera at the origin looking along +z
 
   // The front face (z = 4) covers x 160..480 and y 80..400. It faces away from the light (0, 0, 1):
