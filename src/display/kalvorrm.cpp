@@ -75,8 +75,8 @@ void TKalvorFrame::ReleaseAll() {
 }
 
 TKalvorRM::TKalvorRM(TComponentOwner* owner) : TKalvorG(owner) {
-  KalvorRMUnit.DeviceChoice = -3;
-  KalvorRMUnit.SelectedDevice = -3;
+  KalvorRMUnit.DeviceChoice = kLastSoftwareDevice;
+  KalvorRMUnit.SelectedDevice = kLastSoftwareDevice;
   if (!KalvorRMUnit.RMList) KalvorRMUnit.RMList = std::make_unique<std::vector<TKalvorRM*>>();
   KalvorRMUnit.RMList->push_back(this);
 }
@@ -91,6 +91,26 @@ void TKalvorRM::WMDestroy() { RmRelease(); }
 
 // Applies DeviceChoice to the device table. False when there is nothing to choose from or the
 // chosen index lies outside the table.
+namespace {
+
+// Selects the first device of `table` (the last one when `fromEnd`) that is hardware or software as
+// `hardware` says, with the z depth of its matching description; false when there is none (a
+// hardware device whose description names no depth counts as none).
+bool PickDevice(const std::vector<TD3DDeviceEntry>& table, bool hardware, bool fromEnd, DWORD& zDepth) {
+  const int count = static_cast<int>(table.size());
+  for (int n = 0; n < count; ++n) {
+    const int i = fromEnd ? count - 1 - n : n;
+    if (IsHardware(table[i]) != hardware) continue;
+    KalvorRMUnit.HardwareDevice = hardware;
+    KalvorRMUnit.SelectedDevice = i;
+    zDepth = ZDepthOf(hardware ? table[i].HALDesc : table[i].HELDesc);
+    return zDepth != 0 || !hardware;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool TKalvorRM::ChooseDevice(DWORD& zDepth) {
   auto& u = KalvorRMUnit;
   zDepth = 0;
@@ -99,35 +119,16 @@ bool TKalvorRM::ChooseDevice(DWORD& zDepth) {
   if (!table || table->empty()) return false;
   const int count = static_cast<int>(table->size());
 
-  if (u.DeviceChoice == -1) {
-    for (int i = 0; i < count; ++i)
-      if (!IsHardware((*table)[i])) {
-        u.HardwareDevice = false;
-        u.SelectedDevice = i;
-        zDepth = ZDepthOf((*table)[i].HELDesc);
-        break;
-      }
-  } else if (u.DeviceChoice == -2) {
-    for (int i = 0; i < count; ++i)
-      if (IsHardware((*table)[i])) {
-        u.HardwareDevice = true;
-        u.SelectedDevice = i;
-        zDepth = ZDepthOf((*table)[i].HALDesc);
-        break;
-      }
-    if (zDepth == 0) {
+  if (u.DeviceChoice == kFirstSoftwareDevice) {
+    PickDevice(*table, false, false, zDepth);
+  } else if (u.DeviceChoice == kFirstHardwareDevice) {
+    if (!PickDevice(*table, true, false, zDepth)) {
       u.SelectedDevice = 0;
       u.HardwareDevice = IsHardware((*table)[0]);
       zDepth = ZDepthOf((*table)[0].HELDesc);
     }
-  } else if (u.DeviceChoice == -3) {
-    for (int i = count - 1; i >= 0; --i)
-      if (!IsHardware((*table)[i])) {
-        u.HardwareDevice = false;
-        u.SelectedDevice = i;
-        zDepth = ZDepthOf((*table)[i].HELDesc);
-        break;
-      }
+  } else if (u.DeviceChoice == kLastSoftwareDevice) {
+    PickDevice(*table, false, true, zDepth);
   } else if (u.DeviceChoice >= 0) {
     u.SelectedDevice = u.DeviceChoice;
     if (u.SelectedDevice < count) {

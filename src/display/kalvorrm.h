@@ -19,6 +19,11 @@
 class TBitmap;
 class TKalvorRM;
 
+// Device policies of DeviceChoice (the device dialog stores them as these numbers).
+constexpr int32_t kFirstSoftwareDevice = -1;
+constexpr int32_t kFirstHardwareDevice = -2;
+constexpr int32_t kLastSoftwareDevice = -3;
+
 // The most textures one run may hold: the renderer has this many buckets, one per Index.
 constexpr int32_t kMaxTextures = 256;
 
@@ -64,7 +69,7 @@ struct TKalvorRMUnitState {
   IDirect3DRM2* D3DRM2 = nullptr;
   std::unique_ptr<std::vector<TKalvorRM*>> RMList;  // construction order
   std::unique_ptr<std::vector<std::unique_ptr<TKalvorFrame>>> FrameList;
-  int32_t DeviceChoice = -3;    // -1 first software, -2 first hardware, -3 last software, >= 0 index
+  int32_t DeviceChoice = kLastSoftwareDevice;  // a policy below, or >= 0: that device's index
   int32_t SelectedDevice = -3;  // index of the device RmInit used
   bool HardwareDevice = false;  // video memory for z-buffer, textures and display surfaces
   int32_t RMOwnerIndex = 0;     // component index of the component that last ran RmInit
