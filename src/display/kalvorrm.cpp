@@ -76,7 +76,7 @@ void TKalvorFrame::ReleaseAll() {
 
 TKalvorRM::TKalvorRM(TComponentOwner* owner) : TKalvorG(owner) {
   KalvorRMUnit.DeviceChoice = kLastSoftwareDevice;
-  KalvorRMUnit.SelectedDevice = kLastSoftwareDevice;
+  KalvorRMUnit.SelectedDevice = -3;
   if (!KalvorRMUnit.RMList) KalvorRMUnit.RMList = std::make_unique<std::vector<TKalvorRM*>>();
   KalvorRMUnit.RMList->push_back(this);
 }
