@@ -31,6 +31,7 @@
 #include "scene/fugu.h"
 #include "scene/lookat.h"
 #include "scene/rmrenderdevice.h"
+#include "tool_cli.h"
 
 namespace {
 
@@ -52,16 +53,7 @@ struct Options {
 
 constexpr char kUsage[] = "usage: contact_sheet DATA_DIR OUT_DIR [--cell WxH]";
 
-[[noreturn]] void Usage(const std::string& problem) {
-  throw KlvError(KlvErrorKind::OutOfRange, "command line", problem + "\n" + kUsage);
-}
-
-// "--help" or "-h" anywhere on the command line asks for the usage, on standard output.
-bool AsksForHelp(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
-  return false;
-}
+[[noreturn]] void Usage(const std::string& problem) { klvtools::UsageError(problem, kUsage); }
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
@@ -418,17 +410,5 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (AsksForHelp(argc, argv)) {
-    std::printf("%s\n", kUsage);
-    return 0;
-  }
-  try {
-    return Run(ParseOptions(argc, argv));
-  } catch (const KlvError& e) {
-    std::fprintf(stderr, "contact_sheet: %s\n", e.what());
-    return 1;
-  } catch (const std::filesystem::filesystem_error& e) {
-    std::fprintf(stderr, "contact_sheet: %s\n", e.what());
-    return 1;
-  }
+  return klvtools::RunTool("contact_sheet", kUsage, argc, argv, [&] { return Run(ParseOptions(argc, argv)); });
 }

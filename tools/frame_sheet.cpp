@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "klvheadless.h"
+#include "tool_cli.h"
 #include "platform/error.h"
 #include "platform/png_writer.h"
 
@@ -27,20 +28,9 @@ struct Options {
   std::string out;
 };
 
-[[noreturn]] void Usage(const std::string& problem) {
-  throw KlvError(KlvErrorKind::OutOfRange, "command line",
-                 problem +
-                     "\nusage: frame_sheet [--data DIR] [--seed S] [--frames A,B,C,D] [--shrink K] --out FILE.png");
-}
+constexpr char kUsage[] = "usage: frame_sheet [--data DIR] [--seed S] [--frames A,B,C,D] [--shrink K] --out FILE.png";
 
-long long WholeNumber(const std::string& text, const std::string& option, long long low, long long high) {
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != 0 || errno != 0 || value < low || value > high)
-    Usage("bad value '" + text + "' for " + option);
-  return value;
-}
+[[noreturn]] void Usage(const std::string& problem) { klvtools::UsageError(problem, kUsage); }
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
@@ -51,13 +41,13 @@ Options ParseOptions(int argc, char** argv) {
     if (arg == "--data") {
       o.data = value;
     } else if (arg == "--seed") {
-      o.seed = static_cast<uint64_t>(WholeNumber(value, arg, 0, 1000000000));
+      o.seed = static_cast<uint64_t>(klvtools::WholeNumber(value, arg, 0, 1000000000, kUsage));
     } else if (arg == "--frames") {
       o.frames.clear();
       for (size_t start = 0; start <= value.size();) {
         size_t comma = value.find(',', start);
         if (comma == std::string::npos) comma = value.size();
-        o.frames.push_back(WholeNumber(value.substr(start, comma - start), arg, 1, 10000000));
+        o.frames.push_back(klvtools::WholeNumber(value.substr(start, comma - start), arg, 1, 10000000, kUsage));
         start = comma + 1;
       }
       if (o.frames.size() != kFrameCount) Usage("--frames needs exactly four steps");
@@ -65,7 +55,7 @@ Options ParseOptions(int argc, char** argv) {
           std::adjacent_find(o.frames.begin(), o.frames.end()) != o.frames.end())
         Usage("--frames must rise");
     } else if (arg == "--shrink") {
-      o.shrink = static_cast<int>(WholeNumber(value, arg, 1, 8));
+      o.shrink = static_cast<int>(klvtools::WholeNumber(value, arg, 1, 8, kUsage));
     } else if (arg == "--out") {
       o.out = value;
     } else {
@@ -137,13 +127,5 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return Run(ParseOptions(argc, argv));
-  } catch (const KlvError& e) {
-    std::fprintf(stderr, "frame_sheet: %s\n", e.what());
-    return 1;
-  } catch (const std::filesystem::filesystem_error& e) {
-    std::fprintf(stderr, "frame_sheet: %s\n", e.what());
-    return 1;
-  }
+  return klvtools::RunTool("frame_sheet", kUsage, argc, argv, [&] { return Run(ParseOptions(argc, argv)); });
 }

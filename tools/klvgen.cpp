@@ -12,6 +12,7 @@
 #include "klvgen_textures.h"
 #include "platform/error.h"
 #include "platform/win/bmp_writer.h"
+#include "tool_cli.h"
 
 namespace {
 
@@ -41,16 +42,8 @@ void Write(const std::filesystem::path& dir, const char* name, const KlvModelDes
 
 int main(int argc, char** argv) {
   constexpr char kUsage[] = "usage: klvgen OUTPUT_FOLDER";
-  const bool asksForHelp = argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
-  if (asksForHelp) {
-    std::printf("%s\n", kUsage);
-    return 0;
-  }
-  if (argc != 2) {
-    std::fprintf(stderr, "%s\n", kUsage);
-    return 2;
-  }
-  try {
+  return klvtools::RunTool("klvgen", kUsage, argc, argv, [&] {
+    if (argc != 2) klvtools::UsageError("need one output folder", kUsage);
     const std::filesystem::path dir = argv[1];
     std::filesystem::create_directories(dir);
     Write(dir, "maphi.bmp", HeightMap(kSeed));
@@ -68,12 +61,6 @@ int main(int argc, char** argv) {
     Write(dir, "wfgshou.klv", ChromeModel());
     Write(dir, "tate2.klv", BuildingModel());
     Write(dir, "fugu4.klv", FuguModel(kSeed + 9));
-  } catch (const KlvError& e) {
-    std::fprintf(stderr, "klvgen: %s\n", e.what());
-    return 1;
-  } catch (const std::filesystem::filesystem_error& e) {
-    std::fprintf(stderr, "klvgen: %s\n", e.what());
-    return 1;
-  }
-  return 0;
+    return 0;
+  });
 }

@@ -36,6 +36,8 @@
 #include "platform/win/application.h"
 #include "platform/win/headless_window.h"
 #include "shell/kalvorgsaver.h"
+#include "klvheadless.h"
+#include "tool_cli.h"
 
 namespace {
 
@@ -60,25 +62,7 @@ constexpr char kUsage[] =
     "usage: klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR] [--per-step]\n"
     "               [--capture FILE] [--threads N] [--renderer auto|software|gl]";
 
-[[noreturn]] void Usage(const std::string& problem) {
-  throw KlvError(KlvErrorKind::OutOfRange, "command line", problem + "\n" + kUsage);
-}
-
-// "--help" or "-h" anywhere on the command line asks for the usage, on standard output.
-bool AsksForHelp(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
-  return false;
-}
-
-long long WholeNumber(const std::string& text, const std::string& option, long long low, long long high) {
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != 0 || errno != 0 || value < low || value > high)
-    Usage("bad value '" + text + "' for " + option);
-  return value;
-}
+[[noreturn]] void Usage(const std::string& problem) { klvtools::UsageError(problem, kUsage); }
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
@@ -94,9 +78,9 @@ Options ParseOptions(int argc, char** argv) {
     if (arg == "--data") {
       o.data = value;
     } else if (arg == "--steps") {
-      o.steps = WholeNumber(value, arg, 1, kMaxSteps);
+      o.steps = klvtools::WholeNumber(value, arg, 1, kMaxSteps, kUsage);
     } else if (arg == "--seed") {
-      o.seed = static_cast<uint64_t>(WholeNumber(value, arg, 0, std::numeric_limits<long long>::max()));
+      o.seed = static_cast<uint64_t>(klvtools::WholeNumber(value, arg, 0, std::numeric_limits<long long>::max(), kUsage));
     } else if (arg == "--frames") {
       frameList = value;
       o.framesGiven = true;
@@ -105,7 +89,7 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--capture") {
       o.capture = value;
     } else if (arg == "--threads") {
-      o.threads = static_cast<int>(WholeNumber(value, arg, 0, kMaxThreads));
+      o.threads = static_cast<int>(klvtools::WholeNumber(value, arg, 0, kMaxThreads, kUsage));
     } else if (arg == "--renderer") {
       if (!ParseRenderer(value, &o.renderer)) Usage("bad value '" + value + "' for " + arg);
     } else {
@@ -119,32 +103,11 @@ Options ParseOptions(int argc, char** argv) {
   for (size_t start = 0; start <= frameList.size();) {
     size_t comma = frameList.find(',', start);
     if (comma == std::string::npos) comma = frameList.size();
-    o.frames.insert(WholeNumber(frameList.substr(start, comma - start), "--frames", 1, o.steps));
+    o.frames.insert(klvtools::WholeNumber(frameList.substr(start, comma - start), "--frames", 1, o.steps, kUsage));
     start = comma + 1;
   }
   return o;
 }
-
-// A private, empty settings folder for the run, removed afterwards.
-class PrivateSettings {
- public:
-  PrivateSettings() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "klvsnap-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-      throw KlvError(KlvErrorKind::FileOpen, pattern, "cannot make a temporary settings folder");
-    folder_ = pattern;
-    setenv("KLV_CONFIG_DIR", folder_.c_str(), 1);
-  }
-  ~PrivateSettings() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-  PrivateSettings(const PrivateSettings&) = delete;
-  PrivateSettings& operator=(const PrivateSettings&) = delete;
-
- private:
-  std::string folder_;
-};
 
 struct PhaseTimes {
   const char* name;
@@ -177,7 +140,7 @@ void WriteFrame(const TKlvHeadlessWindow& window, const std::string& fileName) {
 }
 
 int Run(const Options& o) {
-  const PrivateSettings settings;
+  const klvtools::PrivateSettings settings;
   RasterSetThreadLimit(o.threads);
   std::filesystem::create_directories(o.out);
   RasterCapture capture;
@@ -256,17 +219,5 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (AsksForHelp(argc, argv)) {
-    std::printf("%s\n", kUsage);
-    return 0;
-  }
-  try {
-    return Run(ParseOptions(argc, argv));
-  } catch (const KlvError& e) {
-    std::fprintf(stderr, "klvsnap: %s\n", e.what());
-    return 1;
-  } catch (const std::filesystem::filesystem_error& e) {
-    std::fprintf(stderr, "klvsnap: %s\n", e.what());
-    return 1;
-  }
+  return klvtools::RunTool("klvsnap", kUsage, argc, argv, [&] { return Run(ParseOptions(argc, argv)); });
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "klvheadless.h"
+#include "tool_cli.h"
 #include "klvstat_measure.h"
 #include "platform/error.h"
 
@@ -30,19 +31,9 @@ struct Options {
   bool list = false;
 };
 
-[[noreturn]] void Usage(const std::string& problem) {
-  throw KlvError(KlvErrorKind::OutOfRange, "command line",
-                 problem + "\nusage: klvstat [--data DIR] [--seeds FIRST-LAST] [--steps N] [--cover PERCENT] [--list]");
-}
+constexpr char kUsage[] = "usage: klvstat [--data DIR] [--seeds FIRST-LAST] [--steps N] [--cover PERCENT] [--list]";
 
-long long WholeNumber(const std::string& text, const std::string& option, long long low, long long high) {
-  char* end = nullptr;
-  errno = 0;
-  const long long value = std::strtoll(text.c_str(), &end, 10);
-  if (text.empty() || *end != 0 || errno != 0 || value < low || value > high)
-    Usage("bad value '" + text + "' for " + option);
-  return value;
-}
+[[noreturn]] void Usage(const std::string& problem) { klvtools::UsageError(problem, kUsage); }
 
 Options ParseOptions(int argc, char** argv) {
   Options o;
@@ -58,13 +49,13 @@ Options ParseOptions(int argc, char** argv) {
       o.data = value;
     } else if (arg == "--seeds") {
       const size_t dash = value.find('-');
-      o.firstSeed = WholeNumber(value.substr(0, dash), arg, 0, 1000000);
+      o.firstSeed = klvtools::WholeNumber(value.substr(0, dash), arg, 0, 1000000, kUsage);
       o.lastSeed =
-          dash == std::string::npos ? o.firstSeed : WholeNumber(value.substr(dash + 1), arg, o.firstSeed, 1000000);
+          dash == std::string::npos ? o.firstSeed : klvtools::WholeNumber(value.substr(dash + 1), arg, o.firstSeed, 1000000, kUsage);
     } else if (arg == "--steps") {
-      o.steps = WholeNumber(value, arg, 1, 10000000);
+      o.steps = klvtools::WholeNumber(value, arg, 1, 10000000, kUsage);
     } else if (arg == "--cover") {
-      o.cover = static_cast<double>(WholeNumber(value, arg, 1, 100)) / 100.0;
+      o.cover = static_cast<double>(klvtools::WholeNumber(value, arg, 1, 100, kUsage)) / 100.0;
     } else {
       Usage("unknown option " + arg);
     }
@@ -148,13 +139,5 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return Run(ParseOptions(argc, argv));
-  } catch (const KlvError& e) {
-    std::fprintf(stderr, "klvstat: %s\n", e.what());
-    return 1;
-  } catch (const std::filesystem::filesystem_error& e) {
-    std::fprintf(stderr, "klvstat: %s\n", e.what());
-    return 1;
-  }
+  return klvtools::RunTool("klvstat", kUsage, argc, argv, [&] { return Run(ParseOptions(argc, argv)); });
 }

@@ -21,6 +21,7 @@
 #include "render/framedraw.h"
 #include "render/viewcontext.h"
 #include "scene/rmrenderdevice.h"
+#include "tool_cli.h"
 
 namespace {
 
@@ -46,16 +47,7 @@ constexpr char kUsage[] =
     "usage: klvview MODEL.klv OUT.png [--yaw DEG] [--pitch DEG] [--distance SCALE] [--size WxH] [--depth 16|32] "
     "[--nocull]";
 
-[[noreturn]] void Usage(const std::string& problem) {
-  throw KlvError(KlvErrorKind::OutOfRange, "command line", problem + "\n" + kUsage);
-}
-
-// "--help" or "-h" anywhere on the command line asks for the usage, on standard output.
-bool AsksForHelp(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) return true;
-  return false;
-}
+[[noreturn]] void Usage(const std::string& problem) { klvtools::UsageError(problem, kUsage); }
 
 double Number(const char* text, const std::string& option) {
   char* end = nullptr;
@@ -211,14 +203,5 @@ int Run(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (AsksForHelp(argc, argv)) {
-    std::printf("%s\n", kUsage);
-    return 0;
-  }
-  try {
-    return Run(ParseOptions(argc, argv));
-  } catch (const KlvError& e) {
-    std::fprintf(stderr, "klvview: %s\n", e.what());
-    return 1;
-  }
+  return klvtools::RunTool("klvview", kUsage, argc, argv, [&] { return Run(ParseOptions(argc, argv)); });
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support/failed_frame.h"
 #include "support/raster_scene.h"
 
 namespace {
@@ -84,6 +85,7 @@ void ExpectHashes(const Buffers& buffers, const Hashes& expected, const std::str
   uint64_t color = Fnv1a(buffers.color), depth = Fnv1a(buffers.depth);
   EXPECT_EQ(color, expected.color) << name << " colour: " << Hex(color);
   EXPECT_EQ(depth, expected.depth) << name << " depth: " << Hex(depth);
+  if (color != expected.color) ADD_FAILURE() << name << ": the frame drawn is " << WriteFailedFrame(buffers.target, name);
 }
 
 // --- The benchmark-like frame ---------------------------------------------------------------
