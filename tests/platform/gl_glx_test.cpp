@@ -28,6 +28,7 @@ TEST(GlxContextTest, DrawsAndPresentsOnAHostWindow) {
     context->WindowSize(&width, &height);
     EXPECT_EQ(width, 64);
     EXPECT_EQ(height, 48);
+    EXPECT_TRUE(context->FillsWindow());  // a host's window shows no bars
 
     GlRaster raster(context->Api());
     ASSERT_TRUE(raster.Ready());
@@ -35,7 +36,7 @@ TEST(GlxContextTest, DrawsAndPresentsOnAHostWindow) {
     ASSERT_TRUE(raster.CreateTarget(64, 48, false, &target));
     raster.FillColor(target, 0, 0, 64, 24, 0xFF0000);  // top half red
     raster.FillColor(target, 0, 24, 64, 48, 0x0000FF);  // bottom half blue
-    raster.PresentToWindow(target, width, height);
+    raster.PresentToWindow(target, width, height, context->FillsWindow());
     GlApi& gl = context->Api();
     uint32_t top = 0, bottom = 0;
     gl.BindFramebuffer(GL_READ_FRAMEBUFFER, 0);

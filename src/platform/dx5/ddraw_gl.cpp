@@ -177,7 +177,7 @@ bool GlPresentFrontBuffer() {
   if (target == nullptr) return false;
   int width = 0, height = 0;
   context->WindowSize(&width, &height);
-  gpu->Raster().PresentToWindow(*target, width, height);
+  gpu->Raster().PresentToWindow(*target, width, height, context->FillsWindow());
   context->Present();
   return true;
 }

@@ -23,6 +23,9 @@ class GlContext {
   // Whether framebuffer 0 is a window's buffer, and its size in pixels.
   virtual bool HasWindow() const = 0;
   virtual void WindowSize(int* width, int* height) const = 0;
+  // Whether pictures of another shape are stretched over the whole window (a host's window, which
+  // must show no bars) rather than letterboxed.
+  virtual bool FillsWindow() const { return false; }
 
   GlApi& Api() { return api_; }
 

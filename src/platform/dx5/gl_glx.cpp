@@ -61,6 +61,7 @@ class GlxContext final : public GlContext {
       Api().Finish();
   }
   bool HasWindow() const override { return true; }
+  bool FillsWindow() const override { return true; }
   void WindowSize(int* width, int* height) const override {
     XWindowAttributes attributes{};
     if (!ReadWindow(display_, window_, &attributes)) {

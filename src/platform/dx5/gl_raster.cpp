@@ -586,12 +586,12 @@ void GlRaster::CopyColor(const GlTarget& source, int sx, int sy, const GlTarget&
                       GL_NEAREST);
 }
 
-void GlRaster::PresentToWindow(const GlTarget& source, int windowWidth, int windowHeight) {
+void GlRaster::PresentToWindow(const GlTarget& source, int windowWidth, int windowHeight, bool fill) {
   if (windowWidth <= 0 || windowHeight <= 0 || source.width <= 0 || source.height <= 0) return;
-  // The largest rectangle of the picture's shape that fits, centred, black around it.
   const double scale = std::min(static_cast<double>(windowWidth) / source.width,
                                 static_cast<double>(windowHeight) / source.height);
-  const int width = static_cast<int>(source.width * scale), height = static_cast<int>(source.height * scale);
+  const int width = fill ? windowWidth : static_cast<int>(source.width * scale);
+  const int height = fill ? windowHeight : static_cast<int>(source.height * scale);
   const int x = (windowWidth - width) / 2, y = (windowHeight - height) / 2;
   gl_.Disable(GL_SCISSOR_TEST);
   gl_.BindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);

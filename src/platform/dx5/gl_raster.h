@@ -65,8 +65,9 @@ class GlRaster {
   void WriteColor(const GlTarget& target, const RasterTarget& source);
   // Copies a rectangle from one target's colour to another's on the GPU; sizes equal, no scaling.
   void CopyColor(const GlTarget& source, int sx, int sy, const GlTarget& dest, int dx, int dy, int width, int height);
-  // Shows a target on framebuffer 0 of the given size, scaled to fill it and flipped upright.
-  void PresentToWindow(const GlTarget& source, int windowWidth, int windowHeight);
+  // Shows a target on framebuffer 0 of the given size, flipped upright and scaled: stretched over
+  // the whole of it when `fill`, else as large as its shape allows, centred, black around it.
+  void PresentToWindow(const GlTarget& source, int windowWidth, int windowHeight, bool fill);
 
  private:
   // Sets only the uniforms whose value changed since the last draw.

@@ -35,7 +35,7 @@ bool PresentPixelsOnGl(const uint8_t* pixels, int width, int height, intptr_t pi
                                             RasterPixelFormat::Xrgb32});
   int windowWidth = 0, windowHeight = 0;
   context->WindowSize(&windowWidth, &windowHeight);
-  raster->PresentToWindow(p.target, windowWidth, windowHeight);
+  raster->PresentToWindow(p.target, windowWidth, windowHeight, context->FillsWindow());
   context->Present();
   return true;
 }
@@ -48,6 +48,6 @@ void ShowLastGlPicture() {
     return;
   int windowWidth = 0, windowHeight = 0;
   context->WindowSize(&windowWidth, &windowHeight);
-  p.raster->PresentToWindow(p.target, windowWidth, windowHeight);
+  p.raster->PresentToWindow(p.target, windowWidth, windowHeight, context->FillsWindow());
   context->Present();
 }

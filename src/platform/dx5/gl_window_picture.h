@@ -5,7 +5,8 @@
 
 #include <cstdint>
 
-// Shows a picture of 0x00RRGGBB rows through the display's GL context, letterboxed, and keeps it
+// Shows a picture of 0x00RRGGBB rows through the display's GL context (letterboxed, or stretched
+// where the context fills its window), and keeps it
 // for ShowLastGlPicture; false when there is no GL context with a window.
 bool PresentPixelsOnGl(const uint8_t* pixels, int width, int height, intptr_t pitch);
 // Shows the latest picture again: the GPU front buffer when it holds one, else the last from memory.
