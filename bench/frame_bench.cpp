@@ -106,10 +106,10 @@ void Run(const Options& o) {
     const int depthBytes = capture.depthBytes != 0 ? capture.depthBytes : 2;
     std::vector<uint8_t> color(size_t(size.width) * size.height * colorBytes);
     std::vector<uint8_t> depthBits(size_t(size.width) * size.height * depthBytes);
-    const RasterTarget target{color.data(), intptr_t{size.width} * colorBytes, size.width, size.height,
-                              capture.format};
-    const RasterDepth depth{depthBits.data(), intptr_t{size.width} * depthBytes, size.width, size.height, depthBytes,
-                            capture.depthMax != 0 ? capture.depthMax : 0xFFFFu};
+    const RasterTarget target{color.data(), intptr_t{size.width} * colorBytes, size.width, size.height, capture.format};
+    const RasterDepth depth{depthBits.data(), intptr_t{size.width} * depthBytes,
+                            size.width,       size.height,
+                            depthBytes,       capture.depthMax != 0 ? capture.depthMax : 0xFFFFu};
     for (int threads : o.threads) {
       RasterSetThreadLimit(threads);
       std::printf("%dx%d, %d thread%s (%d used):\n", size.width, size.height, threads, threads == 1 ? "" : "s",

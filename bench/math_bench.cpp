@@ -24,8 +24,8 @@ void BM_MatrixMultiply(benchmark::State& state) {
     benchmark::DoNotOptimize(result);
     benchmark::ClobberMemory();
   }
-  state.counters["per_product"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_product"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_MatrixMultiply);
 
@@ -37,8 +37,8 @@ void BM_AdvancePath(benchmark::State& state) {
     AdvancePath(path, random);
     benchmark::DoNotOptimize(path.Current);
   }
-  state.counters["per_step"] =
-      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["per_step"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_AdvancePath);
 
@@ -71,7 +71,7 @@ void BM_UpdateReflectionUV(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   state.counters["per_vertex"] = benchmark::Counter(static_cast<double>(state.iterations()) * kVertices,
-                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+                                                    benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   FreeObjectTree(root);
 }
 BENCHMARK(BM_UpdateReflectionUV);

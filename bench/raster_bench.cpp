@@ -27,8 +27,8 @@ void DrawFrame(benchmark::State& state, RasterPixelFormat format, int depthBytes
   int bytes = format == RasterPixelFormat::Xrgb32 ? 4 : 2;
   std::vector<uint8_t> color(size_t(width) * height * bytes), depthBits(size_t(width) * height * depthBytes);
   RasterTarget target{color.data(), intptr_t(width) * bytes, width, height, format};
-  RasterDepth depth{depthBits.data(), intptr_t(width) * depthBytes, width, height, depthBytes,
-                    depthBytes == 2 ? 0xFFFFu : 0xFFFFFF00u};
+  RasterDepth depth{depthBits.data(), intptr_t(width) * depthBytes,           width, height,
+                    depthBytes,       depthBytes == 2 ? 0xFFFFu : 0xFFFFFF00u};
   RasterState rs;
   rs.cullMode = D3DCULL_NONE;
   rs.perspective = true;

@@ -36,8 +36,8 @@ TSceneObject* Sphere(float cx, float cy, float cz, float r, TKlvTexdata* tex) {
       const float nx = static_cast<float>(std::sin(theta) * std::cos(phi));
       const float ny = static_cast<float>(std::sin(theta) * std::sin(phi));
       const float nz = static_cast<float>(std::cos(theta));
-      AddVertex(obj, cx + r * nx, cy + r * ny, cz + r * nz, nx, ny, nz, 4.0f * j / (kRings - 1), 2.0f * i / (kRings - 1),
-                0xFFFFFFFF);
+      AddVertex(obj, cx + r * nx, cy + r * ny, cz + r * nz, nx, ny, nz, 4.0f * j / (kRings - 1),
+                2.0f * i / (kRings - 1), 0xFFFFFFFF);
     }
   }
   for (int i = 0; i + 1 < kRings; ++i)

@@ -16,10 +16,11 @@ constexpr int kUsageStatus = 2;
 constexpr int kNoWindowStatus = 3;
 
 void PrintUsage(FILE* out) {
-  std::fputs("Usage: kalvor-settings [--device-dialog]\n"
-             "Edits the saver's settings (data folder, device, picture size, renderer, threads) with a live\n"
-             "preview. --device-dialog shows only the device selection dialog and prints how it closed.\n",
-             out);
+  std::fputs(
+      "Usage: kalvor-settings [--device-dialog]\n"
+      "Edits the saver's settings (data folder, device, picture size, renderer, threads) with a live\n"
+      "preview. --device-dialog shows only the device selection dialog and prints how it closed.\n",
+      out);
 }
 
 }  // namespace

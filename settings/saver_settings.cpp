@@ -61,8 +61,8 @@ std::string Joined(const std::vector<std::string>& items) {
 }  // namespace
 
 const std::vector<std::string>& RequiredDataFiles() {
-  static const std::vector<std::string> files = {"meta.bmp",  "maphi.bmp",   "sky.klv",   "ki3.klv",
-                                                 "f3f.klv",   "wfgshou.klv", "tate2.klv", "fugu4.klv"};
+  static const std::vector<std::string> files = {"meta.bmp", "maphi.bmp",   "sky.klv",   "ki3.klv",
+                                                 "f3f.klv",  "wfgshou.klv", "tate2.klv", "fugu4.klv"};
   return files;
 }
 
@@ -94,10 +94,10 @@ void WriteSettings(TRegIniFile& key, const TSaverSettings& s) {
   const bool started = s.Devices.Started;
   WriteIfChanged(key, kDeviceSection, kModeValue, std::to_string(s.Devices.Mode), std::to_string(d.Devices.Mode),
                  started);
-  WriteIfChanged(key, kDeviceSection, kDriverValue, std::to_string(s.Devices.Driver),
-                 std::to_string(d.Devices.Driver), started);
-  WriteIfChanged(key, kDeviceSection, kDeviceValue, std::to_string(s.Devices.Device),
-                 std::to_string(d.Devices.Device), started);
+  WriteIfChanged(key, kDeviceSection, kDriverValue, std::to_string(s.Devices.Driver), std::to_string(d.Devices.Driver),
+                 started);
+  WriteIfChanged(key, kDeviceSection, kDeviceValue, std::to_string(s.Devices.Device), std::to_string(d.Devices.Device),
+                 started);
 }
 
 std::string FolderPrefix(const std::string& folder) {
@@ -131,9 +131,9 @@ std::string ThreadsProblem(int threads) {
 }
 
 std::string TextureFilterProblem(const std::string& filter) {
-  return OneOf(filter, kTextureFilters) ? ""
-                                        : "Texture filter \"" + filter + "\" is not one of " + Joined(kTextureFilters) +
-                                              ".";
+  return OneOf(filter, kTextureFilters)
+             ? ""
+             : "Texture filter \"" + filter + "\" is not one of " + Joined(kTextureFilters) + ".";
 }
 
 std::string TDataFolderCheck::Summary() const {

@@ -112,9 +112,9 @@ void OnChanged(GtkWidget*, gpointer data) {
 
 void OnChooseFolder(GtkButton*, gpointer data) {
   auto& v = *static_cast<TSettingsView*>(data);
-  GtkWidget* chooser = gtk_file_chooser_dialog_new("Data folder", GTK_WINDOW(v.window),
-                                                   GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel",
-                                                   GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
+  GtkWidget* chooser =
+      gtk_file_chooser_dialog_new("Data folder", GTK_WINDOW(v.window), GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "_Cancel",
+                                  GTK_RESPONSE_CANCEL, "_Select", GTK_RESPONSE_ACCEPT, nullptr);
   if (!v.pending.DataPath.empty())
     gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), v.pending.DataPath.c_str());
   if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {

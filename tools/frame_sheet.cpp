@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "klvheadless.h"
-#include "tool_cli.h"
 #include "platform/error.h"
 #include "platform/png_writer.h"
+#include "tool_cli.h"
 
 namespace {
 

@@ -62,8 +62,8 @@ inline KlvModelDesc TreeModel(uint32_t seed) {
   MeshBuilder mesh(tree);
   const Vec up{0, 0, 1};
   // The trunk starts a little under the flattened ground and ends inside the crown.
-  mesh.Lathe({0, 0, kTreeGround - 0.2}, up, {1, 0, 0},
-             {{0, 0.075}, {0.4, 0.06}, {0.75, 0.045}, {1.0, 0.025}, {1.1, 0}}, 8, {0, 0, 1, 3}, kBark);
+  mesh.Lathe({0, 0, kTreeGround - 0.2}, up, {1, 0, 0}, {{0, 0.075}, {0.4, 0.06}, {0.75, 0.045}, {1.0, 0.025}, {1.1, 0}},
+             8, {0, 0, 1, 3}, kBark);
   for (int b = 0; b < 5; ++b) {
     const double a = 2 * kPi * (b + 0.3 * Hash01(b, 0, seed)) / 5;
     const Vec dir = Unit(Vec{std::cos(a), std::sin(a), 1.1});
@@ -145,21 +145,22 @@ inline KlvModelDesc PlaneModel() {
              PlaneSwatch(paint), kPaint);
   };
   const Vec forward = PlanePoint(0, 0, 1), up = PlanePoint(0, 1, 0);
-  mesh.Lathe(PlanePoint(0, 0, -3.0), forward, up,
-             {{0, 0}, {0.1, 0.12}, {1.5, 0.36}, {3.0, 0.6}, {4.2, 0.66}, {5.2, 0.6}, {5.6, 0.5}, {5.75, 0.3}, {5.75, 0}},
-             14, PlaneSwatch(PlanePaint::Metal), kPaint);
+  mesh.Lathe(
+      PlanePoint(0, 0, -3.0), forward, up,
+      {{0, 0}, {0.1, 0.12}, {1.5, 0.36}, {3.0, 0.6}, {4.2, 0.66}, {5.2, 0.6}, {5.6, 0.5}, {5.75, 0.3}, {5.75, 0}}, 14,
+      PlaneSwatch(PlanePaint::Metal), kPaint);
   mesh.Lathe(PlanePoint(0, 0, 2.75), forward, up, {{0, 0}, {0, 0.22}, {0.45, 0}}, 10, PlaneSwatch(PlanePaint::Red),
              kPaint);
-  box(-0.08, 0.08, -1.3, 1.3, 2.92, 2.98, PlanePaint::Dark);       // propeller
-  box(-3.6, 3.6, 0.95, 1.07, 0.4, 1.6, PlanePaint::Yellow);        // upper wing
-  box(-3.3, 3.3, -0.55, -0.43, 0.2, 1.4, PlanePaint::Yellow);      // lower wing
+  box(-0.08, 0.08, -1.3, 1.3, 2.92, 2.98, PlanePaint::Dark);   // propeller
+  box(-3.6, 3.6, 0.95, 1.07, 0.4, 1.6, PlanePaint::Yellow);    // upper wing
+  box(-3.3, 3.3, -0.55, -0.43, 0.2, 1.4, PlanePaint::Yellow);  // lower wing
   for (double side : {-2.4, 2.4}) {
-    box(side - 0.04, side + 0.04, -0.43, 0.95, 0.85, 0.95, PlanePaint::Dark);  // struts
-    box(side * 0.25 - 0.05, side * 0.25 + 0.05, -1.0, -0.5, 1.0, 1.1, PlanePaint::Dark);  // gear legs
+    box(side - 0.04, side + 0.04, -0.43, 0.95, 0.85, 0.95, PlanePaint::Dark);                // struts
+    box(side * 0.25 - 0.05, side * 0.25 + 0.05, -1.0, -0.5, 1.0, 1.1, PlanePaint::Dark);     // gear legs
     box(side * 0.25 - 0.08, side * 0.25 + 0.08, -1.3, -0.95, 0.85, 1.25, PlanePaint::Dark);  // wheels
   }
-  box(-1.3, 1.3, 0.0, 0.07, -2.9, -2.3, PlanePaint::Yellow);   // tailplane
-  box(-0.04, 0.04, 0.05, 1.1, -3.0, -2.35, PlanePaint::Red);   // fin
+  box(-1.3, 1.3, 0.0, 0.07, -2.9, -2.3, PlanePaint::Yellow);  // tailplane
+  box(-0.04, 0.04, 0.05, 1.1, -3.0, -2.35, PlanePaint::Red);  // fin
   mesh.Box(PlanePoint(-0.25, 0.45, -0.2), PlanePoint(0.5, 0, 0), PlanePoint(0, 0.4, 0), PlanePoint(0, 0, 0.8),
            {0.3, 0.3, 0.7, 0.7}, kGlass);  // canopy
   model.Objects.push_back(std::move(plane));
@@ -172,8 +173,18 @@ inline KlvModelDesc ChromeModel() {
   KlvObjectDesc saucer;
   MeshBuilder mesh(saucer);
   mesh.Lathe({0, 0, 0}, {0, 0, 1}, {1, 0, 0},
-             {{-0.6, 0}, {-0.55, 0.7}, {-0.42, 1.5}, {-0.2, 2.5}, {0, 3.2}, {0.12, 2.9}, {0.3, 1.8}, {0.45, 1.2},
-              {0.8, 1.0}, {1.1, 0.7}, {1.3, 0.35}, {1.36, 0}},
+             {{-0.6, 0},
+              {-0.55, 0.7},
+              {-0.42, 1.5},
+              {-0.2, 2.5},
+              {0, 3.2},
+              {0.12, 2.9},
+              {0.3, 1.8},
+              {0.45, 1.2},
+              {0.8, 1.0},
+              {1.1, 0.7},
+              {1.3, 0.35},
+              {1.36, 0}},
              24, {0, 0, 1, 1}, 0);
   // Three tail fins behind the dome (model -y is aft).
   for (int f = -1; f <= 1; ++f) {
@@ -194,15 +205,16 @@ inline KlvModelDesc FuguModel(uint32_t seed) {
   KlvObjectDesc body;
   MeshBuilder mesh(body);
   const Vec forward{0, 0, 1};
-  const std::vector<MeshBuilder::Profile> profile = {
-      {-3.0, 0},  {-2.85, 0.32}, {-2.5, 0.45}, {-1.9, 0.9}, {-1.0, 1.7}, {0, 2.1},
-      {0.9, 2.15}, {1.7, 1.9},  {2.4, 1.4},   {2.85, 0.8}, {3.05, 0.35}, {3.1, 0}};
+  const std::vector<MeshBuilder::Profile> profile = {{-3.0, 0},   {-2.85, 0.32}, {-2.5, 0.45}, {-1.9, 0.9},
+                                                     {-1.0, 1.7}, {0, 2.1},      {0.9, 2.15},  {1.7, 1.9},
+                                                     {2.4, 1.4},  {2.85, 0.8},   {3.05, 0.35}, {3.1, 0}};
   mesh.Lathe({0, 0, 0}, forward, {1, 0, 0}, profile, 20, {0, 0, 1, kFuguBodyV}, 0);
   // Spines: small three-sided pyramids over the back and flanks, part of the body so they bend with it.
   const auto radiusAt = [&](double z) {
     for (size_t k = 0; k + 1 < profile.size(); ++k) {
       if (z <= profile[k + 1].h) {
-        return profile[k].r + (profile[k + 1].r - profile[k].r) * (z - profile[k].h) / (profile[k + 1].h - profile[k].h);
+        return profile[k].r +
+               (profile[k + 1].r - profile[k].r) * (z - profile[k].h) / (profile[k + 1].h - profile[k].h);
       }
     }
     return 0.0;
@@ -232,7 +244,7 @@ inline KlvModelDesc FuguModel(uint32_t seed) {
   model.Objects.push_back(std::move(body));
 
   const UVRect finUV{0.05, kFuguBodyV + 0.01, 0.95, 0.99};
-  const auto fin = [&](const char (&id)[5], Vec at, const Vec (&p)[4], Vec facing) {
+  const auto fin = [&](const char(&id)[5], Vec at, const Vec(&p)[4], Vec facing) {
     KlvObjectDesc obj;
     obj.Id = KlvFourCC(id);
     obj.Local.m[12] = static_cast<float>(at.x);

@@ -45,7 +45,8 @@ inline IndexedImage HeightMap(uint32_t seed) {
   img.Ramp(0, 255, {0, 0, 0}, {255, 255, 255});
   img.palette[0] = {0, 0, 0, 0};
   for (int y = 0; y < kGridSize; ++y) {
-    for (int x = 0; x < kGridSize; ++x) img.At(x, y) = static_cast<uint8_t>(std::lround(HeightPixel(kGridSize - 1 - y, x, seed)));
+    for (int x = 0; x < kGridSize; ++x)
+      img.At(x, y) = static_cast<uint8_t>(std::lround(HeightPixel(kGridSize - 1 - y, x, seed)));
   }
   return img;
 }
@@ -166,12 +167,12 @@ constexpr double kFuguBodyV = 0.875;
 inline IndexedImage FuguTexture(uint32_t seed) {
   constexpr int kWidth = 256, kHeight = 128;
   IndexedImage img(kWidth, kHeight);
-  img.Ramp(1, 63, {250, 246, 228}, {214, 206, 176});    // belly
-  img.Ramp(64, 127, {214, 176, 84}, {150, 116, 52});    // back
-  img.Ramp(128, 191, {92, 70, 40}, {48, 40, 30});       // spots
+  img.Ramp(1, 63, {250, 246, 228}, {214, 206, 176});     // belly
+  img.Ramp(64, 127, {214, 176, 84}, {150, 116, 52});     // back
+  img.Ramp(128, 191, {92, 70, 40}, {48, 40, 30});        // spots
   img.Ramp(192, 223, {200, 190, 150}, {170, 150, 100});  // fins
-  img.Ramp(224, 239, {24, 22, 26}, {60, 50, 40});       // eye and mouth
-  img.Ramp(240, 255, {250, 250, 240}, {210, 200, 170}); // eye ring
+  img.Ramp(224, 239, {24, 22, 26}, {60, 50, 40});        // eye and mouth
+  img.Ramp(240, 255, {250, 250, 240}, {210, 200, 170});  // eye ring
   const int bodyRows = static_cast<int>(kHeight * kFuguBodyV);
   for (int y = 0; y < kHeight; ++y) {
     for (int x = 0; x < kWidth; ++x) {
@@ -197,8 +198,10 @@ inline IndexedImage FuguTexture(uint32_t seed) {
         for (double eyeU : {0.96, 0.54}) {
           const double du = std::min(std::abs(u - eyeU), 1 - std::abs(u - eyeU)) * 2.4, dv = headV - 0.16;
           const double d = std::sqrt(du * du + dv * dv);
-          if (d < 0.055) index = 224 + static_cast<uint8_t>(grain * 8);
-          else if (d < 0.085) index = 240 + static_cast<uint8_t>(grain * 8);
+          if (d < 0.055)
+            index = 224 + static_cast<uint8_t>(grain * 8);
+          else if (d < 0.085)
+            index = 240 + static_cast<uint8_t>(grain * 8);
         }
         if (headV < 0.03 && std::abs(u - 0.25) < 0.07) index = 230;
       }
@@ -278,8 +281,8 @@ inline IndexedImage BuildingTexture(uint32_t seed) {
       const bool glass = cx >= 6 && cx < 26 && cy >= 8 && cy < 26;
       const double grain = TileNoise(u, v, 16, seed);
       if (glass) {
-        const double sheen = Clamp01(1.0 - (cy - 8) / 18.0 * 0.8 + 0.3 * (grain - 0.5)) *
-                             (0.6 + 0.4 * Hash01(x / 32, y / 32, seed + 1));
+        const double sheen =
+            Clamp01(1.0 - (cy - 8) / 18.0 * 0.8 + 0.3 * (grain - 0.5)) * (0.6 + 0.4 * Hash01(x / 32, y / 32, seed + 1));
         img.At(x, y) = static_cast<uint8_t>(128 + std::lround(127 * sheen));
       } else {
         img.At(x, y) = static_cast<uint8_t>(1 + std::lround(126 * Clamp01(0.4 + 0.5 * grain - (cy == 26 ? 0.3 : 0))));

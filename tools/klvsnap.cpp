@@ -28,15 +28,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/dx5/raster_capture.h"
+#include "klvheadless.h"
 #include "platform/dx5/gl_api.h"
 #include "platform/dx5/gl_display.h"
+#include "platform/dx5/raster_capture.h"
 #include "platform/error.h"
 #include "platform/png_writer.h"
 #include "platform/win/application.h"
 #include "platform/win/headless_window.h"
 #include "shell/kalvorgsaver.h"
-#include "klvheadless.h"
 #include "tool_cli.h"
 
 namespace {
@@ -80,7 +80,8 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--steps") {
       o.steps = klvtools::WholeNumber(value, arg, 1, kMaxSteps, kUsage);
     } else if (arg == "--seed") {
-      o.seed = static_cast<uint64_t>(klvtools::WholeNumber(value, arg, 0, std::numeric_limits<long long>::max(), kUsage));
+      o.seed =
+          static_cast<uint64_t>(klvtools::WholeNumber(value, arg, 0, std::numeric_limits<long long>::max(), kUsage));
     } else if (arg == "--frames") {
       frameList = value;
       o.framesGiven = true;
@@ -183,8 +184,7 @@ int Run(const Options& o) {
     present.ms.push_back(t.PresentMs);
     frame.ms.push_back(t.StepMs + t.RenderMs + t.PresentMs);
     if (o.perStep)
-      std::printf("step %lld: step %.3f ms, render %.3f ms, present %.3f ms\n", i, t.StepMs, t.RenderMs,
-                  t.PresentMs);
+      std::printf("step %lld: step %.3f ms, render %.3f ms, present %.3f ms\n", i, t.StepMs, t.RenderMs, t.PresentMs);
     if (o.frames.count(i) != 0) {
       const std::string file = FrameFile(o, i);
       WriteFrame(window, file);
@@ -207,11 +207,12 @@ int Run(const Options& o) {
   if (const GlContext* gl = DisplayGlContext(); gl != nullptr) {
     const GlCounters& c = const_cast<GlContext*>(gl)->Api().counters;
     const double n = static_cast<double>(o.steps);
-    std::printf("  GL per step: %.1f calls, %.2f texture uploads (%.0f bytes), %.0f vertex bytes, "
-                "%.2f read-backs (%.0f bytes)\n",
-                static_cast<double>(c.calls) / n, static_cast<double>(c.textureUploads) / n,
-                static_cast<double>(c.uploadBytes) / n, static_cast<double>(c.vertexBytes) / n,
-                static_cast<double>(c.readBacks) / n, static_cast<double>(c.readBackBytes) / n);
+    std::printf(
+        "  GL per step: %.1f calls, %.2f texture uploads (%.0f bytes), %.0f vertex bytes, "
+        "%.2f read-backs (%.0f bytes)\n",
+        static_cast<double>(c.calls) / n, static_cast<double>(c.textureUploads) / n,
+        static_cast<double>(c.uploadBytes) / n, static_cast<double>(c.vertexBytes) / n,
+        static_cast<double>(c.readBacks) / n, static_cast<double>(c.readBackBytes) / n);
   }
   return 0;
 }

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "klvheadless.h"
-#include "tool_cli.h"
 #include "klvstat_measure.h"
 #include "platform/error.h"
+#include "tool_cli.h"
 
 namespace {
 
@@ -50,8 +50,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--seeds") {
       const size_t dash = value.find('-');
       o.firstSeed = klvtools::WholeNumber(value.substr(0, dash), arg, 0, 1000000, kUsage);
-      o.lastSeed =
-          dash == std::string::npos ? o.firstSeed : klvtools::WholeNumber(value.substr(dash + 1), arg, o.firstSeed, 1000000, kUsage);
+      o.lastSeed = dash == std::string::npos
+                       ? o.firstSeed
+                       : klvtools::WholeNumber(value.substr(dash + 1), arg, o.firstSeed, 1000000, kUsage);
     } else if (arg == "--steps") {
       o.steps = klvtools::WholeNumber(value, arg, 1, 10000000, kUsage);
     } else if (arg == "--cover") {

@@ -111,8 +111,8 @@ inline double ChangedShare(const std::vector<uint32_t>& a, const std::vector<uin
 
 // Frames counted against one model.
 struct ModelTally {
-  long long inside = 0;   // the camera inside the model's box
-  long long filled = 0;   // not inside, but near and covering more than the given share
+  long long inside = 0;  // the camera inside the model's box
+  long long filled = 0;  // not inside, but near and covering more than the given share
   long long Either() const { return inside + filled; }
 };
 

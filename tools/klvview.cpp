@@ -6,8 +6,8 @@
 //                             [--depth 16|32] [--nocull]
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,8 +73,8 @@ Options ParseOptions(int argc, char** argv) {
     } else if (arg == "--distance") {
       o.distance = Number(argv[++i], arg);
     } else if (arg == "--size") {
-      if (std::sscanf(argv[++i], "%dx%d", &o.width, &o.height) != 2 || o.width < 1 || o.height < 1 ||
-          o.width > 4096 || o.height > 4096)
+      if (std::sscanf(argv[++i], "%dx%d", &o.width, &o.height) != 2 || o.width < 1 || o.height < 1 || o.width > 4096 ||
+          o.height > 4096)
         Usage("bad size");
     } else if (arg == "--depth") {
       o.depth = static_cast<DWORD>(Number(argv[++i], arg));

@@ -37,8 +37,8 @@ HRESULT ModeCallback(DDSURFACEDESC* mode, void* context) {
   return DDENUMRET_OK;
 }
 
-HRESULT DeviceCallback(GUID* guid, const char* description, const char* name, D3DDEVICEDESC* hal,
-                       D3DDEVICEDESC* hel, void* context) {
+HRESULT DeviceCallback(GUID* guid, const char* description, const char* name, D3DDEVICEDESC* hal, D3DDEVICEDESC* hel,
+                       void* context) {
   auto* entry = static_cast<TDDDriverEntry*>(context);
   TD3DDeviceEntry device;
   device.Guid = *guid;
@@ -130,9 +130,7 @@ void TKalvorG::SelectDrawDriver(int32_t Index) { KalvorGUnit.DriverChoice = Inde
 
 void TKalvorG::SelectDisplayMode() {}
 
-DWORD TKalvorG::MemoryCaps() const {
-  return KalvorRMUnit.HardwareDevice ? DDSCAPS_VIDEOMEMORY : DDSCAPS_SYSTEMMEMORY;
-}
+DWORD TKalvorG::MemoryCaps() const { return KalvorRMUnit.HardwareDevice ? DDSCAPS_VIDEOMEMORY : DDSCAPS_SYSTEMMEMORY; }
 
 void TKalvorG::DDInit() {
   if (!KalvorGUnit.DirectDraw)
@@ -204,8 +202,7 @@ void TKalvorG::InitFullScreen() {
   SurfDesc = EmptySurfaceDesc();
   SurfDesc.dwFlags = DDSD_CAPS | DDSD_BACKBUFFERCOUNT;
   SurfDesc.dwBackBufferCount = 1;
-  SurfDesc.ddsCaps.dwCaps =
-      MemoryCaps() | DDSCAPS_PRIMARYSURFACE | DDSCAPS_COMPLEX | DDSCAPS_FLIP | DDSCAPS_3DDEVICE;
+  SurfDesc.ddsCaps.dwCaps = MemoryCaps() | DDSCAPS_PRIMARYSURFACE | DDSCAPS_COMPLEX | DDSCAPS_FLIP | DDSCAPS_3DDEVICE;
   if (u.DirectDraw2) Store(u.DirectDraw2->CreateSurface(&SurfDesc, &u.PrimarySurface, nullptr));
   SurfDesc.ddsCaps.dwCaps = DDSCAPS_BACKBUFFER;
   if (u.PrimarySurface) Store(u.PrimarySurface->GetAttachedSurface(&SurfDesc.ddsCaps, &u.BackBuffer));

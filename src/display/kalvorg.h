@@ -56,10 +56,10 @@ struct TKalvorGUnitState {
   IDirectDrawSurface* PrimarySurface = nullptr;
   IDirectDrawSurface* BackBuffer = nullptr;
   HRESULT LastResult = DD_OK;
-  DWORD DisplayDepth = 16;     // 8 with Color8bit, else 16
-  int32_t DriverChoice = -1;   // -1 primary driver, -2 last 3D+texture driver, >= 0 an entry
-  int32_t ActiveDriver = -1;   // entry in use, -1 for the primary display driver
-  int32_t DDOwnerIndex = 0;    // component index of the owner
+  DWORD DisplayDepth = 16;                              // 8 with Color8bit, else 16
+  int32_t DriverChoice = -1;                            // -1 primary driver, -2 last 3D+texture driver, >= 0 an entry
+  int32_t ActiveDriver = -1;                            // entry in use, -1 for the primary display driver
+  int32_t DDOwnerIndex = 0;                             // component index of the owner
   std::unique_ptr<std::vector<TKalvorG*>> DisplayList;  // construction order, each once
   bool FullScreen = false;
   bool Color8bit = false;

@@ -324,8 +324,7 @@ void TKalvorRM::MakeFramefromFile(TKalvorFrame** Replace, const std::string& Fil
   Store(u.D3DRM2->CreateFrame(SceneFrame, &frame->Frame));
   Store(u.D3DRM2->CreateMeshBuilder(&frame->MeshBuilder));
   if (frame->MeshBuilder) {
-    Store(frame->MeshBuilder->Load(const_cast<char*>(FileName.c_str()), nullptr, D3DRMLOAD_FROMFILE, nullptr,
-                                   nullptr));
+    Store(frame->MeshBuilder->Load(const_cast<char*>(FileName.c_str()), nullptr, D3DRMLOAD_FROMFILE, nullptr, nullptr));
     Store(frame->MeshBuilder->CreateMesh(&frame->Mesh));
     if (frame->Frame && frame->Mesh) Store(frame->Frame->AddVisual(frame->Mesh));
     Store(frame->MeshBuilder->SetPerspective(TRUE));
@@ -344,9 +343,9 @@ void TKalvorRM::MakeFramefromFile(TKalvorFrame** Replace, const std::string& Fil
   u.FrameList->push_back(std::move(frame));
 }
 
-void TKalvorRM::SetWrap(TKalvorFrame* Frame, const std::string& TextureFile, int WrapType, float ox, float oy,
-                        float oz, float dx, float dy, float dz, float ux, float uy, float uz, float ou, float ov,
-                        float su, float sv) {
+void TKalvorRM::SetWrap(TKalvorFrame* Frame, const std::string& TextureFile, int WrapType, float ox, float oy, float oz,
+                        float dx, float dy, float dz, float ux, float uy, float uz, float ou, float ov, float su,
+                        float sv) {
   IDirect3DRM2* rm = KalvorRMUnit.D3DRM2;
   if (!rm || !Frame || !Frame->Frame || !Frame->MeshBuilder) return;
   IDirect3DRMTexture* texture = nullptr;
@@ -355,8 +354,8 @@ void TKalvorRM::SetWrap(TKalvorFrame* Frame, const std::string& TextureFile, int
   IDirect3DRMWrap* wrap = nullptr;
   const bool chrome = WrapType == static_cast<int>(D3DRMWRAP_CHROME);
   if (WrapType >= static_cast<int>(D3DRMWRAP_FLAT) && WrapType <= static_cast<int>(D3DRMWRAP_CHROME))
-    Store(rm->CreateWrap(static_cast<D3DRMWRAPTYPE>(WrapType), chrome ? CameraFrame : nullptr, ox, oy, oz, dx, dy,
-                         dz, ux, uy, uz, ou, ov, su, sv, &wrap));
+    Store(rm->CreateWrap(static_cast<D3DRMWRAPTYPE>(WrapType), chrome ? CameraFrame : nullptr, ox, oy, oz, dx, dy, dz,
+                         ux, uy, uz, ou, ov, su, sv, &wrap));
   if (Frame->Mesh) Store(Frame->Frame->DeleteVisual(Frame->Mesh));
   ReleaseAndClear(Frame->Mesh);
   auto apply = [&](IDirect3DRMObject* object) {

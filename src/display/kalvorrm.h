@@ -70,12 +70,12 @@ struct TKalvorRMUnitState {
   std::unique_ptr<std::vector<TKalvorRM*>> RMList;  // construction order
   std::unique_ptr<std::vector<std::unique_ptr<TKalvorFrame>>> FrameList;
   int32_t DeviceChoice = kLastSoftwareDevice;  // a policy below, or >= 0: that device's index
-  int32_t SelectedDevice = -3;  // index of the device RmInit used
-  bool HardwareDevice = false;  // video memory for z-buffer, textures and display surfaces
-  int32_t RMOwnerIndex = 0;     // component index of the component that last ran RmInit
-  int32_t ColorModel = 0;       // colour model picked in the device dialog (2 = RGB)
+  int32_t SelectedDevice = -3;                 // index of the device RmInit used
+  bool HardwareDevice = false;                 // video memory for z-buffer, textures and display surfaces
+  int32_t RMOwnerIndex = 0;                    // component index of the component that last ran RmInit
+  int32_t ColorModel = 0;                      // colour model picked in the device dialog (2 = RGB)
   std::unique_ptr<std::vector<std::unique_ptr<TKalvorTexture>>> TextureList;  // creation order
-  int32_t TextureCounter = 0;   // next texture Index
+  int32_t TextureCounter = 0;                                                 // next texture Index
 };
 extern TKalvorRMUnitState KalvorRMUnit;
 

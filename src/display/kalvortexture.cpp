@@ -105,8 +105,8 @@ void TKalvorRM::MakeTexture(TKalvorTexture*& Tex, int Width, int Height, int Bit
     throw KlvError(KlvErrorKind::Unsupported, "", "textures need an initialised Direct3D device");
   if (u.TextureCounter >= kMaxTextures)
     throw KlvError(KlvErrorKind::Capacity, "", "more than " + std::to_string(kMaxTextures) + " textures");
-  Store(D3DDevice->EnumTextureFormats(BitDepth == kPaletteBitDepth ? PickPaletteFormat : PickRGBFormat,
-                                      &TexFormatDesc));
+  Store(
+      D3DDevice->EnumTextureFormats(BitDepth == kPaletteBitDepth ? PickPaletteFormat : PickRGBFormat, &TexFormatDesc));
 
   auto tex = std::make_unique<TKalvorTexture>();
   tex->Desc.dwSize = kDDSurfaceDescSize;
@@ -133,15 +133,14 @@ void TKalvorRM::SetTexture(TKalvorTexture* Tex, TBitmap& Bitmap, const std::stri
 
   HDC dc = nullptr;
   if (Tex->SrcSurface && Store(Tex->SrcSurface->GetDC(&dc)) == DD_OK) {
-    BitBlt(dc, 0, 0, static_cast<int>(Tex->Desc.dwWidth), static_cast<int>(Tex->Desc.dwHeight), Bitmap.Canvas(), 0,
-           0, SRCCOPY);
+    BitBlt(dc, 0, 0, static_cast<int>(Tex->Desc.dwWidth), static_cast<int>(Tex->Desc.dwHeight), Bitmap.Canvas(), 0, 0,
+           SRCCOPY);
     Store(Tex->SrcSurface->ReleaseDC(dc));
   }
 
   // A texture filled again gets a new material; the old one is let go instead of leaked.
   ReleaseAndClear(Tex->Material);
-  if (KalvorRMUnit.D3D && Store(KalvorRMUnit.D3D->CreateMaterial(&Tex->Material, nullptr)) == DD_OK &&
-      Tex->Material) {
+  if (KalvorRMUnit.D3D && Store(KalvorRMUnit.D3D->CreateMaterial(&Tex->Material, nullptr)) == DD_OK && Tex->Material) {
     Tex->MatDesc = D3DMATERIAL{};
     Tex->MatDesc.dwSize = kD3DMaterialSize;
     Tex->MatDesc.diffuse = D3DCOLORVALUE{1, 1, 1, 0};

@@ -229,8 +229,7 @@ void PrintWindow(const TKlvEnumWindow& w) {
     if (b->Visible || b->Checked) std::fprintf(stderr, "  (%c) %s\n", b->Checked ? '*' : ' ', b->Caption.c_str());
   PrintList(w.Label1.Caption.c_str(), w.ListBox1);
   PrintList(w.Label2.Caption.c_str(), w.ListBox2);
-  std::fprintf(stderr,
-               "Commands: hel | custom | draw N | device N | start | exit\n> ");
+  std::fprintf(stderr, "Commands: hel | custom | draw N | device N | start | exit\n> ");
 }
 
 }  // namespace

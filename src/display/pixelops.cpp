@@ -113,8 +113,8 @@ DWORD DarkStep(DWORD mask, DWORD lowest, float amount) {
 // Only 16-bit surfaces are touched: the rows are walked two bytes a pixel, which on any other depth
 // could reach past the surface.
 template <class Blend>
-void TKalvorG::BlendBlt(int32_t X, int32_t Y, IDirectDrawSurface* Src, int32_t SrcX, int32_t SrcY, int32_t W,
-                        int32_t H, Blend blend) {
+void TKalvorG::BlendBlt(int32_t X, int32_t Y, IDirectDrawSurface* Src, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H,
+                        Blend blend) {
   if (!BackSurface || !Src) return;
   DDSURFACEDESC sd = LockDesc(), dd = LockDesc();
   if (!LockPair(Src, sd, BackSurface, dd)) return;
@@ -123,8 +123,7 @@ void TKalvorG::BlendBlt(int32_t X, int32_t Y, IDirectDrawSurface* Src, int32_t S
 
   const int32_t dw = static_cast<int32_t>(dd.dwWidth), dh = static_cast<int32_t>(dd.dwHeight);
   const int32_t sw = static_cast<int32_t>(sd.dwWidth), sh = static_cast<int32_t>(sd.dwHeight);
-  if (X + W < 0 || Y + H < 0 || X >= dw || Y >= dh || SrcX + W < 0 || SrcY + H < 0 || SrcX >= sw || SrcY >= sh)
-    return;
+  if (X + W < 0 || Y + H < 0 || X >= dw || Y >= dh || SrcX + W < 0 || SrcY + H < 0 || SrcX >= sw || SrcY >= sh) return;
   if (X < 0) {
     SrcX -= X;
     W += X;
@@ -165,8 +164,7 @@ void TKalvorG::BlendBlt(int32_t X, int32_t Y, IDirectDrawSurface* Src, int32_t S
   BackSurface->Unlock(nullptr);
 }
 
-void TKalvorG::ADDBlt(int32_t X, int32_t Y, IDirectDrawSurface* Src, int32_t SrcX, int32_t SrcY, int32_t W,
-                      int32_t H) {
+void TKalvorG::ADDBlt(int32_t X, int32_t Y, IDirectDrawSurface* Src, int32_t SrcX, int32_t SrcY, int32_t W, int32_t H) {
   BlendBlt(X, Y, Src, SrcX, SrcY, W, H, ScreenBlend{});
 }
 

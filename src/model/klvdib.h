@@ -14,8 +14,8 @@ class TKlvDIB {
  public:
   // Replaces whatever the reader held with the file's contents. Accepts 8-bit and 24-bit BI_RGB
   // files with the 40-byte information header or the 108- and 124-byte headers that extend it; the
-  // rows are expected right after the header and colour table. Throws KlvError naming the file and the problem (FileOpen, ShortFile, BadFormat,
-  // OutOfRange) and leaves the reader empty on failure.
+  // rows are expected right after the header and colour table. Throws KlvError naming the file and the problem
+  // (FileOpen, ShortFile, BadFormat, OutOfRange) and leaves the reader empty on failure.
   void LoadFromFile(const std::string& fileName);
   // Releases the header, the colour table and the pixels.
   void Free();

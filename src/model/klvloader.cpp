@@ -135,8 +135,8 @@ int32_t ReadCount(ByteReader& in, const std::string& file, const char* what) {
 }
 
 // IndexCount and the indices of a face or polygon, each below vertexCount.
-int32_t ReadIndices(ByteReader& in, const std::string& file, int32_t vertexCount, uint16_t (&indices)[kMaxElementIndices],
-                    const char* what) {
+int32_t ReadIndices(ByteReader& in, const std::string& file, int32_t vertexCount,
+                    uint16_t (&indices)[kMaxElementIndices], const char* what) {
   const int32_t count = in.I32(what);
   if (count < 0 || count > kMaxElementIndices) Refuse(file, std::string(what) + " with a bad index count");
   in.Need(uint64_t{2} * static_cast<uint32_t>(count), what);
@@ -210,7 +210,8 @@ TSceneObject* ReadObject(ByteReader& in, const std::string& file, ParsedModel& m
 int32_t ReadParent(ByteReader& in, const std::string& file, const ObjectTable& objects, std::vector<int>& depth) {
   const size_t i = depth.size();
   const int32_t parent = in.I32("parent index");
-  if (parent < -1 || (parent >= 0 && static_cast<size_t>(parent) >= i)) Refuse(file, "parent index not an earlier record");
+  if (parent < -1 || (parent >= 0 && static_cast<size_t>(parent) >= i))
+    Refuse(file, "parent index not an earlier record");
   depth.push_back(parent == -1 ? 0 : depth[parent] + 1);
   if (depth.back() > kMaxModelDepth) Refuse(file, "object hierarchy too deep");
   if (parent != -1) AttachObject(objects[parent], objects[i]);

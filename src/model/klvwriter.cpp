@@ -8,8 +8,8 @@
 
 namespace {
 
-constexpr size_t kMaxIndices = 128;     // the reader's index buffer holds 256 bytes
-constexpr size_t kMaxNameBytes = 255;   // bytes of a texture name before its terminator
+constexpr size_t kMaxIndices = 128;    // the reader's index buffer holds 256 bytes
+constexpr size_t kMaxNameBytes = 255;  // bytes of a texture name before its terminator
 constexpr char kEnvMapTag[4] = {'D', 'S', 'X', 'T'};
 
 class ByteSink {

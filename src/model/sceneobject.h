@@ -16,7 +16,7 @@ struct TMeshVertex {
   float X, Y, Z;
   float U, V;
   float NX, NY, NZ;
-  uint32_t Color;  // ARGB
+  uint32_t Color;    // ARGB
   int32_t OnScreen;  // per frame, written by the renderer
 };
 static_assert(offsetof(TMeshVertex, OnScreen) == 36, "the first 36 bytes are the model file's vertex");

@@ -27,7 +27,8 @@ int32_t WrapIndex(int64_t index) {
 void CheckHeightMap(const TKlvDIB& dib, const std::string& fileName) {
   if (dib.Header.biBitCount != 8)
     throw KlvError(KlvErrorKind::BadFormat, fileName, "height map must be an 8-bit bitmap");
-  if (std::abs(int64_t{dib.Header.biWidth}) < kHeightGridSize || std::abs(int64_t{dib.Header.biHeight}) < kHeightGridSize)
+  if (std::abs(int64_t{dib.Header.biWidth}) < kHeightGridSize ||
+      std::abs(int64_t{dib.Header.biHeight}) < kHeightGridSize)
     throw KlvError(KlvErrorKind::OutOfRange, fileName, "height map must be at least 512 x 512 pixels");
 }
 
@@ -63,8 +64,8 @@ void FreeHeightField(THeightField*& hf) {
   hf = nullptr;
 }
 
-void LoadHeightField(THeightField* hf, const std::string& fileName, float baseHeight, float cellSize,
-                     float heightScale, float offsetV, float offsetU, float scaleV, float scaleU) {
+void LoadHeightField(THeightField* hf, const std::string& fileName, float baseHeight, float cellSize, float heightScale,
+                     float offsetV, float offsetU, float scaleV, float scaleU) {
   TKlvDIB dib;
   dib.LoadFromFile(fileName);
   CheckHeightMap(dib, fileName);
@@ -98,9 +99,9 @@ void BuildHeightFieldMesh(THeightField* hf, int32_t n, TKlvTexdata* texture) {
   }
   for (int32_t r = 0; r + 1 < n; ++r) {
     for (int32_t c = 0; c + 1 < n; ++c) {
-      const uint16_t quad[kQuadIndices] = {
-          static_cast<uint16_t>(r * n + c), static_cast<uint16_t>((r + 1) * n + c),
-          static_cast<uint16_t>((r + 1) * n + c + 1), static_cast<uint16_t>(r * n + c + 1)};
+      const uint16_t quad[kQuadIndices] = {static_cast<uint16_t>(r * n + c), static_cast<uint16_t>((r + 1) * n + c),
+                                           static_cast<uint16_t>((r + 1) * n + c + 1),
+                                           static_cast<uint16_t>(r * n + c + 1)};
       AddFace(hf->Mesh, quad, kQuadIndices, kTriangleFan, texture);
       AddPolygon(hf->Mesh, quad, kQuadIndices, kTriangleFan);
     }

@@ -10,21 +10,21 @@
 #include "model/sceneobject.h"
 #include "model/texdata.h"
 
-constexpr int32_t kHeightGridSize = 512;    // cells along each side of the grid
-constexpr int32_t kMinHeightMeshSize = 1;   // smallest window: one vertex, no faces
+constexpr int32_t kHeightGridSize = 512;     // cells along each side of the grid
+constexpr int32_t kMinHeightMeshSize = 1;    // smallest window: one vertex, no faces
 constexpr int32_t kMaxHeightMeshSize = 256;  // largest window whose indices fit in 16 bits
 
 struct THeightCell {
-  float X, Y;    // position in the grid's own plane: column × CellSize, row × CellSize
-  float Height;  // world z
-  float U, V;    // texture coordinates
+  float X, Y;        // position in the grid's own plane: column × CellSize, row × CellSize
+  float Height;      // world z
+  float U, V;        // texture coordinates
   float NX, NY, NZ;  // unit surface normal
 };
 
 struct THeightField {
-  TSceneObject* Mesh;  // the window mesh; owned by the scene tree once attached
-  int32_t MeshSize;    // N, vertices along each side of the mesh
-  float CellSize;      // world distance between neighbouring cells
+  TSceneObject* Mesh;                                   // the window mesh; owned by the scene tree once attached
+  int32_t MeshSize;                                     // N, vertices along each side of the mesh
+  float CellSize;                                       // world distance between neighbouring cells
   THeightCell Cells[kHeightGridSize][kHeightGridSize];  // [row][column]
 };
 
@@ -38,8 +38,8 @@ void FreeHeightField(THeightField*& hf);
 // Throws KlvError naming the file for a file that cannot be read or is malformed (see TKlvDIB), and
 // for a bitmap that is not 8-bit (BadFormat) or smaller than 512 × 512 (OutOfRange); the record is
 // then left as it was.
-void LoadHeightField(THeightField* hf, const std::string& fileName, float baseHeight, float cellSize,
-                     float heightScale, float offsetV, float offsetU, float scaleV, float scaleU);
+void LoadHeightField(THeightField* hf, const std::string& fileName, float baseHeight, float cellSize, float heightScale,
+                     float offsetV, float offsetU, float scaleV, float scaleU);
 
 // Sets MeshSize and creates the N × N window mesh in Mesh: vertex e·N + f is the window's vertex at
 // step e along x and step f along y; (N − 1)² quads, each a 4-index fan face with `texture` and a

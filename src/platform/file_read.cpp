@@ -45,7 +45,8 @@ void TReadOnlyFile::ReadAt(uint64_t offset, void* out, size_t count, const char*
     const ssize_t got = ::pread(fd_, bytes, count, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0)
-      throw KlvError(KlvErrorKind::FileOpen, fileName_, Reason((std::string("cannot read the ") + what).c_str(), errno));
+      throw KlvError(KlvErrorKind::FileOpen, fileName_,
+                     Reason((std::string("cannot read the ") + what).c_str(), errno));
     if (got == 0) throw KlvError(KlvErrorKind::ShortFile, fileName_, std::string("file ends inside the ") + what);
     bytes += got;
     offset += static_cast<uint64_t>(got);

@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr int32_t kSentinelLow = -1;    // ClipCode below every real one
-constexpr int32_t kSentinelHigh = 256;  // ClipCode above every real one
-constexpr int32_t kPartitionPivot = 1;  // between kClipMaybe and kClipNone
+constexpr int32_t kSentinelLow = -1;                                                // ClipCode below every real one
+constexpr int32_t kSentinelHigh = 256;                                              // ClipCode above every real one
+constexpr int32_t kPartitionPivot = 1;                                              // between kClipMaybe and kClipNone
 constexpr float kNearNormalisedDepth = static_cast<float>(double{kNearZ} / kFarZ);  // 0.00002, bits 0x37A7C5AC
 
 // The state one frame's bucket procedure shares: the running triangle count g and its limit.
@@ -102,9 +102,9 @@ bool Drawable(const TMeshFace* face) { return face->PrimType == kPrimTriangleFan
 
 void DrawTriangles(TKlvViewContext& view, int32_t& start, int32_t end, DWORD flags) {
   if (end <= start) return;
-  view.Device->Direct3DDevice()->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DVT_TLVERTEX, view.TLVertices,
-                                               static_cast<DWORD>(view.TLVertexCount), view.TriIndices + 3 * start,
-                                               static_cast<DWORD>(3 * (end - start)), flags);
+  view.Device->Direct3DDevice()->DrawIndexedPrimitive(
+      D3DPT_TRIANGLELIST, D3DVT_TLVERTEX, view.TLVertices, static_cast<DWORD>(view.TLVertexCount),
+      view.TriIndices + 3 * start, static_cast<DWORD>(3 * (end - start)), flags);
   start = end;
 }
 

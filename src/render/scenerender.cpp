@@ -47,7 +47,8 @@ ScreenBox ProjectBounds(const TKlvViewContext& view, const TSceneObject& obj, co
 Coverage Classify(const TKlvViewContext& view, const ScreenBox& b) {
   if (b.minX > 0 && b.maxX < view.ViewWidthF && b.minY > 0 && b.maxY < view.ViewHeightF && b.minZ > 0 && b.maxZ < 1)
     return Coverage::Wholly;
-  if (b.maxX >= 0 && b.minX <= view.ViewWidthF && b.maxY >= 0 && b.minY <= view.ViewHeightF && b.maxZ >= 0 && b.minZ <= 1)
+  if (b.maxX >= 0 && b.minX <= view.ViewWidthF && b.maxY >= 0 && b.minY <= view.ViewHeightF && b.maxZ >= 0 &&
+      b.minZ <= 1)
     return Coverage::Partly;
   return Coverage::Outside;
 }
@@ -71,10 +72,10 @@ void TransformVertices(TKlvViewContext& view, TSceneObject& obj, const TMatrix44
   for (int32_t i = 0; i < obj.VertexCount; ++i, ++out) {
     TMeshVertex& v = obj.Vertices[i];
     const TVector3 p = TransformPoint({v.X, v.Y, v.Z}, full);
-    const float intensity =
-        static_cast<float>((double{v.NX} * light[0] + double{v.NY} * light[1] + double{v.NZ} * light[2]) * kDiffuseSlope +
-                           kDiffuseBase);
-    const float rhw = std::fabs(p.z) <= kNearZ ? static_cast<float>(kSmallDepthScale) : static_cast<float>(view.Zoom / double{p.z});
+    const float intensity = static_cast<float>(
+        (double{v.NX} * light[0] + double{v.NY} * light[1] + double{v.NZ} * light[2]) * kDiffuseSlope + kDiffuseBase);
+    const float rhw =
+        std::fabs(p.z) <= kNearZ ? static_cast<float>(kSmallDepthScale) : static_cast<float>(view.Zoom / double{p.z});
     out->sx = static_cast<float>(double{p.x} * rhw + view.HalfWidth);
     out->sy = static_cast<float>(double{p.y} * rhw + view.HalfHeight);
     out->sz = static_cast<float>(p.z / double{kFarZ});
@@ -83,7 +84,8 @@ void TransformVertices(TKlvViewContext& view, TSceneObject& obj, const TMatrix44
     float fog = 0;
     if (out->sz > view.FogStart) fog = std::min(static_cast<float>((double{out->sz} - view.FogStart) * fogSlope), 1.0f);
     const uint32_t k = TruncByte(intensity * kColorScale);
-    out->color = (v.Color & 0xFF000000u) | ScaleChannel(v.Color, 16, k) | ScaleChannel(v.Color, 8, k) | ScaleChannel(v.Color, 0, k);
+    out->color = (v.Color & 0xFF000000u) | ScaleChannel(v.Color, 16, k) | ScaleChannel(v.Color, 8, k) |
+                 ScaleChannel(v.Color, 0, k);
     const uint32_t highlight = k > kHighlightOffset ? (k - kHighlightOffset) / 2 : 0;
     const uint32_t fogByte = TruncByte((1.0 - fog) * kColorScale + 1.0);
     out->specular = fogByte << 24 | highlight << 16 | highlight << 8 | highlight;
@@ -121,7 +123,8 @@ bool AllOnScreen(const TSceneObject& obj, const TMeshFace& face) {
 void QueueFaces(TKlvViewContext& view, TSceneObject& obj, Coverage coverage) {
   for (int32_t f = 0; f < obj.FaceCount; ++f) {
     TMeshFace& face = obj.Faces[f];
-    if (face.IndexCount < 3 || face.Texture == nullptr || face.Texture->Index < 0 || face.Texture->Index >= kBucketCount)
+    if (face.IndexCount < 3 || face.Texture == nullptr || face.Texture->Index < 0 ||
+        face.Texture->Index >= kBucketCount)
       continue;
     if (coverage == Coverage::Wholly) {
       face.ClipCode = kClipNone;
@@ -148,7 +151,8 @@ void TransformObject(TKlvViewContext& view, TSceneObject& obj, const TMatrix44& 
   const TVector3 d = view.LightDir;
   float objectLight[3];
   for (int i = 0; i < 3; ++i)
-    objectLight[i] = static_cast<float>(double{d.x} * light(i, 0) + double{d.y} * light(i, 1) + double{d.z} * light(i, 2));
+    objectLight[i] =
+        static_cast<float>(double{d.x} * light(i, 0) + double{d.y} * light(i, 1) + double{d.z} * light(i, 2));
   obj.World = full;
 
   const Coverage coverage = Classify(view, ProjectBounds(view, obj, full));
@@ -167,7 +171,8 @@ struct WalkLevel {
 
 }  // namespace
 
-void TransformObjectTree(TKlvViewContext& view, const TMatrix44& parent, const TMatrix44& parentLight, TSceneObject* obj) {
+void TransformObjectTree(TKlvViewContext& view, const TMatrix44& parent, const TMatrix44& parentLight,
+                         TSceneObject* obj) {
   // Depth-first, pre-order, with an explicit stack: an object, its subtree, then its later siblings.
   std::array<WalkLevel, kMaxTreeDepth> levels;
   int depth = 0;

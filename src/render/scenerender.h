@@ -10,10 +10,10 @@
 #include "render/viewcontext.h"
 
 // Values shared with the frame drawing.
-constexpr float kNearZ = 0.01f;         // near threshold in camera depth
-constexpr float kFarZ = 500.0f;         // camera depth of normalised depth 1
-constexpr int32_t kClipNone = 2;        // ClipCode of a face the device may draw unclipped
-constexpr int32_t kClipMaybe = 0;       // ClipCode of a face that may cross the near plane or an edge
+constexpr float kNearZ = 0.01f;    // near threshold in camera depth
+constexpr float kFarZ = 500.0f;    // camera depth of normalised depth 1
+constexpr int32_t kClipNone = 2;   // ClipCode of a face the device may draw unclipped
+constexpr int32_t kClipMaybe = 0;  // ClipCode of a face that may cross the near plane or an edge
 constexpr uint8_t kPrimTriangleFan = 6;
 // Deepest object nesting the walk follows; subtrees below it are not drawn.
 constexpr int kMaxTreeDepth = 128;
@@ -26,4 +26,5 @@ constexpr int kMaxTreeDepth = 128;
 // Capacities are guarded: an object whose vertices do not all fit in the frame's vertex buffer
 // (VertexLimit) is not drawn this frame, a face beyond MaxFaces, with fewer than three indices,
 // without a texture or with a texture Index outside 0..255 is not queued.
-void TransformObjectTree(TKlvViewContext& view, const TMatrix44& parent, const TMatrix44& parentLight, TSceneObject* obj);
+void TransformObjectTree(TKlvViewContext& view, const TMatrix44& parent, const TMatrix44& parentLight,
+                         TSceneObject* obj);

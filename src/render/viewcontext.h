@@ -23,8 +23,8 @@ constexpr int kBucketCount = 256;
 constexpr int32_t kMaxIndexableVertices = 65536;
 
 constexpr uint32_t kDefaultFogColor = 0xFFDFDFEF;
-constexpr float kFogStart = 0.2f;     // normalised depth where fog begins (camera depth 100)
-constexpr float kFogEnd = 0.45f;      // normalised depth of full fog (camera depth 225)
+constexpr float kFogStart = 0.2f;  // normalised depth where fog begins (camera depth 100)
+constexpr float kFogEnd = 0.45f;   // normalised depth of full fog (camera depth 225)
 constexpr float kMinFogRange = 0.00001f;
 constexpr float kFlatFogScale = 10000.0f;  // FogScale when the ramp has no width
 
@@ -34,7 +34,7 @@ struct TKlvFaceNode {
 };
 
 struct TKlvViewContext {
-  TMatrix44 Camera;  // rows 0..2: camera x (right), y (down), z (view) axes in world space; row 3: position
+  TMatrix44 Camera;          // rows 0..2: camera x (right), y (down), z (view) axes in world space; row 3: position
   TKlvRenderDevice* Device;  // not owned
   TVector3 LightDir;
   int32_t ViewWidth, ViewHeight;  // pixels
@@ -42,17 +42,17 @@ struct TKlvViewContext {
   float HalfWidth, HalfHeight;    // screen centre in pixels
   float Zoom;                     // focal length / FocalScale
   float ViewWidthF, ViewHeightF;
-  float FocalScale;               // pixels per unit of x / z at Zoom 1: min(HalfWidth, HalfHeight * 4 / 3)
-  TMeshFace** SortList;      // MaxFaces + 2 entries: one bucket and its two sentinels
-  TKlvFaceNode* NodePool;    // MaxFaces entries
-  uint16_t* TriIndices;      // 6 * MaxFaces entries: two triangles per face
-  D3DTLVERTEX* TLVertices;   // MaxVertices entries
+  float FocalScale;         // pixels per unit of x / z at Zoom 1: min(HalfWidth, HalfHeight * 4 / 3)
+  TMeshFace** SortList;     // MaxFaces + 2 entries: one bucket and its two sentinels
+  TKlvFaceNode* NodePool;   // MaxFaces entries
+  uint16_t* TriIndices;     // 6 * MaxFaces entries: two triangles per face
+  D3DTLVERTEX* TLVertices;  // MaxVertices entries
   int32_t MaxFaces;
-  int32_t NodeCount;         // nodes used this frame, 0..MaxFaces
+  int32_t NodeCount;  // nodes used this frame, 0..MaxFaces
   int32_t MaxVertices;
-  int32_t TLVertexCount;     // vertices used this frame, 0..min(MaxVertices, 65536)
-  float FogStart, FogEnd;    // normalised depth
-  float FogScale;            // 1 / (FogEnd - FogStart)
+  int32_t TLVertexCount;                // vertices used this frame, 0..min(MaxVertices, 65536)
+  float FogStart, FogEnd;               // normalised depth
+  float FogScale;                       // 1 / (FogEnd - FogStart)
   TKlvFaceNode* Buckets[kBucketCount];  // all empty between frames
 };
 

@@ -41,7 +41,8 @@ double TurnFactor(const TVector3& prev, const TVector3& p, const TVector3& next)
   if (incoming <= kDegenerateChord || outgoing <= kDegenerateChord) {
     return 0.0;
   }
-  float k = static_cast<float>((ox * ix + oy * iy + oz * iz) / (std::sqrt(double(incoming)) * std::sqrt(double(outgoing))));
+  float k =
+      static_cast<float>((ox * ix + oy * iy + oz * iz) / (std::sqrt(double(incoming)) * std::sqrt(double(outgoing))));
   // The squared lengths are rounded to float, so a straight run can give a cosine a hair above 1.
   k = std::min(std::fabs(k), 1.0f);
   return std::acos(double(k)) / kTwoPi;

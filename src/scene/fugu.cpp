@@ -45,8 +45,7 @@ TFuguSkin* BuildFuguSkin(TSceneObject* mesh) {
   skin->VertexCount = mesh->VertexCount;
   skin->RestVertices = new TMeshVertex[skin->VertexCount];
   skin->VertexBindings = new TSkinBinding[skin->VertexCount];
-  if (skin->VertexCount > 0)
-    std::memcpy(skin->RestVertices, mesh->Vertices, sizeof(TMeshVertex) * skin->VertexCount);
+  if (skin->VertexCount > 0) std::memcpy(skin->RestVertices, mesh->Vertices, sizeof(TMeshVertex) * skin->VertexCount);
 
   skin->MaxZ = kInitialMaxZ;
   skin->MinZ = kInitialMinZ;
@@ -114,7 +113,8 @@ void FreeFuguSkin(TFuguSkin*& skin) {
   skin = nullptr;
 }
 
-TFugu::TFugu(TextureSource& device, const std::string& fileName) : Placement(MatrixIdentity), TailFinRest(MatrixIdentity) {
+TFugu::TFugu(TextureSource& device, const std::string& fileName)
+    : Placement(MatrixIdentity), TailFinRest(MatrixIdentity) {
   Attach(LoadModelFile(device, fileName));
 }
 

@@ -13,10 +13,9 @@ class TextureSource;
 
 // Four-character object codes compared as one little-endian 32-bit value.
 constexpr int32_t FourCC(char a, char b, char c, char d) {
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint8_t>(a)) |
-                              static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
-                              static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 |
-                              static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+  return static_cast<int32_t>(
+      static_cast<uint32_t>(static_cast<uint8_t>(a)) | static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8 |
+      static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16 | static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
 }
 constexpr int32_t kRightFinId = FourCC('R', 'H', 'r', 'e');
 constexpr int32_t kLeftFinId = FourCC('L', 'H', 'r', 'e');
@@ -33,12 +32,12 @@ struct TSkinBinding {
 };
 
 struct TFuguSkin {
-  TSceneObject* Model;  // the deformed mesh, not owned
-  TMatrix44 Joints[kFuguJointCount];  // Joints[0] is the root at the head end
-  TMatrix44 Chain[kFuguJointCount];   // skinning matrices of the latest deformation
+  TSceneObject* Model;                  // the deformed mesh, not owned
+  TMatrix44 Joints[kFuguJointCount];    // Joints[0] is the root at the head end
+  TMatrix44 Chain[kFuguJointCount];     // skinning matrices of the latest deformation
   float JointOffsets[kFuguJointCount];  // 0, -d, -2d, -3d
-  TMeshVertex* RestVertices;  // owned copy of the mesh's vertices as loaded
-  TSkinBinding* VertexBindings;  // owned, one per vertex
+  TMeshVertex* RestVertices;            // owned copy of the mesh's vertices as loaded
+  TSkinBinding* VertexBindings;         // owned, one per vertex
   int32_t VertexCount;
   float MinZ, MaxZ;
 };

@@ -97,15 +97,11 @@ struct TLookAt {
 
 bool ChooseTarget(const TKlvScene& scene, int index, TLookAt& target) {
   switch (index) {
-    case kLookFugu:
-      target = {Row3(scene.Fugu->Placement), &scene.Fugu->Placement, scene.Fugu->Model};
-      return true;
+    case kLookFugu: target = {Row3(scene.Fugu->Placement), &scene.Fugu->Placement, scene.Fugu->Model}; return true;
     case kLookPlane:
       target = {Row3(scene.PlaneAnchor->Local), &scene.PlaneAnchor->Local, scene.PlaneModel};
       return true;
-    case kLookWfg:
-      target = {Row3(scene.WfgAnchor->Local), &scene.WfgAnchor->Local, scene.WfgModel};
-      return true;
+    case kLookWfg: target = {Row3(scene.WfgAnchor->Local), &scene.WfgAnchor->Local, scene.WfgModel}; return true;
     case kLookTree: {
       TVector3 point = Row3(scene.TreeAnchor->Local);
       point.z = static_cast<float>(static_cast<double>(point.z) - kTreeLookAtDrop);
@@ -115,8 +111,7 @@ bool ChooseTarget(const TKlvScene& scene, int index, TLookAt& target) {
     case kLookBuilding:
       target = {Row3(scene.BuildingAnchor->Local), &scene.BuildingAnchor->Local, scene.BuildingModel};
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -250,7 +245,8 @@ void SceneStep(TKlvScene& scene, TSaverSettings& settings, TKalvorRM& device, TK
 
   if (settings.CheckBox6) {
     SetRow3(camera, scene.FlightPaths[kCameraPath].Previous);
-    if (scene.StepCount % std::max(settings.ScrollBar3, 1) == 0) settings.RadioGroup1 = 1 + random.Random(kLookAtChoices);
+    if (scene.StepCount % std::max(settings.ScrollBar3, 1) == 0)
+      settings.RadioGroup1 = 1 + random.Random(kLookAtChoices);
   }
 
   TLookAt target{};
@@ -288,9 +284,9 @@ void FreeScene(TKlvScene& scene) {
   TSceneObject* root = scene.SceneRoot;
   FreeIfUnattached(fuguModel, root);
   if (scene.Terrain != nullptr) FreeIfUnattached(scene.Terrain->Mesh, root);
-  for (TSceneObject** obj : {&scene.SkyModel, &scene.TreeModel, &scene.PlaneModel, &scene.WfgModel,
-                             &scene.BuildingModel, &scene.SkyAnchor, &scene.TreeAnchor, &scene.PlaneAnchor,
-                             &scene.WfgAnchor, &scene.BuildingAnchor})
+  for (TSceneObject** obj :
+       {&scene.SkyModel, &scene.TreeModel, &scene.PlaneModel, &scene.WfgModel, &scene.BuildingModel, &scene.SkyAnchor,
+        &scene.TreeAnchor, &scene.PlaneAnchor, &scene.WfgAnchor, &scene.BuildingAnchor})
     FreeIfUnattached(*obj, root);
   if (root != nullptr) FreeObjectTree(root);
   scene.SceneRoot = nullptr;

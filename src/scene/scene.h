@@ -25,7 +25,7 @@ enum TFlightPathRole { kFuguPath = 0, kPlanePath = 1, kWfgPath = 2, kCameraPath 
 
 struct TKlvScene {
   TKalvorTexture* SceneTexture = nullptr;  // owned by the device's texture list
-  TKalvorRMRenderDevice RenderDevice;  // what View draws through
+  TKalvorRMRenderDevice RenderDevice;      // what View draws through
   TKlvViewContext View{};
   TSceneObject* SceneRoot = nullptr;
   TSceneObject* SkyAnchor = nullptr;
@@ -41,8 +41,8 @@ struct TKlvScene {
   TFugu* Fugu = nullptr;
   THeightField* Terrain = nullptr;
   TFlightPath FlightPaths[kFlightPathCount]{};
-  int32_t StepCount = 0;      // scene steps since the window was created
-  TMatrix44 RenderCamera{};   // the camera the next draw uses, written by the step
+  int32_t StepCount = 0;     // scene steps since the window was created
+  TMatrix44 RenderCamera{};  // the camera the next draw uses, written by the step
 };
 
 // The world's constants that the step and the build share.

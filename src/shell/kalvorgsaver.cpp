@@ -255,8 +255,8 @@ void TKalvorGSaver::Button1Click() {
 }
 
 void TKalvorGSaver::ChoosePictureSize() {
-  const TPictureSize size = Options.Size     ? *Options.Size
-                            : DrawSizeSetting ? *DrawSizeSetting
+  const TPictureSize size = Options.Size       ? *Options.Size
+                            : DrawSizeSetting  ? *DrawSizeSetting
                             : Options.Embedded ? kNativePicture
                                                : kClassicPicture;
   int width = size.Width, height = size.Height;
@@ -402,7 +402,8 @@ void TKalvorGSaver::FormMouseMove(int, int) {
   if (Options.Embedded || !Running) return;
   POINT cursor{0, 0};
   GetCursorPos(&cursor);
-  if (std::abs(cursor.x - StartCursorPos.x) <= kMouseDeadZone || std::abs(cursor.y - StartCursorPos.y) <= kMouseDeadZone)
+  if (std::abs(cursor.x - StartCursorPos.x) <= kMouseDeadZone ||
+      std::abs(cursor.y - StartCursorPos.y) <= kMouseDeadZone)
     return;
   if (Closing) return;
   Closing = true;
@@ -423,8 +424,8 @@ void TKalvorGSaver::FormClose() { Timer2.SetInterval(0); }
 void TKalvorGSaver::FormResize(int width, int height) {
   if (!Running || !PictureNative) return;
   // A window beyond the largest picture keeps the largest one, scaled.
-  ResizePending = std::clamp(width, 1, kMaxPictureSide) != PictureWidth ||
-                  std::clamp(height, 1, kMaxPictureSide) != PictureHeight;
+  ResizePending =
+      std::clamp(width, 1, kMaxPictureSide) != PictureWidth || std::clamp(height, 1, kMaxPictureSide) != PictureHeight;
   ResizeTime = Options.Clock();
 }
 

@@ -66,7 +66,8 @@ std::function<void(TCalcThread*)> TKlvMLoop::EndNotifier() {
 }
 
 void TKlvMLoop::ThreadEnded(TCalcThread* thread) {
-  auto ended = std::find_if(stopped_.begin(), stopped_.end(), [thread](const EndedThread& e) { return e.thread.get() == thread; });
+  auto ended = std::find_if(stopped_.begin(), stopped_.end(),
+                            [thread](const EndedThread& e) { return e.thread.get() == thread; });
   if (ended == stopped_.end()) return;
   EndedThread record = std::move(*ended);
   stopped_.erase(ended);

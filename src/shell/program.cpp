@@ -53,8 +53,8 @@ void ReportFrames(const TKalvorGSaver& saver, std::chrono::steady_clock::time_po
     std::fprintf(stderr, "%s: per frame %.2f ms step, %.2f ms render, %.2f ms present (%dx%d)\n", kProgramName,
                  saver.TotalTimings.StepMs / frames, saver.TotalTimings.RenderMs / frames,
                  saver.TotalTimings.PresentMs / frames, saver.PictureWidth, saver.PictureHeight);
-    std::fprintf(stderr, "%s: processor time per frame %.2f ms render, %.2f ms present; %.2f s in all\n",
-                 kProgramName, saver.TotalCpuTimings.RenderMs / frames, saver.TotalCpuTimings.PresentMs / frames,
+    std::fprintf(stderr, "%s: processor time per frame %.2f ms render, %.2f ms present; %.2f s in all\n", kProgramName,
+                 saver.TotalCpuTimings.RenderMs / frames, saver.TotalCpuTimings.PresentMs / frames,
                  static_cast<double>(std::clock()) / CLOCKS_PER_SEC);
   }
 }

@@ -17,10 +17,10 @@ struct OptionName {
 
 // Hosts write them with one dash or two; both are accepted.
 constexpr OptionName kOptions[] = {
-    {"root", Option::Root, false},        {"window-id", Option::WindowId, true}, {"window", Option::Window, false},
-    {"display", Option::Display, true},   {"mono", Option::Mono, false},         {"install", Option::Install, false},
-    {"visual", Option::Visual, true},     {"fps", Option::Fps, false},           {"delay", Option::Delay, true},
-    {"size", Option::Size, true},         {"threads", Option::Threads, true},    {"renderer", Option::Renderer, true},
+    {"root", Option::Root, false},      {"window-id", Option::WindowId, true}, {"window", Option::Window, false},
+    {"display", Option::Display, true}, {"mono", Option::Mono, false},         {"install", Option::Install, false},
+    {"visual", Option::Visual, true},   {"fps", Option::Fps, false},           {"delay", Option::Delay, true},
+    {"size", Option::Size, true},       {"threads", Option::Threads, true},    {"renderer", Option::Renderer, true},
     {"help", Option::Help, false},
 };
 
@@ -78,11 +78,8 @@ bool ApplyValue(Option option, const std::string& value, TSaverCommandLine& line
       line.WindowId = ParseWindowId(value);
       if (!line.WindowId) return Fail(error, "--window-id: \"" + value + "\" is not a window id (0x... or a number)");
       return true;
-    case Option::Display:
-      line.Display = value;
-      return true;
-    case Option::Visual:
-      return true;
+    case Option::Display: line.Display = value; return true;
+    case Option::Visual: return true;
     case Option::Delay: {
       const auto delay = ParseDecimal(value, kMaxStepDelayUs);
       if (!delay) return Fail(error, "--delay: \"" + value + "\" is not a number of microseconds from 0 to 60000000");
@@ -107,8 +104,7 @@ bool ApplyValue(Option option, const std::string& value, TSaverCommandLine& line
       line.Renderer = renderer;
       return true;
     }
-    default:
-      return true;
+    default: return true;
   }
 }
 
@@ -177,7 +173,9 @@ std::optional<unsigned long> ParseWindowId(const std::string& text) {
 std::string SaverUsage(const std::string& program) {
   return "Usage: " + program +
          " [/s | /c]\n"
-         "       " + program + " [--root] [--window-id ID] [--window] [options]\n"
+         "       " +
+         program +
+         " [--root] [--window-id ID] [--window] [options]\n"
          "\n"
          "With no argument or /s (/S, -s, -S) the saver takes the whole screen and ends on a key press,\n"
          "a mouse move or a click; /c opens the settings program. The options below run it the way\n"

@@ -27,15 +27,14 @@ class DisplayTest : public ::testing::Test {
     KalvorRMUnit = TKalvorRMUnitState{};
   }
   void SetUp() override {
-    configDir_ = std::filesystem::temp_directory_path() /
-                 ("klv_display_" + std::to_string(getpid()) + "_" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    configDir_ =
+        std::filesystem::temp_directory_path() / ("klv_display_" + std::to_string(getpid()) + "_" +
+                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(configDir_);
     std::filesystem::create_directories(configDir_);
     setenv("KLV_CONFIG_DIR", configDir_.c_str(), 1);
-    SetMessageBoxRecorder([this](const std::string& text, const std::string& caption) {
-      boxes.emplace_back(text, caption);
-    });
+    SetMessageBoxRecorder(
+        [this](const std::string& text, const std::string& caption) { boxes.emplace_back(text, caption); });
   }
   void TearDown() override {
     SetMessageBoxRecorder(nullptr);

@@ -53,8 +53,8 @@ TEST_F(PixelOpsTest, SaturatingAddOn555ClearsTheUnusedBit) {
 }
 
 TEST_F(PixelOpsTest, ScreenBlendValues) {
-  for (const auto& [layout, mid, expected] : {std::tuple{k565, uint16_t{0x8410}, uint16_t{0xBDF8}},
-                                              std::tuple{k555, uint16_t{0x4210}, uint16_t{0x5EF8}}}) {
+  for (const auto& [layout, mid, expected] :
+       {std::tuple{k565, uint16_t{0x8410}, uint16_t{0xBDF8}}, std::tuple{k555, uint16_t{0x4210}, uint16_t{0x5EF8}}}) {
     TKalvorG g(&form);
     IDirectDrawSurface* d = Attach(g, layout, 5, 1, mid);
     g.ADDBlt(0, 0, Source(layout, 5, 1, mid), 0, 0, 5, 1);

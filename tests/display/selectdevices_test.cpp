@@ -140,7 +140,8 @@ TEST_F(SelectTest, StartUpWithNoWorkingDeviceReturnsFalse) {
 
 TEST(SelectDevicesAlone, NoDirect3DComponentReturnsFalse) {
   std::vector<Box> boxes;
-  SetMessageBoxRecorder([&](const std::string& text, const std::string& caption) { boxes.emplace_back(text, caption); });
+  SetMessageBoxRecorder(
+      [&](const std::string& text, const std::string& caption) { boxes.emplace_back(text, caption); });
   EXPECT_FALSE(SelectDevices(-1));
   SetMessageBoxRecorder(nullptr);
   EXPECT_EQ(boxes.size(), 1u);

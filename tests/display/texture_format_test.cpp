@@ -16,8 +16,7 @@ DDSURFACEDESC Candidate(DWORD flags, DWORD bits) {
 }
 
 // Runs a picker over the candidates, as one enumeration does, and returns the template's choice.
-DDPIXELFORMAT Pick(LPD3DENUMTEXTUREFORMATSCALLBACK picker, std::vector<DDSURFACEDESC> candidates,
-                   DWORD startBits = 0) {
+DDPIXELFORMAT Pick(LPD3DENUMTEXTUREFORMATSCALLBACK picker, std::vector<DDSURFACEDESC> candidates, DWORD startBits = 0) {
   DDSURFACEDESC templ{};
   templ.ddpfPixelFormat.dwRGBBitCount = startBits;
   for (DDSURFACEDESC& c : candidates) EXPECT_EQ(picker(&c, &templ), D3DENUMRET_OK);
@@ -58,8 +57,8 @@ TEST(PickRGBFormat, LaterSixteenOrMoreReplacesAndFewerReplacesOnlySixteen) {
   EXPECT_EQ(Pick(PickRGBFormat, {Candidate(DDPF_RGB, 32), Candidate(DDPF_RGB, 16)}).dwRGBBitCount, 16u);
   EXPECT_EQ(Pick(PickRGBFormat, {Candidate(DDPF_RGB, 16), Candidate(DDPF_RGB, 12)}).dwRGBBitCount, 12u);
   EXPECT_EQ(Pick(PickRGBFormat, {Candidate(DDPF_RGB, 32), Candidate(DDPF_RGB, 12)}).dwRGBBitCount, 32u);
-  EXPECT_EQ(Pick(PickRGBFormat, {Candidate(DDPF_PALETTEINDEXED8, 8), Candidate(DDPF_RGB, 8),
-                                 Candidate(DDPF_RGB | DDPF_ALPHA, 16)})
+  EXPECT_EQ(Pick(PickRGBFormat,
+                 {Candidate(DDPF_PALETTEINDEXED8, 8), Candidate(DDPF_RGB, 8), Candidate(DDPF_RGB | DDPF_ALPHA, 16)})
                 .dwRGBBitCount,
             0u);
   // The template keeps the previous enumeration's choice.

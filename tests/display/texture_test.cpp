@@ -22,7 +22,8 @@ class TextureTest : public DisplayTest {
   TBitmap Bitmap(int w, int h) {
     std::vector<uint8_t> bgr;
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) bgr.insert(bgr.end(), {0x55, static_cast<uint8_t>(y * 16), static_cast<uint8_t>(x * 16)});
+      for (int x = 0; x < w; ++x)
+        bgr.insert(bgr.end(), {0x55, static_cast<uint8_t>(y * 16), static_cast<uint8_t>(x * 16)});
     const std::string file = (ConfigDir() / "tex.bmp").string();
     WriteBmp24(file, w, h, bgr);
     TBitmap bitmap;

@@ -14,13 +14,13 @@
 #include <string>
 #include <tuple>
 
+#include "../../tools/klvstat_measure.h"
 #include "model/klvdib.h"
 #include "model/klvloader.h"
 #include "model/sceneobject.h"
 #include "model/texture_source.h"
 #include "platform/win/bitmap.h"
 #include "scene/scene_fixture.h"
-#include "../../tools/klvstat_measure.h"
 
 namespace {
 

@@ -19,13 +19,16 @@ namespace {
 constexpr int kRgbDevice = 2;
 
 // 5-6-5 pixel of 8-bit channels, as the rasteriser packs them.
-uint16_t Pack565(uint32_t r, uint32_t g, uint32_t b) { return static_cast<uint16_t>((r >> 3) << 11 | (g >> 2) << 5 | (b >> 3)); }
+uint16_t Pack565(uint32_t r, uint32_t g, uint32_t b) {
+  return static_cast<uint16_t>((r >> 3) << 11 | (g >> 2) << 5 | (b >> 3));
+}
 
 // A cube of side 2 around (0, 0, 5), each face wound clockwise on screen when seen from outside
 // (the winding that survives counter-clockwise culling), with u running 0..1 across each face.
 KlvModelDesc Cube() {
   KlvObjectDesc obj;
-  const std::array<std::array<float, 3>, 6> normals = {{{0, 0, -1}, {0, 0, 1}, {-1, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 1, 0}}};
+  const std::array<std::array<float, 3>, 6> normals = {
+      {{0, 0, -1}, {0, 0, 1}, {-1, 0, 0}, {1, 0, 0}, {0, -1, 0}, {0, 1, 0}}};
   for (const auto& n : normals) {
     // Two axes across the face; corners in the order (-,-), (+,-), (+,+), (-,+).
     const int axis = n[0] != 0 ? 0 : (n[1] != 0 ? 1 : 2);
@@ -50,8 +53,11 @@ KlvModelDesc Cube() {
     // (v1 - v0) x (v3 - v0) along -n keeps the face clockwise on screen; otherwise reverse it.
     const float cross = n[axis];  // axis a then axis b: their cross product is +axis
     KlvFaceDesc face;
-    face.Indices = {first, static_cast<uint16_t>(first + 1), static_cast<uint16_t>(first + 2), static_cast<uint16_t>(first + 3)};
-    if (cross > 0) face.Indices = {first, static_cast<uint16_t>(first + 3), static_cast<uint16_t>(first + 2), static_cast<uint16_t>(first + 1)};
+    face.Indices = {first, static_cast<uint16_t>(first + 1), static_cast<uint16_t>(first + 2),
+                    static_cast<uint16_t>(first + 3)};
+    if (cross > 0)
+      face.Indices = {first, static_cast<uint16_t>(first + 3), static_cast<uint16_t>(first + 2),
+                      static_cast<uint16_t>(first + 1)};
     obj.Faces.push_back(face);
   }
   KlvModelDesc model;
@@ -87,8 +93,8 @@ class ImageTest : public ::testing::Test {
     desc.dwSize = kDDSurfaceDescSize;
     EXPECT_EQ(rm->BackSurface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
     EXPECT_EQ(desc.ddpfPixelFormat.dwRBitMask, 0xF800u);
-    const uint16_t value = *reinterpret_cast<const uint16_t*>(static_cast<const uint8_t*>(desc.lpSurface) +
-                                                              y * desc.lPitch + 2 * x);
+    const uint16_t value =
+        *reinterpret_cast<const uint16_t*>(static_cast<const uint8_t*>(desc.lpSurface) + y * desc.lPitch + 2 * x);
     rm->BackSurface->Unlock(nullptr);
     return value;
   }

@@ -67,7 +67,7 @@ TEST_F(ModelBoxTest, CameraInsideTheBoxIsCountedOutsideIsNot) {
 
   EXPECT_EQ(box.Distance({10, 10, 30}), 0);
   EXPECT_NEAR(box.Distance({23, 14, -4}), 5, 1e-4);  // 3 beyond x, 4 above
-  EXPECT_TRUE(klvtools::Near(box, {10, 10, -39}));    // 39 away from a box 40 large
+  EXPECT_TRUE(klvtools::Near(box, {10, 10, -39}));   // 39 away from a box 40 large
   EXPECT_FALSE(klvtools::Near(box, {10, 10, -41}));
 }
 

@@ -22,8 +22,9 @@ constexpr int kVariants = 10000;
 constexpr uint32_t kSeed = 20240611;
 
 // Values that sit on or just past the readers' limits.
-constexpr uint32_t kEdgeValues[] = {0, 1, 2, 3, 4, 8, 12, 24, 32, 40, 108, 124, 255, 256, 257,
-                                    32767, 32768, 32769, 0x7FFFFFFF, 0x80000000, 0xFFFF8000, 0xFFFFFFFF};
+constexpr uint32_t kEdgeValues[] = {0,     1,     2,          3,          4,          8,         12,  24,
+                                    32,    40,    108,        124,        255,        256,       257, 32767,
+                                    32768, 32769, 0x7FFFFFFF, 0x80000000, 0xFFFF8000, 0xFFFFFFFF};
 // Offsets of the 32-bit and 16-bit header fields: size, pixel offset, header size, width, height,
 // planes and bit count, compression, image size, resolutions, colours used, colours important.
 constexpr size_t kFieldOffsets[] = {2, 10, 14, 18, 22, 26, 28, 30, 34, 38, 42, 46, 50};
@@ -62,8 +63,10 @@ std::vector<uint8_t> Mutate(std::vector<uint8_t> bytes, std::mt19937& random) {
       case 2: {  // a header field set to an edge value
         const size_t at = kFieldOffsets[pick(std::size(kFieldOffsets))];
         const uint32_t value = kEdgeValues[pick(std::size(kEdgeValues))];
-        if (at == 26 || at == 28) bmpfix::Patch16(bytes, at, value);
-        else bmpfix::Patch32(bytes, at, value);
+        if (at == 26 || at == 28)
+          bmpfix::Patch16(bytes, at, value);
+        else
+          bmpfix::Patch32(bytes, at, value);
         break;
       }
       case 3:  // a random byte near the end, where run-length codes end
@@ -94,10 +97,15 @@ void CheckLoadedBitmap(TBitmap& bitmap) {
 
 TEST(BitmapFuzzTest, CorruptedFilesLoadOrAreRefused) {
   const std::string path = bmpfix::TempFile("fuzz.bmp");
-  const std::vector<std::vector<uint8_t>> bases = {
-      bmpfix::Small8(),         bmpfix::Small24(),          EncodeBmp8(6, 4, bmpfix::Pattern8(6, 4), bmpfix::Palette(256)),
-      Fixture("rle8.bmp"),      SmallRle4(),                Fixture("rgb565-v5.bmp"),
-      Fixture("os2-8.bmp"),     Fixture("argb8888-v5.bmp"), Fixture("pal8-v5.bmp")};
+  const std::vector<std::vector<uint8_t>> bases = {bmpfix::Small8(),
+                                                   bmpfix::Small24(),
+                                                   EncodeBmp8(6, 4, bmpfix::Pattern8(6, 4), bmpfix::Palette(256)),
+                                                   Fixture("rle8.bmp"),
+                                                   SmallRle4(),
+                                                   Fixture("rgb565-v5.bmp"),
+                                                   Fixture("os2-8.bmp"),
+                                                   Fixture("argb8888-v5.bmp"),
+                                                   Fixture("pal8-v5.bmp")};
   std::mt19937 random(kSeed);
   int loaded = 0, refused = 0;
   TKlvDIB dib;

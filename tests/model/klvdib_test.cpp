@@ -148,7 +148,8 @@ TEST_F(KlvDIBTest, MalformedFilesAreRefusedAndLeaveTheReaderEmpty) {
   cases.push_back({"1 bit", [] { return bmpfix::With16(bmpfix::Small8(), bmpfix::kBitCountAt, 1); }, K::BadFormat});
   cases.push_back({"32 bits", [] { return bmpfix::With16(bmpfix::Small24(), bmpfix::kBitCountAt, 32); }, K::BadFormat});
   cases.push_back({"16 bits", [] { return bmpfix::With16(bmpfix::Small24(), bmpfix::kBitCountAt, 16); }, K::BadFormat});
-  cases.push_back({"core header", [] { return bmpfix::With32(bmpfix::Small8(), bmpfix::kInfoSizeAt, 12); }, K::BadFormat});
+  cases.push_back(
+      {"core header", [] { return bmpfix::With32(bmpfix::Small8(), bmpfix::kInfoSizeAt, 12); }, K::BadFormat});
   cases.push_back({"RLE8", [] { return bmpfix::With32(bmpfix::Small8(), bmpfix::kCompressionAt, 1); }, K::BadFormat});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

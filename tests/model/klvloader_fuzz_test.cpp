@@ -18,9 +18,9 @@ namespace {
 constexpr size_t kObjectCountAt = 10;
 constexpr size_t kRecord0 = 14;
 constexpr size_t kHead = 148;
-constexpr size_t kFace0 = kRecord0 + kHead + 3 * 36;   // IndexCount, 3 indices, PrimType, TextureIndex
-constexpr size_t kPolygon0 = kFace0 + 18 + 12;         // after the face and the point
-constexpr size_t kEnv0 = kPolygon0 + 14;                // "DSXT" block
+constexpr size_t kFace0 = kRecord0 + kHead + 3 * 36;  // IndexCount, 3 indices, PrimType, TextureIndex
+constexpr size_t kPolygon0 = kFace0 + 18 + 12;        // after the face and the point
+constexpr size_t kEnv0 = kPolygon0 + 14;              // "DSXT" block
 constexpr size_t kParent0 = kEnv0 + 20;
 constexpr size_t kRecord1 = kParent0 + 4;
 constexpr size_t kFace1 = kRecord1 + kHead + 3 * 36;
@@ -99,7 +99,8 @@ TEST_F(DamagedFileTest, ObjectCountBelowOneIsRefused) {
 }
 
 TEST_F(DamagedFileTest, CountsBeyondTheFileAreShortFiles) {
-  for (int32_t count : {4, 1000, 0x00FFFFFF, INT_MAX}) EXPECT_EQ(Load(Patched(kObjectCountAt, count)), KlvErrorKind::ShortFile);
+  for (int32_t count : {4, 1000, 0x00FFFFFF, INT_MAX})
+    EXPECT_EQ(Load(Patched(kObjectCountAt, count)), KlvErrorKind::ShortFile);
   for (size_t field = 0; field < 4; ++field)
     for (int32_t count : {1000, 0x10000000, INT_MAX})
       EXPECT_EQ(Load(Patched(kRecord0 + 4 * field, count)), KlvErrorKind::ShortFile) << "field " << field;
@@ -109,8 +110,7 @@ TEST_F(DamagedFileTest, CountsBeyondTheFileAreShortFiles) {
 TEST_F(DamagedFileTest, NegativeElementCountsAreRefused) {
   for (size_t record : {kRecord0, kRecord1, kRecord2})
     for (size_t field = 0; field < 4; ++field)
-      for (int32_t count : {-1, INT_MIN})
-        EXPECT_EQ(Load(Patched(record + 4 * field, count)), KlvErrorKind::OutOfRange);
+      for (int32_t count : {-1, INT_MIN}) EXPECT_EQ(Load(Patched(record + 4 * field, count)), KlvErrorKind::OutOfRange);
 }
 
 TEST_F(DamagedFileTest, IndexCountsOutsideZeroTo128AreRefused) {
@@ -135,7 +135,8 @@ TEST_F(DamagedFileTest, TextureIndicesOutsideTheTableAreRefused) {
 
 TEST_F(DamagedFileTest, ParentsThatAreNotEarlierRecordsAreRefused) {
   EXPECT_EQ(Load(Patched(kParent0, 0)), KlvErrorKind::OutOfRange);
-  for (int32_t parent : {1, 2, 3, 1000, -2, INT_MIN}) EXPECT_EQ(Load(Patched(kParent1, parent)), KlvErrorKind::OutOfRange);
+  for (int32_t parent : {1, 2, 3, 1000, -2, INT_MIN})
+    EXPECT_EQ(Load(Patched(kParent1, parent)), KlvErrorKind::OutOfRange);
   for (int32_t parent : {2, 3, -2}) EXPECT_EQ(Load(Patched(kParent2, parent)), KlvErrorKind::OutOfRange);
 }
 
@@ -172,8 +173,8 @@ TEST_F(DamagedFileTest, BrokenEnvironmentTagIsReadAsParentIndex) {
 // removed runs. A file that still parses must hold only in-range indices and texture references.
 TEST_F(DamagedFileTest, RandomCorruptionsNeverCrash) {
   const std::vector<uint8_t> base = BaseFile();
-  const int32_t boundaries[] = {0, 1, -1, 2, 3, 128, 129, 255, 256, 65535, 65536, INT_MAX, INT_MIN,
-                                static_cast<int32_t>(base.size())};
+  const int32_t boundaries[] = {0,   1,   -1,    2,     3,       128,     129,
+                                255, 256, 65535, 65536, INT_MAX, INT_MIN, static_cast<int32_t>(base.size())};
   std::mt19937 rng(20240611);
   int accepted = 0;
   int refused = 0;
@@ -183,21 +184,14 @@ TEST_F(DamagedFileTest, RandomCorruptionsNeverCrash) {
     for (int e = 0; e < edits && !bytes.empty(); ++e) {
       const size_t at = rng() % bytes.size();
       switch (rng() % 5) {
-        case 0:
-          bytes[at] = static_cast<uint8_t>(rng());
-          break;
+        case 0: bytes[at] = static_cast<uint8_t>(rng()); break;
         case 1:
-          if (at + 4 <= bytes.size()) PutLE(bytes, at, static_cast<uint32_t>(boundaries[rng() % std::size(boundaries)]));
+          if (at + 4 <= bytes.size())
+            PutLE(bytes, at, static_cast<uint32_t>(boundaries[rng() % std::size(boundaries)]));
           break;
-        case 2:
-          bytes.resize(at);
-          break;
-        case 3:
-          bytes.insert(bytes.begin() + at, 1 + rng() % 8, static_cast<uint8_t>(rng()));
-          break;
-        default:
-          bytes.erase(bytes.begin() + at, bytes.begin() + std::min(bytes.size(), at + 1 + rng() % 8));
-          break;
+        case 2: bytes.resize(at); break;
+        case 3: bytes.insert(bytes.begin() + at, 1 + rng() % 8, static_cast<uint8_t>(rng())); break;
+        default: bytes.erase(bytes.begin() + at, bytes.begin() + std::min(bytes.size(), at + 1 + rng() % 8)); break;
       }
     }
     try {

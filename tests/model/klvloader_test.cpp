@@ -14,7 +14,9 @@ namespace {
 
 KlvObjectDesc Triangle(int32_t textureIndex = 0, int32_t parent = -1) {
   KlvObjectDesc obj;
-  obj.Vertices = {{0, 0, 0, 0, 0, 0, 0, 1, 0xFF102030}, {1, 0, 0, 1, 0, 0, 0, 1, 0xFF405060}, {0, 2, -3, 0, 1, 0, 1, 0, 0x80FFFFFF}};
+  obj.Vertices = {{0, 0, 0, 0, 0, 0, 0, 1, 0xFF102030},
+                  {1, 0, 0, 1, 0, 0, 0, 1, 0xFF405060},
+                  {0, 2, -3, 0, 1, 0, 1, 0, 0x80FFFFFF}};
   obj.Faces = {{{0, 1, 2}, 6, textureIndex}};
   obj.ParentIndex = parent;
   return obj;

@@ -66,9 +66,9 @@ TEST(KlvWriter, LaysOutTheRecordAsTheLoaderReadsIt) {
   EXPECT_EQ(Int32At(b, head + 8), 1);
   EXPECT_EQ(Int32At(b, head + 12), 1);
   EXPECT_EQ(std::memcmp(b.data() + head + 16, "RHre", 4), 0);
-  EXPECT_EQ(FloatAt(b, head + 20), 1.0f);            // Local(0, 0)
-  EXPECT_EQ(FloatAt(b, head + 20 + 48), 7.0f);       // Local translation x
-  EXPECT_EQ(FloatAt(b, head + 84 + 60), 1.0f);       // Base(3, 3)
+  EXPECT_EQ(FloatAt(b, head + 20), 1.0f);       // Local(0, 0)
+  EXPECT_EQ(FloatAt(b, head + 20 + 48), 7.0f);  // Local translation x
+  EXPECT_EQ(FloatAt(b, head + 84 + 60), 1.0f);  // Base(3, 3)
   const size_t vertices = head + 148;
   EXPECT_EQ(FloatAt(b, vertices + 8), 3.0f);
   EXPECT_EQ(FloatAt(b, vertices + 16), 0.5f);

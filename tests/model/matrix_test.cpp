@@ -171,8 +171,8 @@ TEST(MatrixPreRotTrans, EqualsBuildThenMultiplyForManyMotions) {
   std::uniform_real_distribution<float> offset(-50.0f, 50.0f), angle(-4.0f, 4.0f);
   int differing = 0;
   for (int i = 0; i < 2000; ++i) {
-    const TMatrix44 original = Built(offset(random), offset(random), offset(random), angle(random), angle(random),
-                                     angle(random));
+    const TMatrix44 original =
+        Built(offset(random), offset(random), offset(random), angle(random), angle(random), angle(random));
     const float t[3] = {offset(random), offset(random), offset(random)};
     const float a[3] = {angle(random), angle(random), angle(random)};
     TMatrix44 m = original;

@@ -38,8 +38,7 @@ void operator delete[](void* block, std::size_t) noexcept { CountedRelease(block
 
 namespace {
 
-TSceneObject* NewObject(int32_t id, int32_t vertices = 0, int32_t faces = 0, int32_t points = 0,
-                        int32_t polygons = 0) {
+TSceneObject* NewObject(int32_t id, int32_t vertices = 0, int32_t faces = 0, int32_t points = 0, int32_t polygons = 0) {
   TSceneObject* obj = nullptr;
   CreateObject(obj, vertices, faces, points, polygons);
   obj->Id = id;
@@ -199,7 +198,7 @@ TEST(FindObject, ObjectBeforeLaterSiblingsBeforeChildren) {
   AttachObject(second, secondChild);
   AttachObject(firstChild, firstGrandchild);
 
-  EXPECT_EQ(FindObject(root, 5), first);        // the object wins over its own child
+  EXPECT_EQ(FindObject(root, 5), first);         // the object wins over its own child
   EXPECT_EQ(FindObject(first, 9), secondChild);  // a later sibling's subtree wins over the children
   EXPECT_EQ(FindObject(firstChild, 9), firstGrandchild);
   EXPECT_EQ(FindObject(root, 42), nullptr);

@@ -79,7 +79,9 @@ TEST_F(TerrainTest, FlatMapIsLevelAndFacesUpEverywhereIncludingTheSeam) {
 
 TEST_F(TerrainTest, PixelsBecomeHeightsAndPositionsInStoredRowOrder) {
   // Stored row 0 (the picture's bottom row) is grid row 0; a wider map is read with its padding.
-  WriteMap([](int i, int j) { return static_cast<uint8_t>(i == 0 && j == 1 ? 0 : i == 2 && j == 3 ? 255 : 128); },
+  WriteMap([](int i, int j) { return static_cast<uint8_t>(i == 0 && j == 1   ? 0
+                                                          : i == 2 && j == 3 ? 255
+                                                                             : 128); },
            kGrid + 2, kGrid + 1);
   Load();
   EXPECT_EQ(hf_->Cells[0][1].Height, kBase - kScale);
@@ -152,7 +154,8 @@ TEST_F(TerrainTest, UnsuitableHeightMapsAreRefusedAndLeaveTheGridAsItWas) {
   EXPECT_EQ(LoadError(), KlvErrorKind::OutOfRange);
   bmpfix::Rewrite(path_, EncodeBmp24(kGrid, kGrid, std::vector<uint8_t>(kGrid * kGrid * 3)));
   EXPECT_EQ(LoadError(), KlvErrorKind::BadFormat);
-  bmpfix::Rewrite(path_, bmpfix::Cut(EncodeBmp8(kGrid, kGrid, std::vector<uint8_t>(kGrid * kGrid), bmpfix::Palette(256)), 5000));
+  bmpfix::Rewrite(
+      path_, bmpfix::Cut(EncodeBmp8(kGrid, kGrid, std::vector<uint8_t>(kGrid * kGrid), bmpfix::Palette(256)), 5000));
   EXPECT_EQ(LoadError(), KlvErrorKind::ShortFile);
   std::filesystem::remove(path_);
   EXPECT_EQ(LoadError(), KlvErrorKind::FileOpen);

@@ -81,7 +81,8 @@ class BitmapDecodeTest : public ::testing::Test {
 std::vector<uint8_t> Table(std::initializer_list<uint32_t> rgb) {
   std::vector<uint8_t> bytes;
   for (uint32_t c : rgb)
-    bytes.insert(bytes.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c >> 16), 0});
+    bytes.insert(bytes.end(),
+                 {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c >> 16), 0});
   return bytes;
 }
 
@@ -94,10 +95,9 @@ TEST_F(BitmapDecodeTest, ImageMagickFilesDecodeToThePictureTheyWereWrittenFrom) 
     bool indexed;
   };
   const Fixture fixtures[] = {
-      {"rle8.bmp", source, true},           {"rle8-v5.bmp", source, true},
-      {"pal8-v5.bmp", source, true},        {"os2-8.bmp", source, true},
-      {"os2-24.bmp", source, false},        {"rgb555-v5.bmp", source, false},
-      {"rgb565-v5.bmp", source565, false},  {"argb8888-v5.bmp", source, false},
+      {"rle8.bmp", source, true},          {"rle8-v5.bmp", source, true},      {"pal8-v5.bmp", source, true},
+      {"os2-8.bmp", source, true},         {"os2-24.bmp", source, false},      {"rgb555-v5.bmp", source, false},
+      {"rgb565-v5.bmp", source565, false}, {"argb8888-v5.bmp", source, false},
   };
   for (const Fixture& f : fixtures) {
     SCOPED_TRACE(f.file);
@@ -147,12 +147,12 @@ TEST_F(BitmapDecodeTest, Rle4NibbleRunsBecomeColours) {
   c.compression = 2;
   c.clrUsed = 4;
   c.extra = Table({0x000000, 0x0000FF, 0x00FF00, 0xFF0000});
-  c.rows = {0, 5, 0x12, 0x12, 0x10, 0,  // absolute 1 2 1 2 1: three bytes and a pad byte
-            2, 0x30,                    // run 3 0
-            0, 0,                       // end of line
-            0, 3, 0x21, 0x30,           // absolute 2 1 3: two bytes, no pad
-            0, 2, 1, 0,                 // delta right 1
-            3, 0x22,                    // run 2 2 2
+  c.rows = {0, 5,    0x12, 0x12, 0x10, 0,  // absolute 1 2 1 2 1: three bytes and a pad byte
+            2, 0x30,                       // run 3 0
+            0, 0,                          // end of line
+            0, 3,    0x21, 0x30,           // absolute 2 1 3: two bytes, no pad
+            0, 2,    1,    0,              // delta right 1
+            3, 0x22,                       // run 2 2 2
             0, 1};
   Load(bmpfix::Craft(c));
   EXPECT_FALSE(bitmap_.Is8Bit());
@@ -210,7 +210,7 @@ TEST_F(BitmapDecodeTest, SixteenBitFilesAre555UnlessTheirMasksSayOtherwise) {
 
   c.compression = 3;
   c.extra = {0, 0xF8, 0, 0, 0xE0, 0x07, 0, 0, 0x1F, 0, 0, 0};  // 5-6-5 after the 40-byte header
-  c.rows = {0xE0, 0x07, 0x00, 0x04, 0x1F, 0xF8, 0, 0};          // green 63; green 32; red + blue
+  c.rows = {0xE0, 0x07, 0x00, 0x04, 0x1F, 0xF8, 0, 0};         // green 63; green 32; red + blue
   Load(bmpfix::Craft(c));
   EXPECT_EQ(Rgbs(0), (std::vector<uint32_t>{0x00FF00, 0x008200, 0xFF00FF}));
 

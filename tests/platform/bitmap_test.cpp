@@ -41,14 +41,16 @@ class BitmapTest : public ::testing::Test {
 std::vector<uint8_t> Colours(std::initializer_list<int> indices, const std::vector<uint32_t>& rgb) {
   std::vector<uint8_t> bytes;
   for (int i : indices)
-    bytes.insert(bytes.end(), {static_cast<uint8_t>(rgb[i]), static_cast<uint8_t>(rgb[i] >> 8), static_cast<uint8_t>(rgb[i] >> 16)});
+    bytes.insert(bytes.end(),
+                 {static_cast<uint8_t>(rgb[i]), static_cast<uint8_t>(rgb[i] >> 8), static_cast<uint8_t>(rgb[i] >> 16)});
   return bytes;
 }
 
 std::vector<uint8_t> Table(std::initializer_list<uint32_t> rgb) {
   std::vector<uint8_t> bytes;
   for (uint32_t c : rgb) {
-    bytes.insert(bytes.end(), {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c >> 16), 0});
+    bytes.insert(bytes.end(),
+                 {static_cast<uint8_t>(c), static_cast<uint8_t>(c >> 8), static_cast<uint8_t>(c >> 16), 0});
   }
   return bytes;
 }
@@ -196,8 +198,8 @@ TEST_F(BitmapTest, MalformedFilesAreRefusedAndLeaveItEmpty) {
   auto cases = bmpfix::CommonBadCases();
   using K = KlvErrorKind;
   cases.push_back({"2 bits", [] { return bmpfix::With16(bmpfix::Small8(), bmpfix::kBitCountAt, 2); }, K::BadFormat});
-  cases.push_back({"RLE8 at 24 bits", [] { return bmpfix::With32(bmpfix::Small24(), bmpfix::kCompressionAt, 1); },
-                   K::BadFormat});
+  cases.push_back(
+      {"RLE8 at 24 bits", [] { return bmpfix::With32(bmpfix::Small24(), bmpfix::kCompressionAt, 1); }, K::BadFormat});
   cases.push_back({"bit fields at 8 bits", [] { return bmpfix::With32(bmpfix::Small8(), bmpfix::kCompressionAt, 3); },
                    K::BadFormat});
   for (const auto& c : cases) {

@@ -124,8 +124,8 @@ TEST_F(D3DDeviceTest, ListsRampRgbHardwareAndSecondRgbInOrder) {
 
 TEST_F(D3DDeviceTest, CreateDeviceRefusesUnknownGuidsAndUnrenderableSurfaces) {
   IDirect3DDevice2* device = nullptr;
-  for (const GUID* guid : {&IID_IDirect3DHALDevice, &IID_IDirect3DMMXDevice, &IID_IDirect3DRGBDevice,
-                           &IID_IDirect3DRampDevice}) {
+  for (const GUID* guid :
+       {&IID_IDirect3DHALDevice, &IID_IDirect3DMMXDevice, &IID_IDirect3DRGBDevice, &IID_IDirect3DRampDevice}) {
     ASSERT_EQ(d3d_->CreateDevice(*guid, target_, &device), D3D_OK);
     device->Release();
   }
@@ -235,8 +235,10 @@ TEST_F(D3DDeviceTest, ClearsToTheBackgroundAndDrawsTexturedTrianglesInAScene) {
 
   device->SetRenderState(D3DRENDERSTATE_TEXTUREHANDLE, texHandle);
   device->SetRenderState(D3DRENDERSTATE_COLORKEYENABLE, TRUE);
-  D3DTLVERTEX quad[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0}, {8, 0, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 1, 0},
-                         {8, 8, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 1, 1}, {0, 8, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 1}};
+  D3DTLVERTEX quad[4] = {{0, 0, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0},
+                         {8, 0, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 1, 0},
+                         {8, 8, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 1, 1},
+                         {0, 8, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 1}};
   WORD indices[6] = {0, 1, 2, 0, 2, 3};
   EXPECT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DVT_TLVERTEX, quad, 4, indices, 6, D3DDP_WAIT),
             D3DERR_SCENE_NOT_IN_SCENE);

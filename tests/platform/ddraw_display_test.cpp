@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/ddraw_test_util.h"
 #include "platform/dx5/d3d.h"
 #include "platform/dx5/ddraw_testing.h"
 #include "platform/dx5/virtual_display.h"
-#include "platform/ddraw_test_util.h"
 #include "platform/win/gdi_pixels.h"
 
 namespace {

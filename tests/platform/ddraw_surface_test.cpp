@@ -2,9 +2,9 @@
 // converting blits, rectangle checks, attachments, colour keys, loss and reference counts.
 #include <gtest/gtest.h>
 
+#include "platform/ddraw_test_util.h"
 #include "platform/dx5/d3d.h"
 #include "platform/dx5/ddraw_testing.h"
-#include "platform/ddraw_test_util.h"
 
 namespace {
 

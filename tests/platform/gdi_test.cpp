@@ -12,7 +12,10 @@
 namespace {
 
 HDC__ Context(GdiFormat format, int width, int height, std::vector<uint8_t>& pixels, const PALETTEENTRY* palette) {
-  const int bytes = format == GdiFormat::Indexed8 ? 1 : format == GdiFormat::Bgr24 ? 3 : format == GdiFormat::Xrgb32 ? 4 : 2;
+  const int bytes = format == GdiFormat::Indexed8 ? 1
+                    : format == GdiFormat::Bgr24  ? 3
+                    : format == GdiFormat::Xrgb32 ? 4
+                                                  : 2;
   pixels.assign(static_cast<size_t>(width * height * bytes), 0);
   return HDC__{format, width, height, width * bytes, pixels.data(), palette};
 }
@@ -121,8 +124,7 @@ TEST_F(SurfaceContextTest, TwentyFourBitBitmapsConvertOrTakeTheNearestPaletteEnt
   // No palette on the surface: the nearest of the system palette.
   EXPECT_EQ(CopyInto(SurfaceFormat::Indexed8, bitmaps_.bgr), (std::vector<uint32_t>{249, 255, 3}));
   EXPECT_EQ(CopyInto(SurfaceFormat::Rgb565, bitmaps_.bgr), (std::vector<uint32_t>{0xF800, 0xFFDF, 0x83E0}));
-  EXPECT_EQ(CopyInto(SurfaceFormat::Xrgb32, bitmaps_.bgr),
-            (std::vector<uint32_t>{0x00FF0000, 0x00FAFAFA, 0x00827E02}));
+  EXPECT_EQ(CopyInto(SurfaceFormat::Xrgb32, bitmaps_.bgr), (std::vector<uint32_t>{0x00FF0000, 0x00FAFAFA, 0x00827E02}));
   // With a palette on the surface, the nearest of its entries.
   std::array<PALETTEENTRY, 256> entries{};
   entries.fill(PALETTEENTRY{0, 0, 0, 0});

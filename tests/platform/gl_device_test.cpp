@@ -7,11 +7,11 @@
 
 #include <string>
 
+#include "platform/ddraw_test_util.h"
 #include "platform/dx5/d3d.h"
 #include "platform/dx5/ddraw_gl.h"
 #include "platform/dx5/gl_display.h"
 #include "platform/dx5/gl_raster.h"
-#include "platform/ddraw_test_util.h"
 
 namespace {
 

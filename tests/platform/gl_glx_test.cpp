@@ -34,7 +34,7 @@ TEST(GlxContextTest, DrawsAndPresentsOnAHostWindow) {
     ASSERT_TRUE(raster.Ready());
     GlTarget target;
     ASSERT_TRUE(raster.CreateTarget(64, 48, false, &target));
-    raster.FillColor(target, 0, 0, 64, 24, 0xFF0000);  // top half red
+    raster.FillColor(target, 0, 0, 64, 24, 0xFF0000);   // top half red
     raster.FillColor(target, 0, 24, 64, 48, 0x0000FF);  // bottom half blue
     raster.PresentToWindow(target, width, height, context->FillsWindow());
     GlApi& gl = context->Api();

@@ -114,8 +114,8 @@ class GlRasterTest : public ::testing::Test {
     raster_->FillColor(target, 0, 0, scene.width, scene.height, scene.background);
     raster_->FillDepth(target, 0, 0, scene.width, scene.height, 1.0f);
     for (const Draw& d : scene.draws)
-      raster_->DrawTriangles(d.state, target, d.texture != nullptr ? &Texture(*d.texture) : nullptr,
-                             d.vertices.data(), d.vertices.size(), d.indices.data(), d.indices.size(), d.clip);
+      raster_->DrawTriangles(d.state, target, d.texture != nullptr ? &Texture(*d.texture) : nullptr, d.vertices.data(),
+                             d.vertices.size(), d.indices.data(), d.indices.size(), d.clip);
     raster_->ReadColor(target, picture.target);
     raster_->DestroyTarget(&target);
     return picture;
@@ -165,7 +165,8 @@ TEST_F(GlRasterTest, BenchmarkSceneAgreesWithSoftware) {
       state.fogColor = 0xFFDFDFEFu;
       state.colorKey = true;
       state.specular = true;
-      for (auto [mesh, texture] : {std::pair{&assets.skyMesh, &assets.sky}, {&assets.terrain, &assets.ground},
+      for (auto [mesh, texture] : {std::pair{&assets.skyMesh, &assets.sky},
+                                   {&assets.terrain, &assets.ground},
                                    {&assets.spheres, &assets.leaves}})
         scene.draws.push_back({state, texture, mesh->vertices, mesh->indices, true});
       ExpectAgreement(scene, format,
@@ -249,8 +250,8 @@ TEST_F(GlRasterTest, CullModesDropTheNamedWinding) {
     draw.state = WholeViewport(scene);
     draw.state.cullMode = cull;
     // Left: clockwise on screen; right: counter-clockwise.
-    draw.vertices = {Vertex(2, 2, 0.5f, 0xFFFFFFFFu), Vertex(30, 2, 0.5f, 0xFFFFFFFFu),
-                     Vertex(2, 40, 0.5f, 0xFFFFFFFFu), Vertex(34, 2, 0.5f, 0xFFFFFFFFu),
+    draw.vertices = {Vertex(2, 2, 0.5f, 0xFFFFFFFFu),   Vertex(30, 2, 0.5f, 0xFFFFFFFFu),
+                     Vertex(2, 40, 0.5f, 0xFFFFFFFFu),  Vertex(34, 2, 0.5f, 0xFFFFFFFFu),
                      Vertex(34, 40, 0.5f, 0xFFFFFFFFu), Vertex(62, 2, 0.5f, 0xFFFFFFFFu)};
     draw.indices = {0, 1, 2, 3, 4, 5};
     scene.draws.push_back(draw);

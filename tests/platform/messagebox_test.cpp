@@ -10,7 +10,8 @@ namespace {
 
 TEST(MessageBoxTest, RecorderSeesEveryBoxInOrderThenStandardErrorTakesOver) {
   std::vector<std::pair<std::string, std::string>> boxes;
-  SetMessageBoxRecorder([&](const std::string& text, const std::string& caption) { boxes.emplace_back(text, caption); });
+  SetMessageBoxRecorder(
+      [&](const std::string& text, const std::string& caption) { boxes.emplace_back(text, caption); });
   EXPECT_EQ(MessageBoxA(nullptr, "first", "えらー", MB_OK), IDOK);
   EXPECT_EQ(MessageBoxA(nullptr, "second", nullptr, MB_OK), IDOK);
   SetMessageBoxRecorder(nullptr);

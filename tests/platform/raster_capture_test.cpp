@@ -39,7 +39,7 @@ struct Frame {
     color.resize(size_t(width) * height * colorBytes);
     depth.resize(size_t(width) * height * capture.depthBytes);
     target = {color.data(), intptr_t{width} * colorBytes, width, height, capture.format};
-    depthBuffer = {depth.data(), intptr_t{width} * capture.depthBytes, width, height, capture.depthBytes,
+    depthBuffer = {depth.data(),    intptr_t{width} * capture.depthBytes, width, height, capture.depthBytes,
                    capture.depthMax};
   }
   void Draw(const RasterCapture& capture, const RasterCaptureFrame& frame) {
@@ -91,8 +91,8 @@ TEST(RasterCapture, SaverFramesKeepTheirPixels) {
       std::snprintf(text, sizeof text, "0x%016llXull, ", static_cast<unsigned long long>(frame.Hash()));
       got += text;
       if (f < c.expected.size() && frame.Hash() != c.expected[f]) {
-        const std::string name = capture.frames[f].name + " " + std::to_string(c.width) + "x" +
-                                 std::to_string(c.height);
+        const std::string name =
+            capture.frames[f].name + " " + std::to_string(c.width) + "x" + std::to_string(c.height);
         ADD_FAILURE() << name << ": hash " << text << "the frame drawn is " << WriteFailedFrame(frame.target, name);
       }
     }

@@ -59,8 +59,9 @@ struct Buffers {
     target = {color.data(), intptr_t(width) * bytes, width, height, format};
     int depthBytes = depthBits == 16 ? 2 : 4;
     depth.resize(depthBits == 0 ? 0 : size_t(width) * height * depthBytes);
-    depthBuffer = {depth.data(), intptr_t(width) * depthBytes, width, height, depthBytes,
-                   depthBits == 16 ? 0xFFFFu : depthBits == 24 ? 0xFFFFFFu : 0xFFFFFF00u};
+    depthBuffer = {depth.data(), intptr_t(width) * depthBytes,
+                   width,        height,
+                   depthBytes,   depthBits == 16 ? 0xFFFFu : depthBits == 24 ? 0xFFFFFFu : 0xFFFFFF00u};
   }
   const RasterDepth* Depth() const { return depth.empty() ? nullptr : &depthBuffer; }
 };
@@ -85,7 +86,8 @@ void ExpectHashes(const Buffers& buffers, const Hashes& expected, const std::str
   uint64_t color = Fnv1a(buffers.color), depth = Fnv1a(buffers.depth);
   EXPECT_EQ(color, expected.color) << name << " colour: " << Hex(color);
   EXPECT_EQ(depth, expected.depth) << name << " depth: " << Hex(depth);
-  if (color != expected.color) ADD_FAILURE() << name << ": the frame drawn is " << WriteFailedFrame(buffers.target, name);
+  if (color != expected.color)
+    ADD_FAILURE() << name << ": the frame drawn is " << WriteFailedFrame(buffers.target, name);
 }
 
 // --- The benchmark-like frame ---------------------------------------------------------------
@@ -153,7 +155,7 @@ struct RandomTexture {
     bits.resize(size_t(texture.pitch) * texture.height);
     for (uint8_t& b : bits) b = static_cast<uint8_t>(random.Below(kind == 1 ? 6 : 256));  // few indices: keys hit
     texture.bits = bits.data();
-    texture.format = kind == 1 ? RasterTexelFormat::Indexed8
+    texture.format = kind == 1   ? RasterTexelFormat::Indexed8
                      : kind == 5 ? RasterTexelFormat::Xrgb32
                                  : RasterTexelFormat::Direct16;
     for (uint32_t& entry : texture.palette) entry = static_cast<uint32_t>(random.Next());
@@ -269,8 +271,9 @@ TEST(RasterGolden, FillsWriteExactlyTheirRectangle) {
     RasterFillColor(buffers.target, x0, y0, x1, y1, fillColor);
     RasterFillDepth(buffers.depthBuffer, x0, y0, x1, y1, fillDepth);
     const int bytes = wide ? 4 : 2;
-    uint32_t pixel = wide ? 0xFF000000u | fillColor
-                          : ((fillColor >> 19 & 0x1F) << 11) | ((fillColor >> 10 & 0x3F) << 5) | (fillColor >> 3 & 0x1F);
+    uint32_t pixel = wide
+                         ? 0xFF000000u | fillColor
+                         : ((fillColor >> 19 & 0x1F) << 11) | ((fillColor >> 10 & 0x3F) << 5) | (fillColor >> 3 & 0x1F);
     auto stored = static_cast<uint32_t>(static_cast<double>(fillDepth) * buffers.depthBuffer.maxValue);
     for (int y = std::max(y0, 0); y < std::min(y1, 5); ++y)
       for (int x = std::max(x0, 0); x < std::min(x1, 23); ++x) {

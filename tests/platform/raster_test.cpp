@@ -128,8 +128,9 @@ TEST(Raster, FlatShadingTakesTheFirstVertexColour) {
 TEST(Raster, GouraudInterpolatesBetweenVertexColours) {
   Canvas canvas(9, 2);
   RasterState state = PlainState(9, 2);
-  Draw(canvas, state, {V(0, -1, 0xFF000000u), V(8, -1, 0xFFFF0000u), V(8, 8, 0xFFFF0000u),
-                       V(0, -1, 0xFF000000u), V(8, 8, 0xFFFF0000u), V(0, 8, 0xFF000000u)},
+  Draw(canvas, state,
+       {V(0, -1, 0xFF000000u), V(8, -1, 0xFFFF0000u), V(8, 8, 0xFFFF0000u), V(0, -1, 0xFF000000u), V(8, 8, 0xFFFF0000u),
+        V(0, 8, 0xFF000000u)},
        {0, 1, 2, 3, 4, 5});
   EXPECT_EQ(canvas.Pixel(0, 0), 0xFF000000u);
   EXPECT_EQ(canvas.Pixel(4, 0), 0xFF800000u);  // 127.5 rounds up
@@ -184,8 +185,10 @@ TEST(Raster, TrianglesSharingEdgesDrawEveryPixelOnce) {
 }
 
 TEST(Raster, DepthTestKeepsTheNearerTriangleInEitherOrder) {
-  std::vector<D3DTLVERTEX> near = {V(-1, -1, 0xFFFF0000u, 0.3f), V(9, -1, 0xFFFF0000u, 0.3f), V(-1, 9, 0xFFFF0000u, 0.3f)};
-  std::vector<D3DTLVERTEX> far = {V(-1, -1, 0xFF00FF00u, 0.6f), V(9, -1, 0xFF00FF00u, 0.6f), V(9, 9, 0xFF00FF00u, 0.6f)};
+  std::vector<D3DTLVERTEX> near = {V(-1, -1, 0xFFFF0000u, 0.3f), V(9, -1, 0xFFFF0000u, 0.3f),
+                                   V(-1, 9, 0xFFFF0000u, 0.3f)};
+  std::vector<D3DTLVERTEX> far = {V(-1, -1, 0xFF00FF00u, 0.6f), V(9, -1, 0xFF00FF00u, 0.6f),
+                                  V(9, 9, 0xFF00FF00u, 0.6f)};
   RasterState state = PlainState(8, 8);
   state.zEnable = true;
   for (int order = 0; order < 2; ++order) {
@@ -401,9 +404,9 @@ TEST(Raster, TrianglesBesideTheViewportDrawNothing) {
   RasterState state = PlainState(8, 8);
   state.viewportX0 = 2;
   state.viewportX1 = 6;
-  std::vector<D3DTLVERTEX> v = {V(0, 0), V(1.9f, 0), V(0, 8),        // left of the viewport
-                                V(6.1f, 0), V(8, 0), V(8, 8),        // right of it
-                                V(100, 0), V(300, 0), V(100, 8)};    // in the guard band
+  std::vector<D3DTLVERTEX> v = {V(0, 0),    V(1.9f, 0), V(0, 8),     // left of the viewport
+                                V(6.1f, 0), V(8, 0),    V(8, 8),     // right of it
+                                V(100, 0),  V(300, 0),  V(100, 8)};  // in the guard band
   const std::vector<WORD> indices = {0, 1, 2, 3, 4, 5, 6, 7, 8};
   Canvas clipped(8, 8);
   RasterStats clippedStats;
@@ -445,8 +448,11 @@ TEST(Raster, BadCoordinatesDrawNothingAndStayInsideTheTarget) {
   RasterState state = PlainState(8, 8);
   state.zEnable = true;
   std::vector<std::vector<D3DTLVERTEX>> bad = {
-      {V(nan, 0), V(8, 0), V(0, 8)},     {V(0, 0), V(inf, 0), V(0, 8)},        {V(0, 0), V(8, -inf), V(0, 8)},
-      {V(0, 0, 0xFFFF0000u, nan), V(8, 0), V(0, 8)}, {V(0, 0, 0xFFFF0000u, 0.5f, nan), V(8, 0), V(0, 8)},
+      {V(nan, 0), V(8, 0), V(0, 8)},
+      {V(0, 0), V(inf, 0), V(0, 8)},
+      {V(0, 0), V(8, -inf), V(0, 8)},
+      {V(0, 0, 0xFFFF0000u, nan), V(8, 0), V(0, 8)},
+      {V(0, 0, 0xFFFF0000u, 0.5f, nan), V(8, 0), V(0, 8)},
   };
   for (bool clip : {true, false})
     for (const auto& v : bad) {

@@ -16,11 +16,12 @@ namespace {
 
 constexpr int kCases = 4000;
 
-const char* const kNames[] = {"", "S", "KalvorG", "DataPath", " pad ", "a=b", "[x]", ";c", "#d", "\\x41", "\\\\",
-                              "x\ny", "\r", "\xc3\xa9", "S ", "Enum_Checkbox"};
-const char* const kPieces[] = {"[S]", "[KalvorG]", "[ S ]", "[broken", "]", "[]", "[\\x41]", "DataPath=/d", "S=1",
-                               " a = b ", "=", "=x", "x=", ";c=1", "# note", "junk", "\\x", "\\\\=\\\\", "\t",
-                               "\xff\xfe", "Enum_Checkbox=-4", "a=b=c"};
+const char* const kNames[] = {"",   "S",     "KalvorG", "DataPath", " pad ", "a=b",      "[x]", ";c",
+                              "#d", "\\x41", "\\\\",    "x\ny",     "\r",    "\xc3\xa9", "S ",  "Enum_Checkbox"};
+const char* const kPieces[] = {"[S]",         "[KalvorG]", "[ S ]",   "[broken",   "]",  "[]",       "[\\x41]",
+                               "DataPath=/d", "S=1",       " a = b ", "=",         "=x", "x=",       ";c=1",
+                               "# note",      "junk",      "\\x",     "\\\\=\\\\", "\t", "\xff\xfe", "Enum_Checkbox=-4",
+                               "a=b=c"};
 
 std::string RandomText(std::mt19937& random) {
   std::string text;

@@ -44,8 +44,7 @@ class RegistryTest : public ::testing::Test {
   // Files in the settings folder other than the writers' lock file.
   size_t FilesBesideTheLock() const {
     size_t files = 0;
-    for (const auto& entry : fs::directory_iterator(root_ / "config"))
-      files += entry.path().extension() != ".lock";
+    for (const auto& entry : fs::directory_iterator(root_ / "config")) files += entry.path().extension() != ".lock";
     return files;
   }
 
@@ -63,7 +62,10 @@ TEST_F(RegistryTest, FolderFallsBackToXdgConfigHome) {
   setenv("XDG_CONFIG_HOME", root_.c_str(), 1);
   TRegIniFile reg("Software\\Kalvor_Soft");
   EXPECT_EQ(reg.FileName(), (root_ / "kalvor" / "Software_Kalvor_Soft.ini").string());
-  if (saved.empty()) unsetenv("XDG_CONFIG_HOME"); else setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  if (saved.empty())
+    unsetenv("XDG_CONFIG_HOME");
+  else
+    setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
 }
 
 TEST_F(RegistryTest, MissingFileSectionOrValueReadsAsDefault) {
@@ -77,8 +79,9 @@ TEST_F(RegistryTest, MissingFileSectionOrValueReadsAsDefault) {
 }
 
 TEST_F(RegistryTest, ValuesReadBackExactlyInANewlyOpenedKey) {
-  const std::string awkward[] = {"/home/user/data/", "C:\\data\\", "  padded  ", "a=b;c#d[e]", "line1\nline2\r",
-                                 std::string("nul\0inside", 10), "\\x41 is not A", "", "日本語"};
+  const std::string awkward[] = {
+      "/home/user/data/", "C:\\data\\", "  padded  ", "a=b;c#d[e]", "line1\nline2\r", std::string("nul\0inside", 10),
+      "\\x41 is not A",   "",           "日本語"};
   {
     TRegIniFile reg("Software\\Kalvor_Soft");
     for (size_t i = 0; i < std::size(awkward); ++i) reg.WriteString("Sec", "v" + std::to_string(i), awkward[i]);
@@ -103,8 +106,9 @@ TEST_F(RegistryTest, WritesKeepValuesAnotherWriterStoredMeanwhile) {
 }
 
 TEST_F(RegistryTest, OnlyWholeDecimalNumbersReadAsIntegers) {
-  WriteFile("[S]\nhex=0x10\ndollar=$10\nfloat=1.5\ntrail=12abc\nspace=1 2\nbig=99999999999\nempty=\n"
-            "plus=+7\nneg=-2147483648\nsign=-\nok= 42 \n");
+  WriteFile(
+      "[S]\nhex=0x10\ndollar=$10\nfloat=1.5\ntrail=12abc\nspace=1 2\nbig=99999999999\nempty=\n"
+      "plus=+7\nneg=-2147483648\nsign=-\nok= 42 \n");
   TRegIniFile reg("Software\\Kalvor_Soft");
   for (const char* name : {"hex", "dollar", "float", "trail", "space", "big", "empty", "sign"})
     EXPECT_EQ(reg.ReadInteger("S", name, -9), -9) << name;
@@ -114,8 +118,9 @@ TEST_F(RegistryTest, OnlyWholeDecimalNumbersReadAsIntegers) {
 }
 
 TEST_F(RegistryTest, MalformedLinesAreSkippedAndTheRestIsRead) {
-  WriteFile("orphan=1\n[Good]\r\nkept=yes\r\nno equals sign\n=\n[broken\nlost=1\n; comment=1\n[Good]\n"
-            "kept=second\nmore = two words \n");
+  WriteFile(
+      "orphan=1\n[Good]\r\nkept=yes\r\nno equals sign\n=\n[broken\nlost=1\n; comment=1\n[Good]\n"
+      "kept=second\nmore = two words \n");
   TRegIniFile reg("Software\\Kalvor_Soft");
   EXPECT_EQ(reg.ReadString("Good", "kept", ""), "yes");
   EXPECT_EQ(reg.ReadString("Good", "more", ""), "two words");
@@ -200,9 +205,9 @@ TEST_F(RegistryTest, CommentsAndUnknownLinesSurviveEveryRewrite) {
       "tail without newline";
   WriteFile(before);
   TRegIniFile reg("Software\\Kalvor_Soft");
-  reg.WriteInteger("KalvorG", "Enum_Checkbox", -4);      // replaces its line
-  reg.WriteInteger("KalvorG", "D3D_Device", 2);          // replaces the line the reader takes it from
-  reg.WriteInteger("KalvorG", "DDraw_Device", 0);        // new: below the first such section's last line
+  reg.WriteInteger("KalvorG", "Enum_Checkbox", -4);       // replaces its line
+  reg.WriteInteger("KalvorG", "D3D_Device", 2);           // replaces the line the reader takes it from
+  reg.WriteInteger("KalvorG", "DDraw_Device", 0);         // new: below the first such section's last line
   reg.WriteString("KalvorGSaver", "DrawSize", "native");  // new, keeping the section's Windows line ends
   reg.WriteString("New", "Threads", "4");                 // a new section at the end
   EXPECT_EQ(FileText(),

@@ -77,12 +77,18 @@ class ScopedEnvironment {
     for (const auto& [name, value] : values) {
       const char* old = getenv(name);
       saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-      if (value) setenv(name, value, 1); else unsetenv(name);
+      if (value)
+        setenv(name, value, 1);
+      else
+        unsetenv(name);
     }
   }
   ~ScopedEnvironment() {
     for (const auto& [name, value] : saved_) {
-      if (value) setenv(name.c_str(), value->c_str(), 1); else unsetenv(name.c_str());
+      if (value)
+        setenv(name.c_str(), value->c_str(), 1);
+      else
+        unsetenv(name.c_str());
     }
   }
 
@@ -197,7 +203,8 @@ class ShellExecuteTest : public ::testing::Test {
     root_ = fs::canonical(pattern);
     fs::create_directories(root_ / "data");
     // A program that records the folder it runs in and its arguments.
-    std::ofstream(root_ / "data" / "settei.exe") << "#!/bin/sh\npwd > ran.txt\nfor a in \"$@\"; do echo \"$a\" >> ran.txt; done\n";
+    std::ofstream(root_ / "data" / "settei.exe")
+        << "#!/bin/sh\npwd > ran.txt\nfor a in \"$@\"; do echo \"$a\" >> ran.txt; done\n";
     fs::permissions(root_ / "data" / "settei.exe", fs::perms::owner_all);
   }
   void TearDown() override { fs::remove_all(root_); }

@@ -95,8 +95,8 @@ class X11WindowTest : public ::testing::Test {
       attributes.colormap = XCreateColormap(display_, RootWindow(display_, screen), visual, AllocNone);
       attributes.border_pixel = 0;
       window = XCreateWindow(display_, RootWindow(display_, screen), 30, 40, static_cast<unsigned>(width),
-                             static_cast<unsigned>(height), 0, depth, InputOutput, visual,
-                             CWColormap | CWBorderPixel, &attributes);
+                             static_cast<unsigned>(height), 0, depth, InputOutput, visual, CWColormap | CWBorderPixel,
+                             &attributes);
     }
     XMapWindow(display_, window);
     XSync(display_, False);

@@ -26,10 +26,9 @@ TEST_F(RenderTest, FrameWithNothingVisibleStillSetsUpClearsAndBracketsTheScene) 
   MakeView();
   TSceneObject* behind = Root(Mesh({{0, 0, -5}, {1, 0, -5}, {0, 1, -5}}, {{0, 1, 2}}, Texture(0)));
   RenderView(view, behind, true);
-  const std::vector<std::string> expected = {"Viewport.SetViewport2", "Device.SetCurrentViewport",
-                                             "Viewport.SetBackground", "Viewport.Clear",
-                                             "Device.BeginScene",     "Device.EndScene",
-                                             "Viewport.Release"};
+  const std::vector<std::string> expected = {
+      "Viewport.SetViewport2", "Device.SetCurrentViewport", "Viewport.SetBackground", "Viewport.Clear",
+      "Device.BeginScene",     "Device.EndScene",           "Viewport.Release"};
   EXPECT_EQ(Methods(*log), expected);
   EXPECT_EQ(renderDevice.Viewport()->References(), 1u);  // the frame's reference given back
 
@@ -76,7 +75,7 @@ TEST_F(RenderTest, UnclippedBucketIsOneDrawAfterItsTextureAndMaterial) {
   const RecordedCall& draw = *Calls("Device.DrawIndexedPrimitive")[0];
   EXPECT_EQ(draw.args, (std::vector<uint64_t>{D3DPT_TRIANGLELIST, D3DVT_TLVERTEX, 4, 6, D3DDP_WAIT | D3DDP_DONOTCLIP}));
   EXPECT_EQ(Triangles(draw), (std::vector<Triangle>{{0, 1, 2}, {0, 2, 3}}));  // the quad as two fan triangles
-  for (TKlvFaceNode* bucket : view.Buckets) EXPECT_EQ(bucket, nullptr);     // drained for the next frame
+  for (TKlvFaceNode* bucket : view.Buckets) EXPECT_EQ(bucket, nullptr);       // drained for the next frame
 }
 
 TEST_F(RenderTest, BucketsDrawInIndexOrderWithIndicesContinuingAcrossBuckets) {
@@ -89,7 +88,7 @@ TEST_F(RenderTest, BucketsDrawInIndexOrderWithIndicesContinuingAcrossBuckets) {
   RenderView(view, group, true);
   const std::vector<const RecordedCall*> draws = Calls("Device.DrawIndexedPrimitive");
   ASSERT_EQ(draws.size(), 2u);
-  EXPECT_EQ(Calls("Device.SetRenderState")[0]->args[1], 1002u);  // bucket 2 before bucket 9
+  EXPECT_EQ(Calls("Device.SetRenderState")[0]->args[1], 1002u);                    // bucket 2 before bucket 9
   EXPECT_EQ(Triangles(*draws[0]), (std::vector<Triangle>{{3, 4, 6}, {3, 6, 5}}));  // offset by VertexBase 3
   EXPECT_EQ(Triangles(*draws[1]), (std::vector<Triangle>{{5 - 3, 4 - 3, 3 - 3}, {0, 1, 2}}));
   // The second bucket's indices come from where the first bucket's two triangles ended.
@@ -188,8 +187,8 @@ TEST_F(RenderTest, FacesOtherThanFansAreQueuedButNeverDrawn) {
 
 TEST_F(RenderTest, TrianglesBeyondTheFrameCapacityAreDropped) {
   MakeView(2, 100);  // room for four triangles
-  TSceneObject* obj =
-      Root(Mesh({{0, 0, 5}, {1, 0, 5}, {1, 1, 5}, {0, 1, 5}, {-1, 1, 5}}, {{0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}}, Texture(0)));
+  TSceneObject* obj = Root(
+      Mesh({{0, 0, 5}, {1, 0, 5}, {1, 1, 5}, {0, 1, 5}, {-1, 1, 5}}, {{0, 1, 2, 3, 4}, {0, 1, 2, 3, 4}}, Texture(0)));
   RenderView(view, obj, true);
   const std::vector<const RecordedCall*> draws = Calls("Device.DrawIndexedPrimitive");
   ASSERT_EQ(draws.size(), 1u);
@@ -204,7 +203,8 @@ TEST_F(RenderTest, ClippedTrianglesThatFindTheBuffersFullAreDropped) {
   EXPECT_LE(view.TLVertexCount, 4);
 
   MakeView(1, 100);  // vertices to spare, but a pentagon needs more than two triangles
-  TSceneObject* five = Root(Mesh({{-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {0, 2, -1}, {-1, 1, 1}}, {{0, 1, 2, 3, 4}}, Texture(0)));
+  TSceneObject* five =
+      Root(Mesh({{-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {0, 2, -1}, {-1, 1, 1}}, {{0, 1, 2, 3, 4}}, Texture(0)));
   RenderView(view, five, true);
   const std::vector<const RecordedCall*> draws = Calls("Device.DrawIndexedPrimitive");
   ASSERT_EQ(draws.size(), 1u);  // what fits is still drawn

@@ -52,12 +52,9 @@ TEST_F(RenderTest, ResizeViewChangesOnlyTheSize) {
 
 TEST_F(RenderTest, RgbDeviceKeepsFogAndSpecular) {
   CreateView(view, &renderDevice, 0, 0, 10, 10, 2.0f);
-  const States expected = {{D3DRENDERSTATE_SPECULARENABLE, 1},
-                           {D3DRENDERSTATE_FOGENABLE, 1},
-                           {D3DRENDERSTATE_FOGTABLEMODE, D3DFOG_NONE},
-                           {D3DRENDERSTATE_FOGCOLOR, 0xFFDFDFEF},
-                           {D3DRENDERSTATE_FOGTABLESTART, 0x3E4CCCCD},
-                           {D3DRENDERSTATE_FOGTABLEEND, 0x3EE66666},
+  const States expected = {{D3DRENDERSTATE_SPECULARENABLE, 1},         {D3DRENDERSTATE_FOGENABLE, 1},
+                           {D3DRENDERSTATE_FOGTABLEMODE, D3DFOG_NONE}, {D3DRENDERSTATE_FOGCOLOR, 0xFFDFDFEF},
+                           {D3DRENDERSTATE_FOGTABLESTART, 0x3E4CCCCD}, {D3DRENDERSTATE_FOGTABLEEND, 0x3EE66666},
                            {D3DRENDERSTATE_COLORKEYENABLE, 1}};
   EXPECT_EQ(RenderStates(*log), expected);
 }
@@ -104,9 +101,9 @@ TEST_F(RenderTest, LightingScalesTheColourAndSetsTheHighlight) {
   AttachObject(group, facing);
   Transform(group);
   ASSERT_EQ(view.TLVertexCount, 2);
-  EXPECT_EQ(view.TLVertices[0].color, 0xFFCBCBCBu);     // k = 204: 255 * 204 / 256 = 203
-  EXPECT_EQ(view.TLVertices[0].specular, 0xFF464646u);  // h = (204 - 63) / 2 = 70
-  EXPECT_EQ(view.TLVertices[1].color, 0x80651900u);     // k = 102, alpha kept
+  EXPECT_EQ(view.TLVertices[0].color, 0xFFCBCBCBu);              // k = 204: 255 * 204 / 256 = 203
+  EXPECT_EQ(view.TLVertices[0].specular, 0xFF464646u);           // h = (204 - 63) / 2 = 70
+  EXPECT_EQ(view.TLVertices[1].color, 0x80651900u);              // k = 102, alpha kept
   EXPECT_EQ(view.TLVertices[1].specular & 0xFFFFFF, 0x131313u);  // h = 19
 }
 
@@ -154,8 +151,9 @@ TEST_F(RenderTest, WhollyInsideObjectsQueueEveryFaceUnclipped) {
 
 TEST_F(RenderTest, PartlyInsideFacesGetClipCodesOrAreDropped) {
   MakeView();
-  TSceneObject* obj = Root(Mesh({{0, 0, 2}, {0.5f, 0, 2}, {0, 0.5f, 2}, {-1, 0, 2}, {-10, 0, 2}, {-11, 0, 2}, {-10, 1, 2}},
-                                {{0, 1, 2}, {0, 3, 2}, {4, 5, 6}}, Texture(0)));
+  TSceneObject* obj =
+      Root(Mesh({{0, 0, 2}, {0.5f, 0, 2}, {0, 0.5f, 2}, {-1, 0, 2}, {-10, 0, 2}, {-11, 0, 2}, {-10, 1, 2}},
+                {{0, 1, 2}, {0, 3, 2}, {4, 5, 6}}, Texture(0)));
   Transform(obj);
   EXPECT_EQ(view.TLVertices[3].sx, 0.0f);
   EXPECT_EQ(obj->Faces[0].ClipCode, kClipNone);
@@ -220,7 +218,8 @@ TEST_F(RenderTest, WalkIsPreOrderAndHandsEachChildItsParentsMatrices) {
 
 TEST_F(RenderTest, FullFrameDropsFacesAndObjectsThatDoNotFit) {
   MakeView(3, 5);
-  TSceneObject* first = Mesh({{0, 0, 5}, {1, 0, 5}, {0, 1, 5}}, {{0, 1, 2}, {0, 1, 2}, {0, 1, 2}, {0, 1, 2}}, Texture(0));
+  TSceneObject* first =
+      Mesh({{0, 0, 5}, {1, 0, 5}, {0, 1, 5}}, {{0, 1, 2}, {0, 1, 2}, {0, 1, 2}, {0, 1, 2}}, Texture(0));
   TSceneObject* second = Mesh({{0, 0, 6}, {1, 0, 6}, {0, 1, 6}}, {{0, 1, 2}}, Texture(1));
   TSceneObject* group = Root(Mesh({}, {}, Texture(0)));
   AttachObject(group, second);
@@ -233,7 +232,8 @@ TEST_F(RenderTest, FullFrameDropsFacesAndObjectsThatDoNotFit) {
 
 TEST_F(RenderTest, FacesWithoutAUsableTextureOrTooFewIndicesAreNotQueued) {
   MakeView();
-  TSceneObject* obj = Root(Mesh({{0, 0, 5}, {1, 0, 5}, {0, 1, 5}}, {{0, 1, 2}, {0, 1, 2}, {0, 1}, {0, 1, 2}}, Texture(256)));
+  TSceneObject* obj =
+      Root(Mesh({{0, 0, 5}, {1, 0, 5}, {0, 1, 5}}, {{0, 1, 2}, {0, 1, 2}, {0, 1}, {0, 1, 2}}, Texture(256)));
   obj->Faces[1].Texture = Texture(-1);
   obj->Faces[2].Texture = Texture(3);
   obj->Faces[3].Texture = nullptr;

@@ -16,8 +16,8 @@
 #include "display/kalvorg.h"
 #include "display/kalvorrm.h"
 #include "display/klvenumwin.h"
-#include "platform/win/bitmap.h"
 #include "platform/dx5/virtual_display.h"
+#include "platform/win/bitmap.h"
 #include "platform/win/messagebox.h"
 #include "render/framedraw.h"
 #include "scene/scene.h"
@@ -30,15 +30,14 @@ class SceneTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    configDir_ = std::filesystem::temp_directory_path() /
-                 ("klv_scene_" + std::to_string(getpid()) + "_" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    configDir_ =
+        std::filesystem::temp_directory_path() / ("klv_scene_" + std::to_string(getpid()) + "_" +
+                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(configDir_);
     std::filesystem::create_directories(configDir_);
     setenv("KLV_CONFIG_DIR", configDir_.c_str(), 1);
-    SetMessageBoxRecorder([this](const std::string& text, const std::string& caption) {
-      boxes.emplace_back(text, caption);
-    });
+    SetMessageBoxRecorder(
+        [this](const std::string& text, const std::string& caption) { boxes.emplace_back(text, caption); });
     KalvorG1 = std::make_unique<TKalvorG>(&form);
     KalvorRM1 = std::make_unique<TKalvorRM>(&form);
     KalvorRM1->SetFullScreen(true);

@@ -254,7 +254,8 @@ TEST_F(SceneTest, EveryFrameCoversTheWholePicture) {
       scene = TKlvScene{};
       settings = TSaverSettings{};
     }
-    if (first) Build(seed);
+    if (first)
+      Build(seed);
     else {
       // A fresh scene on the same devices: the textures of the first build stay registered.
       ASSERT_TRUE(BuildScene(scene, *KalvorRM1, dataPath, image));

@@ -26,9 +26,8 @@ class SettingsTest : public ::testing::Test {
   void SetUp() override {
     KalvorGUnit = TKalvorGUnitState{};
     KalvorRMUnit = TKalvorRMUnitState{};
-    root_ = fs::temp_directory_path() /
-            ("klv_settings_" + std::to_string(getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ = fs::temp_directory_path() / ("klv_settings_" + std::to_string(getpid()) + "_" +
+                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
     fs::create_directories(root_ / "config");
     setenv("KLV_CONFIG_DIR", (root_ / "config").c_str(), 1);
@@ -87,8 +86,8 @@ TEST_F(SettingsTest, EveryValueWrittenReadsBackAndIsStoredAsText) {
   back.Devices.Started = true;
   EXPECT_EQ(back, s);
   const std::string text = KeyFileText();
-  for (const char* line : {"DrawSize=800x600", "Renderer=gl", "Threads=3", "TextureFilter=bilinear",
-                           "Enum_Checkbox=-1", "DDraw_Device=-1", "D3D_Device=-1"})
+  for (const char* line : {"DrawSize=800x600", "Renderer=gl", "Threads=3", "TextureFilter=bilinear", "Enum_Checkbox=-1",
+                           "DDraw_Device=-1", "D3D_Device=-1"})
     EXPECT_NE(text.find(line), std::string::npos) << line;
 
   s.DrawSize = "native";

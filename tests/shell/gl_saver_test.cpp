@@ -92,8 +92,8 @@ TEST_F(GlSaverTest, FramesAfterTheFirstStayOnTheGpuAndCoverThePicture) {
   EXPECT_EQ(after.uploadBytes, first.uploadBytes);
   EXPECT_EQ(after.readBacks, first.readBacks);
   EXPECT_GE(saver->PresentCount, uint64_t{kFrames} + 1);
-  std::printf("per frame: %.1f GL calls, %.0f vertex bytes\n",
-              double(after.calls - first.calls) / kFrames, double(after.vertexBytes - first.vertexBytes) / kFrames);
+  std::printf("per frame: %.1f GL calls, %.0f vertex bytes\n", double(after.calls - first.calls) / kFrames,
+              double(after.vertexBytes - first.vertexBytes) / kFrames);
 
   const std::vector<uint32_t> last = Shown();
   EXPECT_NE(last, before) << "the picture did not change in " << kFrames << " frames";

@@ -140,7 +140,8 @@ TEST_F(FrameLoopTest, TickCalcAndDrawRunOnThreeThreadsInThatOrder) {
   loop.SetInterval(1);
   ASSERT_TRUE(PumpUntil([&] { return draws_ >= 5; }));
   loop.SetEnabled(false);
-  auto timerThreads = ThreadsOf(timerThreads_), calcThreads = ThreadsOf(calcThreads_), drawThreads = ThreadsOf(drawThreads_);
+  auto timerThreads = ThreadsOf(timerThreads_), calcThreads = ThreadsOf(calcThreads_),
+       drawThreads = ThreadsOf(drawThreads_);
   ASSERT_EQ(timerThreads.size(), 1u);
   ASSERT_EQ(calcThreads.size(), 1u);
   ASSERT_EQ(drawThreads.size(), 1u);
@@ -226,7 +227,8 @@ TEST(CalcThreadTest, WakesAreNotCountedAndTerminationIsNeverLost) {
   std::atomic<int> jobs{0};
   std::atomic<bool> ended{false};
   {
-    TCalcThread thread(nullptr, [&](void*) { ++jobs; }, [&](TCalcThread*) { ended = true; });
+    TCalcThread thread(
+        nullptr, [&](void*) { ++jobs; }, [&](TCalcThread*) { ended = true; });
     std::this_thread::sleep_for(10ms);
     EXPECT_EQ(jobs, 0);  // created suspended
     for (auto until = std::chrono::steady_clock::now() + 10s; jobs == 0 && std::chrono::steady_clock::now() < until;)
@@ -242,7 +244,10 @@ TEST(CalcThreadTest, WakesAreNotCountedAndTerminationIsNeverLost) {
   }
   // A thread destroyed before its first wake ends without running its job.
   std::atomic<int> neverRun{0};
-  { TCalcThread thread(nullptr, [&](void*) { ++neverRun; }, nullptr); }
+  {
+    TCalcThread thread(
+        nullptr, [&](void*) { ++neverRun; }, nullptr);
+  }
   EXPECT_EQ(neverRun, 0);
 }
 

@@ -51,8 +51,9 @@ TEST(SaverArgs, TheSettingsPreviewCommandLineNamesItsWindow) {
 }
 
 TEST(SaverArgs, EveryOptionWorksWithOneDashTwoDashesOrAnEqualsSign) {
-  const Parsed p = Parse({"-root", "-window-id", "4194319", "-display", ":3", "-mono", "--install", "-visual",
-                          "default", "--fps", "-delay", "20000", "--size=1280x1024", "--threads", "3", "--renderer=gl"});
+  const Parsed p =
+      Parse({"-root", "-window-id", "4194319", "-display", ":3", "-mono", "--install", "-visual", "default", "--fps",
+             "-delay", "20000", "--size=1280x1024", "--threads", "3", "--renderer=gl"});
   ASSERT_TRUE(p.ok) << p.error;
   EXPECT_EQ(*p.line.WindowId, 4194319u);
   EXPECT_EQ(p.line.Display, ":3");
@@ -80,16 +81,26 @@ TEST(SaverArgs, EveryOptionWorksWithOneDashTwoDashesOrAnEqualsSign) {
 
 TEST(SaverArgs, BadInputIsRefusedWithOneLineNamingTheOption) {
   const std::vector<std::pair<std::vector<const char*>, std::string>> cases = {
-      {{"--window-id", "garbage"}, "--window-id"}, {{"--window-id", "0"}, "--window-id"},
-      {{"--window-id", "-5"}, "--window-id"},      {{"--window-id", " 0x10"}, "--window-id"},
-      {{"--window-id", "0x1G"}, "--window-id"},    {{"--window-id", "0x100000000"}, "--window-id"},
-      {{"--root", "--window-id"}, "--window-id"},  {{"--size", "0x0"}, "--size"},
-      {{"--size", "99999x99999"}, "--size"},       {{"--size", "640"}, "--size"},
-      {{"--size", "640x-480"}, "--size"},          {{"--size", "+640x480"}, "--size"},
-      {{"--delay", "-5"}, "--delay"},              {{"--delay", "1e3"}, "--delay"},
-      {{"--delay", "60000001"}, "--delay"},        {{"--threads", "1025"}, "--threads"},
-      {{"--threads", "two"}, "--threads"},         {{"--renderer", "vulkan"}, "--renderer"},
-      {{"--bogus"}, "--bogus"},                    {{"--root", "/s"}, "/s"},
+      {{"--window-id", "garbage"}, "--window-id"},
+      {{"--window-id", "0"}, "--window-id"},
+      {{"--window-id", "-5"}, "--window-id"},
+      {{"--window-id", " 0x10"}, "--window-id"},
+      {{"--window-id", "0x1G"}, "--window-id"},
+      {{"--window-id", "0x100000000"}, "--window-id"},
+      {{"--root", "--window-id"}, "--window-id"},
+      {{"--size", "0x0"}, "--size"},
+      {{"--size", "99999x99999"}, "--size"},
+      {{"--size", "640"}, "--size"},
+      {{"--size", "640x-480"}, "--size"},
+      {{"--size", "+640x480"}, "--size"},
+      {{"--delay", "-5"}, "--delay"},
+      {{"--delay", "1e3"}, "--delay"},
+      {{"--delay", "60000001"}, "--delay"},
+      {{"--threads", "1025"}, "--threads"},
+      {{"--threads", "two"}, "--threads"},
+      {{"--renderer", "vulkan"}, "--renderer"},
+      {{"--bogus"}, "--bogus"},
+      {{"--root", "/s"}, "/s"},
       {{"--fps=yes"}, "--fps"},
   };
   for (const auto& [arguments, named] : cases) {

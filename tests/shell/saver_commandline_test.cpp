@@ -23,8 +23,8 @@ void PlaceSettingsProgram(const std::filesystem::path& folder) {
 
 // Waits up to ten seconds for the settings program's marker in `folder`; returns its content.
 std::string WaitForLaunch(const std::filesystem::path& folder) {
-  for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10); std::chrono::steady_clock::now() < until;
-       std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+  for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+       std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
     std::ifstream marker(folder / "settei-ran");
     if (marker) return std::string(std::istreambuf_iterator<char>(marker), {});
   }

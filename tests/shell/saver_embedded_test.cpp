@@ -162,9 +162,7 @@ TEST_F(SaverTest, AFailedStartExitsWithStatusOne) {
   EXPECT_EQ(s.Scene.SceneRoot, nullptr);
 }
 
-TEST_F(SaverTest, OtherArgumentsStillCloseWithStatusZero) {
-  EXPECT_EQ(Start("/p").ExitCode, 0);
-}
+TEST_F(SaverTest, OtherArgumentsStillCloseWithStatusZero) { EXPECT_EQ(Start("/p").ExitCode, 0); }
 
 TEST_F(SaverTest, NoSettingsProgramAnywhereIsAFailedStartToo) {
   SetDataPath(Folder("empty").string() + "/");

@@ -49,15 +49,13 @@ class SaverTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() /
-            ("klv_saver_" + std::to_string(getpid()) + "_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ = std::filesystem::temp_directory_path() / ("klv_saver_" + std::to_string(getpid()) + "_" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ / "config");
     setenv("KLV_CONFIG_DIR", (root_ / "config").c_str(), 1);
-    SetMessageBoxRecorder([this](const std::string& text, const std::string& caption) {
-      boxes.emplace_back(text, caption);
-    });
+    SetMessageBoxRecorder(
+        [this](const std::string& text, const std::string& caption) { boxes.emplace_back(text, caption); });
     KlvReleaseAllKeys();
     SetCursorPos(kStartX, kStartY);
     savedFolder_ = std::filesystem::current_path();

@@ -78,8 +78,11 @@ TEST_F(SaverTest, TheMouseMustMoveFourPixelsOnBothAxes) {
   ASSERT_TRUE(s.Running);
   EXPECT_EQ(s.StartCursorPos.x, kStartX);
   EXPECT_EQ(s.StartCursorPos.y, kStartY);
-  for (auto [x, y] : {std::pair{kStartX + 50, kStartY}, {kStartX, kStartY - 300}, {kStartX + 3, kStartY + 3},
-                      {kStartX + 4, kStartY + 3}, {kStartX - 3, kStartY - 40}}) {
+  for (auto [x, y] : {std::pair{kStartX + 50, kStartY},
+                      {kStartX, kStartY - 300},
+                      {kStartX + 3, kStartY + 3},
+                      {kStartX + 4, kStartY + 3},
+                      {kStartX - 3, kStartY - 40}}) {
     window->InjectMouseMove(x, y);
     application->ProcessMessages();
     EXPECT_FALSE(application->Terminated()) << x << ", " << y;

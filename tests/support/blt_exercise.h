@@ -53,8 +53,7 @@ struct Rect64 {
 };
 
 inline bool Inside(const Rect64& r, int64_t width, int64_t height) {
-  return r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom && r.right <= width &&
-         r.bottom <= height;
+  return r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom && r.right <= width && r.bottom <= height;
 }
 
 struct Pixels {
@@ -190,8 +189,7 @@ inline std::string Run(IDirectDraw2* dd, const uint8_t* data, size_t size) {
     const int64_t height = dstBefore.height;
     const bool sameFormat = !onPrimary && (dst == src || srcFormat == dstFormat);
 
-    RECT srcRect{in.Coordinate(srcWidth), in.Coordinate(srcHeight), in.Coordinate(srcWidth),
-                 in.Coordinate(srcHeight)};
+    RECT srcRect{in.Coordinate(srcWidth), in.Coordinate(srcHeight), in.Coordinate(srcWidth), in.Coordinate(srcHeight)};
     const Rect64 from = wholeSource ? Rect64{0, 0, srcWidth, srcHeight}
                                     : Rect64{srcRect.left, srcRect.top, srcRect.right, srcRect.bottom};
     Expectation expect;
@@ -222,8 +220,8 @@ inline std::string Run(IDirectDraw2* dd, const uint8_t* data, size_t size) {
       const Rect64 cut{std::max<int64_t>(to.left, 0), std::max<int64_t>(to.top, 0), std::min(to.right, width),
                        std::min(to.bottom, height)};
       // An empty copy is done before the destination is looked at; a fill checks it first.
-      const bool emptyCopy = !fill && (to.right == to.left || to.bottom == to.top || from.right <= from.left ||
-                                       from.bottom <= from.top);
+      const bool emptyCopy =
+          !fill && (to.right == to.left || to.bottom == to.top || from.right <= from.left || from.bottom <= from.top);
       expect.mustRefuse = inverted || (!fill && !Inside(from, srcWidth, srcHeight)) ||
                           (!clipped && !emptyCopy && !Inside(to, width, height));
       expect.cut = clipped ? cut : to;
@@ -249,8 +247,8 @@ inline std::string Run(IDirectDraw2* dd, const uint8_t* data, size_t size) {
           failure = "wrote pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") outside " +
                     Describe("the destination", expect.cut);
         } else if (inCut && expect.exact &&
-                   now != srcBefore.At(expect.from.left + (x - expect.cut.left),
-                                       expect.from.top + (y - expect.cut.top))) {
+                   now !=
+                       srcBefore.At(expect.from.left + (x - expect.cut.left), expect.from.top + (y - expect.cut.top))) {
           failure = "pixel (" + std::to_string(x) + ", " + std::to_string(y) + ") is not its source pixel";
         }
       }

@@ -49,7 +49,8 @@ inline std::vector<PALETTEENTRY> Palette(int count) {
 inline std::vector<uint8_t> Pattern8(int width, int height, int modulo = 256) {
   std::vector<uint8_t> pixels(static_cast<size_t>(width) * height);
   for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) pixels[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>((x * 7 + y * 13) % modulo);
+    for (int x = 0; x < width; ++x)
+      pixels[static_cast<size_t>(y) * width + x] = static_cast<uint8_t>((x * 7 + y * 13) % modulo);
   return pixels;
 }
 

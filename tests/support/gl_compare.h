@@ -20,9 +20,9 @@
 
 namespace gl_compare {
 
-constexpr int kTolerance = 8;        // levels per 8-bit channel a pixel may differ by
-constexpr double kMinShare = 0.99;   // share of pixels that must lie within the tolerance
-constexpr int kMaxDifference = 64;   // no channel of any pixel may differ by more from its neighbours
+constexpr int kTolerance = 8;             // levels per 8-bit channel a pixel may differ by
+constexpr double kMinShare = 0.99;        // share of pixels that must lie within the tolerance
+constexpr int kMaxDifference = 64;        // no channel of any pixel may differ by more from its neighbours
 constexpr int kPixelsPerOutlier = 20000;  // except one pixel in this many
 
 // Pixel (x, y) of a target as 0x00RRGGBB, 16-bit channels widened by repeating their top bits.
@@ -45,11 +45,11 @@ inline int Difference(uint32_t a, uint32_t b) {
 }
 
 struct Agreement {
-  double share = 0.0;     // pixels within kTolerance of the same pixel
+  double share = 0.0;  // pixels within kTolerance of the same pixel
   int64_t pixels = 0;
-  int64_t beyond = 0;     // pixels further than kMaxDifference from the same pixel
-  int64_t outliers = 0;   // pixels further than kMaxDifference from every neighbour
-  int largest = 0;        // largest channel difference of a pixel from its closest neighbour
+  int64_t beyond = 0;    // pixels further than kMaxDifference from the same pixel
+  int64_t outliers = 0;  // pixels further than kMaxDifference from every neighbour
+  int largest = 0;       // largest channel difference of a pixel from its closest neighbour
   bool Good() const { return share >= kMinShare && outliers <= pixels / kPixelsPerOutlier; }
 };
 

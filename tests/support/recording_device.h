@@ -52,8 +52,8 @@ class RecordingDevice final : public IDirect3DDevice2 {
   HRESULT EnumTextureFormats(LPD3DENUMTEXTUREFORMATSCALLBACK callback, void* context) override;
   // Has no surface: returns DDERR_NOTFOUND with a null surface.
   HRESULT GetRenderTarget(IDirectDrawSurface** surface) override;
-  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE primitive, D3DVERTEXTYPE vertexType, void* vertices,
-                               DWORD vertexCount, WORD* indices, DWORD indexCount, DWORD flags) override;
+  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE primitive, D3DVERTEXTYPE vertexType, void* vertices, DWORD vertexCount,
+                               WORD* indices, DWORD indexCount, DWORD flags) override;
 
  private:
   explicit RecordingDevice(std::shared_ptr<CallLog> log) : log_(std::move(log)) {}

@@ -88,7 +88,9 @@ inline std::string Run(const std::string& folder, const uint8_t* data, size_t si
   const std::string fileName = folder + "/Software_Kalvor_Soft.ini";
   std::ofstream(fileName, std::ios::binary | std::ios::trunc) << text;
   const bool refused = text.find('\0') != std::string::npos;
-  const std::string absent = "\x01" "absent";
+  const std::string absent =
+      "\x01"
+      "absent";
   TRegIniFile reg(kKey);
   const std::string otherBefore = reg.ReadString(otherSection, otherName, absent);
   try {
@@ -103,7 +105,8 @@ inline std::string Run(const std::string& folder, const uint8_t* data, size_t si
   const TRegIniFile again(kKey);
   if (again.ReadString(section, name, absent) != value) return "the value does not read back";
   if (reg.ReadString(section, name, absent) != value) return "the writer does not read its own value";
-  if ((otherSection != section || otherName != name) && again.ReadString(otherSection, otherName, absent) != otherBefore)
+  if ((otherSection != section || otherName != name) &&
+      again.ReadString(otherSection, otherName, absent) != otherBefore)
     return "another value changed";
   if (!KeepsTheOldLines(Lines(text), Lines(after))) return "lines of the old file were lost";
   if (EntriesIn(folder) != 2) return "files besides the settings file and its lock were left";

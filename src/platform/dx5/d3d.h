@@ -273,8 +273,8 @@ extern const GUID IID_IDirect3DMMXDevice;
 extern const GUID IID_IDirect3DRGBDevice;
 extern const GUID IID_IDirect3DRampDevice;
 
-using LPD3DENUMDEVICESCALLBACK = HRESULT (*)(GUID* guid, const char* description, const char* name,
-                                             D3DDEVICEDESC* hal, D3DDEVICEDESC* hel, void* context);
+using LPD3DENUMDEVICESCALLBACK = HRESULT (*)(GUID* guid, const char* description, const char* name, D3DDEVICEDESC* hal,
+                                             D3DDEVICEDESC* hel, void* context);
 using LPD3DENUMTEXTUREFORMATSCALLBACK = HRESULT (*)(DDSURFACEDESC* format, void* context);
 
 class IDirect3DMaterial2 : public IUnknown {

@@ -346,8 +346,17 @@ HRESULT D3DDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE primitive, D3DVERTEXTYP
   RasterTarget target;
   if (!DescribeTarget(targetLock.desc(), target)) return DDERR_INVALIDPIXELFORMAT;
 
-  D3DVIEWPORT2 whole{sizeof(D3DVIEWPORT2), 0, 0, static_cast<DWORD>(target.width), static_cast<DWORD>(target.height),
-                     0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+  D3DVIEWPORT2 whole{sizeof(D3DVIEWPORT2),
+                     0,
+                     0,
+                     static_cast<DWORD>(target.width),
+                     static_cast<DWORD>(target.height),
+                     0.0f,
+                     0.0f,
+                     0.0f,
+                     0.0f,
+                     0.0f,
+                     1.0f};
   RasterState state = DecodeState(current_ != nullptr ? current_->Rect() : whole);
 
   IDirectDrawSurface* depthSurface = state.zEnable ? AttachedDepth(target_) : nullptr;
@@ -367,8 +376,7 @@ HRESULT D3DDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE primitive, D3DVERTEXTYP
     bool haveTexture = false;
     if (texture != nullptr && texture->Surface() != target_) {
       textureLock.emplace(texture->Surface(), DDLOCK_READONLY);
-      if (textureLock->ok())
-        haveTexture = DescribeTexture(texture->Surface(), textureLock->desc(), sampled);
+      if (textureLock->ok()) haveTexture = DescribeTexture(texture->Surface(), textureLock->desc(), sampled);
       if (!haveTexture) result = DDERR_INVALIDPIXELFORMAT;
     }
     if (handle == 0 || haveTexture)

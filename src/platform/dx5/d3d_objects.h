@@ -114,8 +114,8 @@ class D3DDevice final : public D3DRefCounted<IDirect3DDevice2> {
   HRESULT GetLightState(D3DLIGHTSTATETYPE state, DWORD* value) override;
   HRESULT EnumTextureFormats(LPD3DENUMTEXTUREFORMATSCALLBACK callback, void* context) override;
   HRESULT GetRenderTarget(IDirectDrawSurface** surface) override;
-  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE primitive, D3DVERTEXTYPE vertexType, void* vertices,
-                               DWORD vertexCount, WORD* indices, DWORD indexCount, DWORD flags) override;
+  HRESULT DrawIndexedPrimitive(D3DPRIMITIVETYPE primitive, D3DVERTEXTYPE vertexType, void* vertices, DWORD vertexCount,
+                               WORD* indices, DWORD indexCount, DWORD flags) override;
 
   // Handles are 1-based positions in the device's tables; 0 means none. The device keeps a
   // reference to every object it handed a handle to, so a handle never outlives its object.
@@ -123,8 +123,8 @@ class D3DDevice final : public D3DRefCounted<IDirect3DDevice2> {
   D3DTEXTUREHANDLE TextureHandle(D3DTexture* texture);
   // Clears the given rectangles, cut to the viewport: colour to the background material's diffuse
   // colour, depth to far.
-  HRESULT ClearViewport(const D3DViewport& viewport, D3DMATERIALHANDLE background, DWORD count,
-                        const D3DRECT* rects, DWORD flags);
+  HRESULT ClearViewport(const D3DViewport& viewport, D3DMATERIALHANDLE background, DWORD count, const D3DRECT* rects,
+                        DWORD flags);
   void ForgetViewport(D3DViewport* viewport);
   // Draws and clears through `gl` from now on (the hardware device on the GPU).
   void UseGl(std::unique_ptr<GlDeviceBackend> gl) { gl_ = std::move(gl); }

@@ -73,8 +73,8 @@ class IDirect3DRMFrame : public IDirect3DRMVisual {
   virtual HRESULT DeleteVisual(IDirect3DRMVisual* visual) = 0;
   virtual HRESULT SetPosition(IDirect3DRMFrame* reference, D3DVALUE x, D3DVALUE y, D3DVALUE z) = 0;
   virtual HRESULT GetPosition(IDirect3DRMFrame* reference, D3DVALUE* xyz) = 0;
-  virtual HRESULT SetOrientation(IDirect3DRMFrame* reference, D3DVALUE dx, D3DVALUE dy, D3DVALUE dz,
-                                 D3DVALUE ux, D3DVALUE uy, D3DVALUE uz) = 0;
+  virtual HRESULT SetOrientation(IDirect3DRMFrame* reference, D3DVALUE dx, D3DVALUE dy, D3DVALUE dz, D3DVALUE ux,
+                                 D3DVALUE uy, D3DVALUE uz) = 0;
   // Row-vector 4 x 4 transform of the frame relative to its parent.
   virtual HRESULT GetTransform(D3DVALUE matrix[16]) = 0;
   virtual HRESULT SetRotation(IDirect3DRMFrame* reference, D3DVALUE x, D3DVALUE y, D3DVALUE z, D3DVALUE theta) = 0;
@@ -108,16 +108,15 @@ class IDirect3DRM2 : public IDirect3DRM {
  public:
   virtual HRESULT CreateDeviceFromD3D(IDirect3D2* d3d, IDirect3DDevice2* device, IDirect3DRMDevice2** rmDevice) = 0;
   virtual HRESULT CreateFrame(IDirect3DRMFrame* parent, IDirect3DRMFrame2** frame) = 0;
-  virtual HRESULT CreateViewport(IDirect3DRMDevice* device, IDirect3DRMFrame* camera, DWORD x, DWORD y,
-                                 DWORD width, DWORD height, IDirect3DRMViewport** viewport) = 0;
+  virtual HRESULT CreateViewport(IDirect3DRMDevice* device, IDirect3DRMFrame* camera, DWORD x, DWORD y, DWORD width,
+                                 DWORD height, IDirect3DRMViewport** viewport) = 0;
   virtual HRESULT CreateLightRGB(D3DRMLIGHTTYPE type, D3DVALUE red, D3DVALUE green, D3DVALUE blue,
                                  IDirect3DRMLight** light) = 0;
   virtual HRESULT CreateMeshBuilder(IDirect3DRMMeshBuilder2** builder) = 0;
   virtual HRESULT LoadTexture(const char* fileName, IDirect3DRMTexture** texture) = 0;
-  virtual HRESULT CreateWrap(D3DRMWRAPTYPE type, IDirect3DRMFrame* reference, D3DVALUE ox, D3DVALUE oy,
-                             D3DVALUE oz, D3DVALUE dx, D3DVALUE dy, D3DVALUE dz, D3DVALUE ux, D3DVALUE uy,
-                             D3DVALUE uz, D3DVALUE ou, D3DVALUE ov, D3DVALUE su, D3DVALUE sv,
-                             IDirect3DRMWrap** wrap) = 0;
+  virtual HRESULT CreateWrap(D3DRMWRAPTYPE type, IDirect3DRMFrame* reference, D3DVALUE ox, D3DVALUE oy, D3DVALUE oz,
+                             D3DVALUE dx, D3DVALUE dy, D3DVALUE dz, D3DVALUE ux, D3DVALUE uy, D3DVALUE uz, D3DVALUE ou,
+                             D3DVALUE ov, D3DVALUE su, D3DVALUE sv, IDirect3DRMWrap** wrap) = 0;
 };
 
 HRESULT Direct3DRMCreate(IDirect3DRM** d3drm);

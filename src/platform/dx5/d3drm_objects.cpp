@@ -293,7 +293,7 @@ class RMFrame final : public D3DRefCounted<IDirect3DRMFrame2> {
     child->Release();
   }
 
-  RMFrame* parent_ = nullptr;        // the parent holds a reference to this frame, not the reverse
+  RMFrame* parent_ = nullptr;       // the parent holds a reference to this frame, not the reverse
   std::vector<RMFrame*> children_;  // one reference each
   std::vector<IDirect3DRMLight*> lights_;
   std::vector<IDirect3DRMVisual*> visuals_;
@@ -419,15 +419,25 @@ class RMObject final : public D3DRefCounted<IDirect3DRM2> {
     IDirect3DViewport2* immediate = nullptr;
     HRESULT result = rmDevice->D3D()->CreateViewport(&immediate, nullptr);
     if (FAILED(result)) return result;
-    D3DVIEWPORT2 rect{sizeof(D3DVIEWPORT2), x, y, width, height, static_cast<float>(x), static_cast<float>(y),
-                      static_cast<float>(width), static_cast<float>(height), 0.0f, 1.0f};
+    D3DVIEWPORT2 rect{sizeof(D3DVIEWPORT2),
+                      x,
+                      y,
+                      width,
+                      height,
+                      static_cast<float>(x),
+                      static_cast<float>(y),
+                      static_cast<float>(width),
+                      static_cast<float>(height),
+                      0.0f,
+                      1.0f};
     result = rmDevice->Device()->AddViewport(immediate);
     if (SUCCEEDED(result)) result = immediate->SetViewport2(&rect);
     if (FAILED(result)) {
       immediate->Release();
       return result;
     }
-    D3DRECT area{static_cast<LONG>(x), static_cast<LONG>(y), static_cast<LONG>(x + width), static_cast<LONG>(y + height)};
+    D3DRECT area{static_cast<LONG>(x), static_cast<LONG>(y), static_cast<LONG>(x + width),
+                 static_cast<LONG>(y + height)};
     *viewport = new (std::nothrow) RMViewport(rmDevice, camera, immediate, area);
     if (*viewport == nullptr) {
       immediate->Release();
@@ -438,7 +448,8 @@ class RMObject final : public D3DRefCounted<IDirect3DRM2> {
   HRESULT CreateLightRGB(D3DRMLIGHTTYPE type, D3DVALUE red, D3DVALUE green, D3DVALUE blue,
                          IDirect3DRMLight** light) override {
     if (light == nullptr || type > D3DRMLIGHT_PARALLELPOINT) return D3DRMERR_BADVALUE;
-    D3DCOLOR color = 0xFF000000u | (uint32_t{LightByte(red)} << 16) | (uint32_t{LightByte(green)} << 8) | LightByte(blue);
+    D3DCOLOR color =
+        0xFF000000u | (uint32_t{LightByte(red)} << 16) | (uint32_t{LightByte(green)} << 8) | LightByte(blue);
     *light = new (std::nothrow) RMLight(type, color);
     return *light != nullptr ? D3DRM_OK : E_OUTOFMEMORY;
   }
@@ -460,8 +471,8 @@ class RMObject final : public D3DRefCounted<IDirect3DRM2> {
     *texture = new (std::nothrow) RMTexture(fileName);
     return *texture != nullptr ? D3DRM_OK : E_OUTOFMEMORY;
   }
-  HRESULT CreateWrap(D3DRMWRAPTYPE type, IDirect3DRMFrame*, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE,
-                     D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE,
+  HRESULT CreateWrap(D3DRMWRAPTYPE type, IDirect3DRMFrame*, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE,
+                     D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE, D3DVALUE,
                      IDirect3DRMWrap** wrap) override {
     if (wrap == nullptr || type > D3DRMWRAP_CHROME) return D3DRMERR_BADVALUE;
     *wrap = new (std::nothrow) RMWrap(type);

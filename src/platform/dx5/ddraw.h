@@ -287,9 +287,11 @@ class IDirectDraw : public IUnknown {
   virtual HRESULT SetDisplayMode(DWORD width, DWORD height, DWORD bitsPerPixel) = 0;
   virtual HRESULT RestoreDisplayMode() = 0;
   virtual HRESULT GetCaps(DDCAPS* driverCaps, DDCAPS* helCaps) = 0;
-  virtual HRESULT EnumDisplayModes(DWORD flags, DDSURFACEDESC* templ, void* context, LPDDENUMMODESCALLBACK callback) = 0;
+  virtual HRESULT EnumDisplayModes(DWORD flags, DDSURFACEDESC* templ, void* context,
+                                   LPDDENUMMODESCALLBACK callback) = 0;
   virtual HRESULT CreateSurface(DDSURFACEDESC* desc, IDirectDrawSurface** surface, IUnknown* outer) = 0;
-  virtual HRESULT CreatePalette(DWORD flags, const PALETTEENTRY* entries, IDirectDrawPalette** palette, IUnknown* outer) = 0;
+  virtual HRESULT CreatePalette(DWORD flags, const PALETTEENTRY* entries, IDirectDrawPalette** palette,
+                                IUnknown* outer) = 0;
   virtual HRESULT CreateClipper(DWORD flags, IDirectDrawClipper** clipper, IUnknown* outer) = 0;
 };
 

@@ -77,8 +77,8 @@ Snapshot TakeSnapshot(const PixelBlock& src, const RECT& r) {
   const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(bpp);
   s.memory.resize(rowBytes * static_cast<size_t>(height));
   for (int y = 0; y < height; ++y)
-    std::memcpy(s.memory.data() + static_cast<size_t>(y) * rowBytes,
-                src.bits + (r.top + y) * src.pitch + r.left * bpp, rowBytes);
+    std::memcpy(s.memory.data() + static_cast<size_t>(y) * rowBytes, src.bits + (r.top + y) * src.pitch + r.left * bpp,
+                rowBytes);
   s.block = src;
   s.block.bits = s.memory.data();
   s.block.width = width;
@@ -106,8 +106,7 @@ RECT Narrowed(const WideRect& r) {
 bool RectInside(const RECT& r, int width, int height) { return RectInside(Widened(r), width, height); }
 
 bool RectInside(const WideRect& r, int width, int height) {
-  return r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom && r.right <= width &&
-         r.bottom <= height;
+  return r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom && r.right <= width && r.bottom <= height;
 }
 
 bool RectEmpty(const RECT& r) { return r.right <= r.left || r.bottom <= r.top; }

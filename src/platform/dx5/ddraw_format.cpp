@@ -74,7 +74,8 @@ std::optional<GdiFormat> GdiFormatOf(SurfaceFormat format) {
 }
 
 std::optional<SurfaceFormat> ColourFormatFrom(const DDPIXELFORMAT& f) {
-  if (f.dwFlags & (DDPF_ALPHAPIXELS | DDPF_ALPHA | DDPF_FOURCC | DDPF_ZBUFFER | DDPF_PALETTEINDEXED4)) return std::nullopt;
+  if (f.dwFlags & (DDPF_ALPHAPIXELS | DDPF_ALPHA | DDPF_FOURCC | DDPF_ZBUFFER | DDPF_PALETTEINDEXED4))
+    return std::nullopt;
   if (f.dwFlags & DDPF_PALETTEINDEXED8) {
     if (f.dwRGBBitCount == 8) return SurfaceFormat::Indexed8;
     return std::nullopt;

@@ -39,8 +39,7 @@ D3DCOLOR ColourOfPixel(SurfaceFormat format, DWORD value) {
       return widen5(value >> 11 & 0x1F) << 16 | widen6(value >> 5 & 0x3F) << 8 | widen5(value & 0x1F);
     case SurfaceFormat::Rgb555:
       return widen5(value >> 10 & 0x1F) << 16 | widen5(value >> 5 & 0x1F) << 8 | widen5(value & 0x1F);
-    default:
-      return value & 0xFFFFFFu;
+    default: return value & 0xFFFFFFu;
   }
 }
 
@@ -73,11 +72,8 @@ bool DescribeTexels(IDirectDrawSurface* surface, const PixelBlock& block, Raster
       texture->blue = ChannelOf(format.dwBBitMask);
       break;
     }
-    case SurfaceFormat::Xrgb32:
-      texture->format = RasterTexelFormat::Xrgb32;
-      break;
-    default:
-      return false;
+    case SurfaceFormat::Xrgb32: texture->format = RasterTexelFormat::Xrgb32; break;
+    default: return false;
   }
   DDCOLORKEY key{};
   if (SUCCEEDED(surface->GetColorKey(DDCKEY_SRCBLT, &key))) {
@@ -126,8 +122,7 @@ bool GlFill(DDrawSurface& dst, const RECT& rect, DWORD value) {
   GlSurface* gpu = GpuOf(dst, false);
   if (gpu == nullptr || !ColourTargetFormat(dst.Format())) return false;
   const PixelBlock whole = dst.Block();
-  if (rect.left <= 0 && rect.top <= 0 && rect.right >= whole.width && rect.bottom >= whole.height)
-    gpu->WillOverwrite();
+  if (rect.left <= 0 && rect.top <= 0 && rect.right >= whole.width && rect.bottom >= whole.height) gpu->WillOverwrite();
   const GlTarget* target = gpu->Target(whole, false);
   if (target == nullptr) return false;
   gpu->Raster().FillColor(*target, rect.left, rect.top, rect.right, rect.bottom, ColourOfPixel(dst.Format(), value));

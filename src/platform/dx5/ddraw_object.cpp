@@ -18,8 +18,8 @@ constexpr DWORD kMaxSurfaceSide = 8192;
 constexpr DWORD kVideoMemoryBytes = 16u << 20;
 
 constexpr DisplayMode kDisplayModes[] = {
-    {640, 480, 8},  {640, 480, 16},  {640, 480, 32},  {800, 600, 8},   {800, 600, 16},
-    {800, 600, 32}, {1024, 768, 8},  {1024, 768, 16}, {1024, 768, 32},
+    {640, 480, 8},  {640, 480, 16}, {640, 480, 32},  {800, 600, 8},   {800, 600, 16},
+    {800, 600, 32}, {1024, 768, 8}, {1024, 768, 16}, {1024, 768, 32},
 };
 
 constexpr DWORD kDisplayDepths[] = {8, 16, 32};
@@ -91,7 +91,8 @@ bool ModeMatches(const DisplayMode& mode, const DDSURFACEDESC& templ) {
   if ((templ.dwFlags & DDSD_WIDTH) && templ.dwWidth != mode.width) return false;
   if ((templ.dwFlags & DDSD_HEIGHT) && templ.dwHeight != mode.height) return false;
   if ((templ.dwFlags & DDSD_PIXELFORMAT) && templ.ddpfPixelFormat.dwRGBBitCount != mode.bitsPerPixel) return false;
-  if ((templ.dwFlags & DDSD_REFRESHRATE) && templ.dwRefreshRate != 0 && templ.dwRefreshRate != kRefreshRate) return false;
+  if ((templ.dwFlags & DDSD_REFRESHRATE) && templ.dwRefreshRate != 0 && templ.dwRefreshRate != kRefreshRate)
+    return false;
   return true;
 }
 

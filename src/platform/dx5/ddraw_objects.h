@@ -46,7 +46,8 @@ class DDrawObject final : public RefCounted<IDirectDraw2> {
   HRESULT GetCaps(DDCAPS* driverCaps, DDCAPS* helCaps) override;
   HRESULT EnumDisplayModes(DWORD flags, DDSURFACEDESC* templ, void* context, LPDDENUMMODESCALLBACK callback) override;
   HRESULT CreateSurface(DDSURFACEDESC* desc, IDirectDrawSurface** surface, IUnknown* outer) override;
-  HRESULT CreatePalette(DWORD flags, const PALETTEENTRY* entries, IDirectDrawPalette** palette, IUnknown* outer) override;
+  HRESULT CreatePalette(DWORD flags, const PALETTEENTRY* entries, IDirectDrawPalette** palette,
+                        IUnknown* outer) override;
   HRESULT CreateClipper(DWORD flags, IDirectDrawClipper** clipper, IUnknown* outer) override;
   HRESULT GetAvailableVidMem(DDSCAPS* caps, DWORD* total, DWORD* free) override;
 

@@ -10,9 +10,9 @@
 
 namespace {
 
-constexpr EGLint kContextAttributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
-                                         EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                                         EGL_NONE};
+constexpr EGLint kContextAttributes[] = {
+    EGL_CONTEXT_MAJOR_VERSION,           3,       EGL_CONTEXT_MINOR_VERSION, 3, EGL_CONTEXT_OPENGL_PROFILE_MASK,
+    EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
 
 GlApi::Resolver EglResolver() { return reinterpret_cast<GlApi::Resolver>(&eglGetProcAddress); }
 

@@ -27,8 +27,17 @@ bool GlDeviceBackend::HasDepth() const {
 }
 
 D3DVIEWPORT2 GlDeviceBackend::WholeTarget() const {
-  return D3DVIEWPORT2{sizeof(D3DVIEWPORT2), 0, 0, static_cast<DWORD>(width_), static_cast<DWORD>(height_),
-                      0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+  return D3DVIEWPORT2{sizeof(D3DVIEWPORT2),
+                      0,
+                      0,
+                      static_cast<DWORD>(width_),
+                      static_cast<DWORD>(height_),
+                      0.0f,
+                      0.0f,
+                      0.0f,
+                      0.0f,
+                      0.0f,
+                      1.0f};
 }
 
 HRESULT GlDeviceBackend::Draw(const RasterState& state, bool textureSet, IDirectDrawSurface* texture,

@@ -104,8 +104,9 @@ std::unique_ptr<GlContext> CreateGlxContext(Display* display, unsigned long wind
     *error = "GLX cannot make core-profile contexts";
     return nullptr;
   }
-  const int contextAttributes[] = {GLX_CONTEXT_MAJOR_VERSION_ARB, 3, GLX_CONTEXT_MINOR_VERSION_ARB, 3,
-                                   GLX_CONTEXT_PROFILE_MASK_ARB, GLX_CONTEXT_CORE_PROFILE_BIT_ARB, None};
+  const int contextAttributes[] = {
+      GLX_CONTEXT_MAJOR_VERSION_ARB,    3,   GLX_CONTEXT_MINOR_VERSION_ARB, 3, GLX_CONTEXT_PROFILE_MASK_ARB,
+      GLX_CONTEXT_CORE_PROFILE_BIT_ARB, None};
   GLXContext context = create(display, config, nullptr, True, contextAttributes);
   if (context == nullptr) {
     *error = "GLX made no OpenGL 3.3 core context";

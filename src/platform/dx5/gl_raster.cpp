@@ -216,8 +216,13 @@ ClipVertex Crossing(const ClipVertex& inside, const ClipVertex& outside, const G
   const float din = plane.Distance(inside), dout = plane.Distance(outside);
   const float t = din / (din - dout);
   auto mix = [t](float a, float b) { return a + (b - a) * t; };
-  ClipVertex out{mix(inside.x, outside.x), mix(inside.y, outside.y), mix(inside.z, outside.z),
-                 mix(inside.rhw, outside.rhw), mix(inside.uq, outside.uq), mix(inside.vq, outside.vq), {}};
+  ClipVertex out{mix(inside.x, outside.x),
+                 mix(inside.y, outside.y),
+                 mix(inside.z, outside.z),
+                 mix(inside.rhw, outside.rhw),
+                 mix(inside.uq, outside.uq),
+                 mix(inside.vq, outside.vq),
+                 {}};
   for (int i = 0; i < 8; ++i) out.channels[i] = mix(inside.channels[i], outside.channels[i]);
   (plane.axis == 0 ? out.x : out.y) = plane.bound;
   return out;
@@ -278,8 +283,7 @@ bool GlRaster::CreateTarget(int width, int height, bool withDepth, GlTarget* tar
   gl_.GenFramebuffers(1, &target->framebuffer);
   gl_.BindFramebuffer(GL_FRAMEBUFFER, target->framebuffer);
   gl_.FramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target->color, 0);
-  if (!SetTargetDepth(target, withDepth) ||
-      gl_.CheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
+  if (!SetTargetDepth(target, withDepth) || gl_.CheckFramebufferStatus(GL_FRAMEBUFFER) != GL_FRAMEBUFFER_COMPLETE) {
     DestroyTarget(target);
     return false;
   }
@@ -378,8 +382,8 @@ bool GlRaster::ScissorTo(const GlTarget& target, int x0, int y0, int x1, int y1)
   return true;
 }
 
-const WORD* GlRaster::UsableIndices(const D3DTLVERTEX* vertices, size_t vertexCount, const WORD* indices,
-                                    size_t* count, WORD* low, WORD* high) {
+const WORD* GlRaster::UsableIndices(const D3DTLVERTEX* vertices, size_t vertexCount, const WORD* indices, size_t* count,
+                                    WORD* low, WORD* high) {
   const size_t whole = *count - *count % 3;
   WORD least = 0xFFFF, most = 0;
   for (size_t i = 0; i < whole; ++i) {
@@ -534,9 +538,7 @@ void GlRaster::ReadColor(const GlTarget& target, const RasterTarget& out) {
     for (int x = 0; x < width; ++x) {
       const uint32_t c = from[x], r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
       switch (out.format) {
-        case RasterPixelFormat::Xrgb32:
-          reinterpret_cast<uint32_t*>(row)[x] = 0xFF000000u | c;
-          break;
+        case RasterPixelFormat::Xrgb32: reinterpret_cast<uint32_t*>(row)[x] = 0xFF000000u | c; break;
         case RasterPixelFormat::Rgb565:
           reinterpret_cast<uint16_t*>(row)[x] = static_cast<uint16_t>((r >> 3) << 11 | (g >> 2) << 5 | b >> 3);
           break;
@@ -588,8 +590,8 @@ void GlRaster::CopyColor(const GlTarget& source, int sx, int sy, const GlTarget&
 
 void GlRaster::PresentToWindow(const GlTarget& source, int windowWidth, int windowHeight, bool fill) {
   if (windowWidth <= 0 || windowHeight <= 0 || source.width <= 0 || source.height <= 0) return;
-  const double scale = std::min(static_cast<double>(windowWidth) / source.width,
-                                static_cast<double>(windowHeight) / source.height);
+  const double scale =
+      std::min(static_cast<double>(windowWidth) / source.width, static_cast<double>(windowHeight) / source.height);
   const int width = fill ? windowWidth : static_cast<int>(source.width * scale);
   const int height = fill ? windowHeight : static_cast<int>(source.height * scale);
   const int x = (windowWidth - width) / 2, y = (windowHeight - height) / 2;
@@ -602,6 +604,5 @@ void GlRaster::PresentToWindow(const GlTarget& source, int windowWidth, int wind
   }
   gl_.BindFramebuffer(GL_READ_FRAMEBUFFER, source.framebuffer);
   // Target row 0 is the picture's top row; the window's row 0 is its bottom.
-  gl_.BlitFramebuffer(0, 0, source.width, source.height, x, y + height, x + width, y, GL_COLOR_BUFFER_BIT,
-                      GL_NEAREST);
+  gl_.BlitFramebuffer(0, 0, source.width, source.height, x, y + height, x + width, y, GL_COLOR_BUFFER_BIT, GL_NEAREST);
 }

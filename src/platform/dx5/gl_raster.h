@@ -80,8 +80,8 @@ class GlRaster {
                             WORD* low, WORD* high);
   // When a vertex of vertices[low..high] lies beyond the guard band around the viewport: cuts the
   // triangles to it into clippedVertices_ and clippedIndices_ and returns true; false otherwise.
-  bool ClipToGuardBand(const RasterState& state, const D3DTLVERTEX* vertices, WORD low, WORD high,
-                       const WORD* indices, size_t count);
+  bool ClipToGuardBand(const RasterState& state, const D3DTLVERTEX* vertices, WORD low, WORD high, const WORD* indices,
+                       size_t count);
 
   GlApi& gl_;
   GLuint program_ = 0, vertexArray_ = 0, vertexBuffer_ = 0, indexBuffer_ = 0;

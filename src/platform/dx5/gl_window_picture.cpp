@@ -31,8 +31,8 @@ bool PresentPixelsOnGl(const uint8_t* pixels, int width, int height, intptr_t pi
     raster->DestroyTarget(&p.target);
     if (!raster->CreateTarget(width, height, false, &p.target)) return false;
   }
-  raster->WriteColor(p.target, RasterTarget{const_cast<uint8_t*>(pixels), pitch, width, height,
-                                            RasterPixelFormat::Xrgb32});
+  raster->WriteColor(p.target,
+                     RasterTarget{const_cast<uint8_t*>(pixels), pitch, width, height, RasterPixelFormat::Xrgb32});
   int windowWidth = 0, windowHeight = 0;
   context->WindowSize(&windowWidth, &windowHeight);
   raster->PresentToWindow(p.target, windowWidth, windowHeight, context->FillsWindow());

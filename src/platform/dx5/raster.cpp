@@ -103,7 +103,7 @@ ClipVertex MakeVertex(const D3DTLVERTEX& v, const D3DTLVERTEX& colorSource, cons
 // Signed distance of a vertex inside one clip plane (inside when >= 0).
 struct ClipPlane {
   int attribute;
-  float sign;   // +1: attribute >= bound; -1: attribute <= bound
+  float sign;  // +1: attribute >= bound; -1: attribute <= bound
   float bound;
   float Distance(const ClipVertex& v) const { return sign * (v.a[attribute] - bound); }
 };
@@ -206,9 +206,7 @@ uint64_t DrawOwnRows(const DrawContext& ctx, SpanTriangle& tri, const int64_t (&
 
 // Whether a vertex lies where the fixed-point set-up holds it (false for NaN too). Clipped vertices
 // always do; this keeps anything the clipper could still make of extreme input off the target.
-bool Snappable(const ClipVertex& v) {
-  return std::fabs(v.a[kX]) <= kMaxSnapped && std::fabs(v.a[kY]) <= kMaxSnapped;
-}
+bool Snappable(const ClipVertex& v) { return std::fabs(v.a[kX]) <= kMaxSnapped && std::fabs(v.a[kY]) <= kMaxSnapped; }
 
 // Snaps, culls and rasterises one triangle of clipped vertices.
 void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVertex* v1, const ClipVertex* v2) {
@@ -294,8 +292,8 @@ class ClipBox {
   }
 
   bool Contains(const ClipVertex& v) const {
-    return (v.a[kX] >= lo_[0]) & (v.a[kX] <= hi_[0]) & (v.a[kY] >= lo_[1]) & (v.a[kY] <= hi_[1]) &
-           (v.a[kZ] >= lo_[2]) & (v.a[kZ] <= hi_[2]);
+    return (v.a[kX] >= lo_[0]) & (v.a[kX] <= hi_[0]) & (v.a[kY] >= lo_[1]) & (v.a[kY] <= hi_[1]) & (v.a[kZ] >= lo_[2]) &
+           (v.a[kZ] <= hi_[2]);
   }
   bool ContainsAll(const ClipVertex* v) const { return Contains(v[0]) & Contains(v[1]) & Contains(v[2]); }
 
@@ -338,11 +336,14 @@ void DrawStripes(void* context, int stripe) {
   const float guardX1 = static_cast<float>(ctx.scissorX1) + kGuardBand;
   const float guardY1 = static_cast<float>(ctx.scissorY1) + kGuardBand;
   const ClipPlane planes[] = {
-      {kZ, 1.0f, 0.0f},      {kZ, -1.0f, params.zScale},     {kX, 1.0f, guardX0},
-      {kX, -1.0f, guardX1},  {kY, 1.0f, guardY0},   {kY, -1.0f, guardY1},
+      {kZ, 1.0f, 0.0f},     {kZ, -1.0f, params.zScale}, {kX, 1.0f, guardX0},
+      {kX, -1.0f, guardX1}, {kY, 1.0f, guardY0},        {kY, -1.0f, guardY1},
   };
   const ClipPlane unclipped[] = {
-      {kX, 1.0f, -kMaxUnclipped}, {kX, -1.0f, kMaxUnclipped}, {kY, 1.0f, -kMaxUnclipped}, {kY, -1.0f, kMaxUnclipped},
+      {kX, 1.0f, -kMaxUnclipped},
+      {kX, -1.0f, kMaxUnclipped},
+      {kY, 1.0f, -kMaxUnclipped},
+      {kY, -1.0f, kMaxUnclipped},
   };
   const ClipBox clipBox(planes), unclippedBox(unclipped);
 

@@ -56,7 +56,7 @@ struct RasterTexture {
   int width = 0;   // 1 or more
   int height = 0;  // 1 or more
   RasterTexelFormat format = RasterTexelFormat::Xrgb32;
-  uint32_t palette[256] = {};  // 0x00RRGGBB per index, for Indexed8
+  uint32_t palette[256] = {};      // 0x00RRGGBB per index, for Indexed8
   RasterChannel red, green, blue;  // for Direct16
   // Raw texel values from keyLow to keyHigh (inclusive) are transparent when colour keying is on.
   bool hasColorKey = false;
@@ -71,10 +71,10 @@ struct RasterState {
   bool perspective = true;  // texture coordinates interpolated through rhw
   bool gouraud = true;      // false: every pixel takes the first vertex's colour and specular
   DWORD cullMode = D3DCULL_CCW;
-  bool specular = true;     // add the vertex specular colour, saturating
-  bool fog = false;         // blend toward fogColor by the specular alpha (255 clear, 0 fog)
+  bool specular = true;  // add the vertex specular colour, saturating
+  bool fog = false;      // blend toward fogColor by the specular alpha (255 clear, 0 fog)
   D3DCOLOR fogColor = 0;
-  bool colorKey = false;    // honour the texture's colour key
+  bool colorKey = false;  // honour the texture's colour key
   // Spans may use the eight-pixel AVX2 routines where the processor has them. Every path draws the
   // same pixels; turning this off lets a test compare the four-pixel and scalar ones against them.
   bool allowAvx2 = true;

@@ -429,13 +429,11 @@ void ReplayRasterFrame(const RasterCapture& capture, const RasterCaptureFrame& f
       case RasterCallKind::Triangles: {
         const RasterTexture* texture =
             c.texture >= 0 ? &capture.textures[static_cast<size_t>(c.texture)].texture : nullptr;
-        RasterDrawTriangles(c.state, target, c.depth ? depth : nullptr, texture, c.vertices.data(),
-                            c.vertices.size(), c.indices.data(), c.indices.size(), c.clip, stats);
+        RasterDrawTriangles(c.state, target, c.depth ? depth : nullptr, texture, c.vertices.data(), c.vertices.size(),
+                            c.indices.data(), c.indices.size(), c.clip, stats);
         break;
       }
-      case RasterCallKind::FillColor:
-        RasterFillColor(target, c.x0, c.y0, c.x1, c.y1, c.color);
-        break;
+      case RasterCallKind::FillColor: RasterFillColor(target, c.x0, c.y0, c.x1, c.y1, c.color); break;
       case RasterCallKind::FillDepth:
         if (depth != nullptr) RasterFillDepth(*depth, c.x0, c.y0, c.x1, c.y1, c.depthValue);
         break;

@@ -559,9 +559,9 @@ KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, 
     if constexpr (T == TexKind::Indexed8) {
       texel = Gather8(reinterpret_cast<const int*>(p.texture.palette), _mm256_slli_epi32(raws, 2));
     } else {
-      texel = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(Expand8(raws, p.red), 16),
-                                              _mm256_slli_epi32(Expand8(raws, p.green), 8)),
-                              Expand8(raws, p.blue));
+      texel = _mm256_or_si256(
+          _mm256_or_si256(_mm256_slli_epi32(Expand8(raws, p.red), 16), _mm256_slli_epi32(Expand8(raws, p.green), 8)),
+          Expand8(raws, p.blue));
     }
   }
 }
@@ -590,8 +590,8 @@ class Octets {
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
         high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)) {
     const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
-    fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG,
-                               fogG, fogG);
+    fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG, fogG,
+                               fogG);
     fogB_ = _mm256_set1_epi16(static_cast<int16_t>(p.fogB));
   }
 

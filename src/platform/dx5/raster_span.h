@@ -52,7 +52,7 @@ struct ChannelExpand {
 
 struct SpanParams {
   RasterTarget target;
-  RasterDepth depth;  // bits null: no depth test
+  RasterDepth depth;      // bits null: no depth test
   RasterTexture texture;  // bits null: untextured
   bool zWrite, perspective, gouraud, specular, fog, allowAvx2;
   DWORD cullMode;
@@ -61,11 +61,11 @@ struct SpanParams {
   // the byte offset of the texture's last whole 32-bit word (0 when it has none).
   float depthMax, texWidth, texHeight;
   int32_t textureLastWord;
-  bool wrapByMask;  // both sides of the texture are powers of two, so wrapping is a mask
+  bool wrapByMask;     // both sides of the texture are powers of two, so wrapping is a mask
   uint32_t texelMask;  // 32-bit textures: the bits of a texel that colour keying compares
   uint32_t fogR, fogG, fogB;
-  uint32_t keyLow, keyRange;  // texels with (raw - keyLow) <= keyRange are transparent
-  uint32_t redShift, greenLoss;  // 16-bit targets: 565 (11, 2) or 555 (10, 3)
+  uint32_t keyLow, keyRange;       // texels with (raw - keyLow) <= keyRange are transparent
+  uint32_t redShift, greenLoss;    // 16-bit targets: 565 (11, 2) or 555 (10, 3)
   ChannelExpand red, green, blue;  // 16-bit textures
 };
 

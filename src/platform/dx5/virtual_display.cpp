@@ -97,7 +97,8 @@ DisplayView FrontBufferView() {
   view.height = block.height;
   view.pitch = block.pitch;
   view.format = GdiFormatOf(block.format).value_or(GdiFormat::Rgb565);
-  view.palette = view.format == GdiFormat::Indexed8 && block.palette == nullptr ? SystemPaletteEntries() : block.palette;
+  view.palette =
+      view.format == GdiFormat::Indexed8 && block.palette == nullptr ? SystemPaletteEntries() : block.palette;
   return view;
 }
 

@@ -100,12 +100,8 @@ void TApplication::Dispatch(const KlvWindowEvent& event) {
     case KlvWindowEvent::Kind::Paint:
       if (OnPaint) OnPaint();
       break;
-    case KlvWindowEvent::Kind::Close:
-      Close();
-      break;
-    case KlvWindowEvent::Kind::FocusLost:
-      KlvReleaseAllKeys();
-      break;
+    case KlvWindowEvent::Kind::Close: Close(); break;
+    case KlvWindowEvent::Kind::FocusLost: KlvReleaseAllKeys(); break;
     case KlvWindowEvent::Kind::Resize:
       if (OnResize) OnResize(event.x, event.y);
       break;

@@ -15,8 +15,8 @@ namespace {
 
 // The core header, the classic header, and the version 2 to 5 headers, which begin with the
 // classic header's 40 bytes.
-constexpr std::array<uint32_t, 6> kInfoSizes = {kBmpCoreHeaderBytes, kBmpInfoHeaderBytes, 52, 56, kBmpV4HeaderBytes,
-                                                kBmpV5HeaderBytes};
+constexpr std::array<uint32_t, 6> kInfoSizes = {kBmpCoreHeaderBytes, kBmpInfoHeaderBytes, 52, 56,
+                                                kBmpV4HeaderBytes,   kBmpV5HeaderBytes};
 constexpr uint32_t kBitFieldMasksBytes = 12;  // red, green, blue masks after a 40-byte header
 // What a 16-bit BI_RGB file means: 5-5-5, top bit unused.
 constexpr std::array<uint32_t, 3> kMasks555 = {0x7C00, 0x03E0, 0x001F};
@@ -70,7 +70,8 @@ Encoding CheckEncoding(BmpSource& source, const BmpHeaders& headers) {
   switch (info.biCompression) {
     case BI_RGB:
       enc.layout = IsIndexedDepth(bits) ? Layout::Indexed : bits == 24 ? Layout::Bgr24 : Layout::BitFields;
-      if (enc.layout == Layout::BitFields) enc.channels = MakeChannels(source, bits == 16 ? kMasks555 : kMasks888, bits);
+      if (enc.layout == Layout::BitFields)
+        enc.channels = MakeChannels(source, bits == 16 ? kMasks555 : kMasks888, bits);
       return enc;
     case BI_RLE8:
     case BI_RLE4:
@@ -92,8 +93,7 @@ Encoding CheckEncoding(BmpSource& source, const BmpHeaders& headers) {
       if (info.biSize == kBmpInfoHeaderBytes) enc.tableOffset += kBitFieldMasksBytes;
       return enc;
     }
-    default:
-      source.Fail(KlvErrorKind::BadFormat, "compression " + std::to_string(info.biCompression) + " is not read");
+    default: source.Fail(KlvErrorKind::BadFormat, "compression " + std::to_string(info.biCompression) + " is not read");
   }
 }
 
@@ -120,9 +120,7 @@ void UnpackRow(const uint8_t* in, uint32_t width, uint32_t bitCount, const Encod
       for (uint32_t x = 0; x < width; ++x) out[x] = x % 2 == 0 ? in[x / 2] >> 4 : in[x / 2] & 0x0F;
       break;
     case 8:
-    case 24:
-      std::copy(in, in + width * bitCount / 8, out);
-      break;
+    case 24: std::copy(in, in + width * bitCount / 8, out); break;
     default: {  // 16 and 32: bit fields
       const uint32_t bytes = bitCount / 8;
       for (uint32_t x = 0; x < width; ++x) {
@@ -199,11 +197,8 @@ void DecodeRle(BmpSource& source, const std::vector<uint8_t>& code, bool nibbles
       continue;
     }
     switch (value) {
-      case 0:
-        canvas.EndOfLine();
-        break;
-      case 1:
-        return;
+      case 0: canvas.EndOfLine(); break;
+      case 1: return;
       case 2:
         need(2);
         canvas.Delta(code[pos], code[pos + 1]);

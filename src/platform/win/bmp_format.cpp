@@ -46,9 +46,7 @@ BITMAPINFOHEADER DecodeCoreHeader(const uint8_t* p) {
 }
 
 // |value| as unsigned, defined for the most negative value too.
-uint32_t Magnitude(LONG value) {
-  return value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value);
-}
+uint32_t Magnitude(LONG value) { return value < 0 ? 0u - static_cast<uint32_t>(value) : static_cast<uint32_t>(value); }
 
 }  // namespace
 

@@ -13,9 +13,7 @@ constexpr uint32_t kInfoHeaderBytes = 40;
 constexpr int kMaxDimension = 32768;
 constexpr uint32_t kPixelsPerMetre = 2835;  // 72 dots per inch
 
-uint32_t PaddedRowBytes(int width, int bitCount) {
-  return ((static_cast<uint32_t>(width) * bitCount + 31) / 32) * 4;
-}
+uint32_t PaddedRowBytes(int width, int bitCount) { return ((static_cast<uint32_t>(width) * bitCount + 31) / 32) * 4; }
 
 void Put16(std::vector<uint8_t>& out, uint32_t value) {
   out.push_back(static_cast<uint8_t>(value));

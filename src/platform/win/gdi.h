@@ -15,7 +15,7 @@ struct HDC__ {
   int width = 0;
   int height = 0;
   intptr_t pitch = 0;
-  uint8_t* bits = nullptr;             // start of row 0
+  uint8_t* bits = nullptr;                // start of row 0
   const PALETTEENTRY* palette = nullptr;  // 256 entries for Indexed8, else unused
 };
 using HDC = HDC__*;

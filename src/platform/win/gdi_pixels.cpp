@@ -16,11 +16,10 @@ struct StaticColour {
 
 // The twenty static colours Windows keeps in every system palette.
 constexpr StaticColour kStaticColours[] = {
-    {0, 0, 0, 0},         {1, 128, 0, 0},       {2, 0, 128, 0},       {3, 128, 128, 0},
-    {4, 0, 0, 128},       {5, 128, 0, 128},     {6, 0, 128, 128},     {7, 192, 192, 192},
-    {8, 192, 220, 192},   {9, 166, 202, 240},   {246, 255, 251, 240}, {247, 160, 160, 164},
-    {248, 128, 128, 128}, {249, 255, 0, 0},     {250, 0, 255, 0},     {251, 255, 255, 0},
-    {252, 0, 0, 255},     {253, 255, 0, 255},   {254, 0, 255, 255},   {255, 255, 255, 255},
+    {0, 0, 0, 0},         {1, 128, 0, 0},       {2, 0, 128, 0},       {3, 128, 128, 0},   {4, 0, 0, 128},
+    {5, 128, 0, 128},     {6, 0, 128, 128},     {7, 192, 192, 192},   {8, 192, 220, 192}, {9, 166, 202, 240},
+    {246, 255, 251, 240}, {247, 160, 160, 164}, {248, 128, 128, 128}, {249, 255, 0, 0},   {250, 0, 255, 0},
+    {251, 255, 255, 0},   {252, 0, 0, 255},     {253, 255, 0, 255},   {254, 0, 255, 255}, {255, 255, 255, 255},
 };
 static_assert(std::size(kStaticColours) == 2 * kStaticColoursAtEachEnd);
 
@@ -33,9 +32,7 @@ std::array<PALETTEENTRY, kSystemPaletteSize> BuildSystemPalette() {
 uint32_t Widen5(uint32_t v) { return (v << 3) | (v >> 2); }
 uint32_t Widen6(uint32_t v) { return (v << 2) | (v >> 4); }
 
-uint32_t EntryXrgb(const PALETTEENTRY& e) {
-  return (uint32_t{e.peRed} << 16) | (uint32_t{e.peGreen} << 8) | e.peBlue;
-}
+uint32_t EntryXrgb(const PALETTEENTRY& e) { return (uint32_t{e.peRed} << 16) | (uint32_t{e.peGreen} << 8) | e.peBlue; }
 
 uint16_t Load16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 void Store16(uint8_t* p, uint32_t v) {

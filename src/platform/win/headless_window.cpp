@@ -14,13 +14,9 @@ void TKlvHeadlessWindow::Queue(const KlvWindowEvent& event) {
   arrived_.notify_all();
 }
 
-void TKlvHeadlessWindow::InjectKeyDown(BYTE virtualKey) {
-  Queue({KlvWindowEvent::Kind::KeyDown, virtualKey});
-}
+void TKlvHeadlessWindow::InjectKeyDown(BYTE virtualKey) { Queue({KlvWindowEvent::Kind::KeyDown, virtualKey}); }
 
-void TKlvHeadlessWindow::InjectKeyUp(BYTE virtualKey) {
-  Queue({KlvWindowEvent::Kind::KeyUp, virtualKey});
-}
+void TKlvHeadlessWindow::InjectKeyUp(BYTE virtualKey) { Queue({KlvWindowEvent::Kind::KeyUp, virtualKey}); }
 
 void TKlvHeadlessWindow::InjectMouseMove(int screenX, int screenY) {
   SetCursorPos(screenX, screenY);

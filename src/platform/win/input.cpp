@@ -104,8 +104,10 @@ void KlvReleaseAllKeys() {
 }
 
 BYTE KlvVirtualKeyFromScancode(int scancode) {
-  if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z) return static_cast<BYTE>('A' + scancode - SDL_SCANCODE_A);
-  if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_9) return static_cast<BYTE>('1' + scancode - SDL_SCANCODE_1);
+  if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z)
+    return static_cast<BYTE>('A' + scancode - SDL_SCANCODE_A);
+  if (scancode >= SDL_SCANCODE_1 && scancode <= SDL_SCANCODE_9)
+    return static_cast<BYTE>('1' + scancode - SDL_SCANCODE_1);
   if (scancode >= SDL_SCANCODE_F1 && scancode <= SDL_SCANCODE_F12)
     return static_cast<BYTE>(VK_F1 + scancode - SDL_SCANCODE_F1);
   if (scancode >= SDL_SCANCODE_KP_1 && scancode <= SDL_SCANCODE_KP_9)

@@ -65,8 +65,8 @@ std::string ConfigFolder() {
 std::string FileNameForKey(const std::string& key) {
   std::string name;
   for (char c : key) {
-    bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                c == '_' || c == '.';
+    bool keep =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
     name += keep ? c : '_';
   }
   return name + ".ini";
@@ -347,8 +347,8 @@ void WriteAtomically(const std::string& target, const std::string& fileName, con
   const int fd = mkostemp(temp.data(), O_CLOEXEC);
   if (fd < 0) throw KlvError(KlvErrorKind::FileOpen, fileName, std::string("cannot write: ") + std::strerror(errno));
   struct stat old {};
-  bool written = (stat(target.c_str(), &old) != 0 || fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, text) &&
-                 fsync(fd) == 0;
+  bool written =
+      (stat(target.c_str(), &old) != 0 || fchmod(fd, old.st_mode & 07777) == 0) && WriteAll(fd, text) && fsync(fd) == 0;
   int savedErrno = errno;
   written = close(fd) == 0 && written;
   if (!written || rename(temp.c_str(), target.c_str()) != 0) {

@@ -42,4 +42,3 @@ std::unique_ptr<GlContext> CreateSdlGlContext(SDL_Window* window, std::string* e
   if (!ours->Open(error)) return nullptr;
   return ours;
 }
-

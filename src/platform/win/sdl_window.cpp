@@ -155,7 +155,8 @@ void TKlvSdlWindow::Redraw() {
   int outWidth = 0, outHeight = 0;
   if (texture_ && SDL_GetRendererOutputSize(renderer_, &outWidth, &outHeight) == 0) {
     // The largest rectangle of the picture's shape that fits, centred.
-    double scale = std::min(static_cast<double>(outWidth) / textureWidth_, static_cast<double>(outHeight) / textureHeight_);
+    double scale =
+        std::min(static_cast<double>(outWidth) / textureWidth_, static_cast<double>(outHeight) / textureHeight_);
     SDL_Rect target;
     target.w = static_cast<int>(textureWidth_ * scale);
     target.h = static_cast<int>(textureHeight_ * scale);
@@ -168,7 +169,7 @@ void TKlvSdlWindow::Redraw() {
 
 bool TKlvSdlWindow::NextEvent(KlvWindowEvent& event, int timeoutMs) {
   SDL_Event sdlEvent;
-  bool got = timeoutMs == 0 ? SDL_PollEvent(&sdlEvent) != 0
+  bool got = timeoutMs == 0  ? SDL_PollEvent(&sdlEvent) != 0
              : timeoutMs < 0 ? SDL_WaitEvent(&sdlEvent) != 0
                              : SDL_WaitEventTimeout(&sdlEvent, timeoutMs) != 0;
   // Events that mean nothing to the form (and wake-ups) are consumed and reported as none; the
@@ -202,31 +203,19 @@ bool TKlvSdlWindow::Translate(const SDL_Event& e, KlvWindowEvent& event) {
       event.x = e.motion.x;
       event.y = e.motion.y;
       return true;
-    case SDL_MOUSEBUTTONUP:
-      event.kind = KlvWindowEvent::Kind::Click;
-      return e.button.button == SDL_BUTTON_LEFT;
-    case SDL_QUIT:
-      event.kind = KlvWindowEvent::Kind::Close;
-      return true;
+    case SDL_MOUSEBUTTONUP: event.kind = KlvWindowEvent::Kind::Click; return e.button.button == SDL_BUTTON_LEFT;
+    case SDL_QUIT: event.kind = KlvWindowEvent::Kind::Close; return true;
     case SDL_WINDOWEVENT:
       switch (e.window.event) {
         case SDL_WINDOWEVENT_EXPOSED:
           Redraw();
           event.kind = KlvWindowEvent::Kind::Paint;
           return true;
-        case SDL_WINDOWEVENT_SIZE_CHANGED:
-          Redraw();
-          return false;
-        case SDL_WINDOWEVENT_CLOSE:
-          event.kind = KlvWindowEvent::Kind::Close;
-          return true;
-        case SDL_WINDOWEVENT_FOCUS_LOST:
-          event.kind = KlvWindowEvent::Kind::FocusLost;
-          return true;
-        default:
-          return false;
+        case SDL_WINDOWEVENT_SIZE_CHANGED: Redraw(); return false;
+        case SDL_WINDOWEVENT_CLOSE: event.kind = KlvWindowEvent::Kind::Close; return true;
+        case SDL_WINDOWEVENT_FOCUS_LOST: event.kind = KlvWindowEvent::Kind::FocusLost; return true;
+        default: return false;
       }
-    default:
-      return false;
+    default: return false;
   }
 }

@@ -51,8 +51,8 @@ HINSTANCE ResultForErrno(int error) {
 
 }  // namespace
 
-HINSTANCE ShellExecuteA(HWND, const char* operation, const char* file, const char* parameters,
-                        const char* directory, int) {
+HINSTANCE ShellExecuteA(HWND, const char* operation, const char* file, const char* parameters, const char* directory,
+                        int) {
   if (operation != nullptr && std::strcmp(operation, "open") != 0) return SE_ERR_NOASSOC;
   if (file == nullptr || *file == '\0') return SE_ERR_FNF;
   std::string folder = directory ? directory : "";

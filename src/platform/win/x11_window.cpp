@@ -144,9 +144,9 @@ std::unique_ptr<TKlvX11Window> TKlvX11Window::CreateOwn(const std::string& displ
                                                         const std::string& title) {
   Display* display = OpenDisplay(displayName);
   const int screen = DefaultScreen(display);
-  const Window window = XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(width),
-                                            static_cast<unsigned>(height), 0, BlackPixel(display, screen),
-                                            BlackPixel(display, screen));
+  const Window window =
+      XCreateSimpleWindow(display, RootWindow(display, screen), 0, 0, static_cast<unsigned>(width),
+                          static_cast<unsigned>(height), 0, BlackPixel(display, screen), BlackPixel(display, screen));
   XStoreName(display, window, title.c_str());
   Atom deleteWindow = XInternAtom(display, "WM_DELETE_WINDOW", False);
   XSetWMProtocols(display, window, &deleteWindow, 1);
@@ -228,11 +228,11 @@ bool TKlvX11Window::PrepareImage(int width, int height) {
     auto made = std::make_unique<KlvX11Image>();
     made->display = display_;
     if (useShm_) {
-      made->image = XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, nullptr,
-                                    &made->segment, static_cast<unsigned>(width), static_cast<unsigned>(height));
+      made->image = XShmCreateImage(display_, visual_, static_cast<unsigned>(depth_), ZPixmap, nullptr, &made->segment,
+                                    static_cast<unsigned>(width), static_cast<unsigned>(height));
       if (made->image != nullptr) {
-        made->segment.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(made->image->bytes_per_line) * height,
-                                     IPC_CREAT | 0600);
+        made->segment.shmid =
+            shmget(IPC_PRIVATE, static_cast<size_t>(made->image->bytes_per_line) * height, IPC_CREAT | 0600);
         void* memory = made->segment.shmid < 0 ? reinterpret_cast<void*>(-1) : shmat(made->segment.shmid, nullptr, 0);
         if (memory != reinterpret_cast<void*>(-1)) {
           made->segment.shmaddr = made->image->data = static_cast<char*>(memory);
@@ -389,8 +389,7 @@ bool TKlvX11Window::Translate(const XEvent& xevent, KlvWindowEvent& event) {
       if (deleteWindow_ == None || static_cast<Atom>(xevent.xclient.data.l[0]) != deleteWindow_) return false;
       event.kind = KlvWindowEvent::Kind::Close;
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 
