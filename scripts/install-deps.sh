@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the saver need, only those missing.
 set -euo pipefail
-packages=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake g++ ninja-build pkg-config clang-format libgtest-dev libgmock-dev libbenchmark-dev
           libsdl2-dev libpng-dev libx11-dev libxext-dev libxrender-dev xvfb xdotool xauth
           python3 xscreensaver libgtk-3-dev imagemagick
           libegl-dev libgl-dev libegl-mesa0 libgl1-mesa-dri libglx-mesa0)
