@@ -29,52 +29,40 @@ struct GlEntry<R(KHRONOS_APIENTRY*)(Args...)> {
   }
 };
 
-#define KLV_GL_FUNCTIONS(X)                                                                                            \
-  X(GetError, PFNGLGETERRORPROC)                                                                                       \
-  X(GetString, PFNGLGETSTRINGPROC) X(GetIntegerv, PFNGLGETINTEGERVPROC) X(Enable, PFNGLENABLEPROC) X(                  \
-      Disable, PFNGLDISABLEPROC) X(Viewport, PFNGLVIEWPORTPROC) X(Scissor, PFNGLSCISSORPROC)                           \
-      X(ClearColor, PFNGLCLEARCOLORPROC) X(ClearDepth, PFNGLCLEARDEPTHPROC) X(Clear, PFNGLCLEARPROC) X(                \
-          DepthFunc, PFNGLDEPTHFUNCPROC) X(DepthMask, PFNGLDEPTHMASKPROC) X(CullFace, PFNGLCULLFACEPROC)               \
-          X(FrontFace, PFNGLFRONTFACEPROC) X(ProvokingVertex, PFNGLPROVOKINGVERTEXPROC) X(                             \
-              CreateShader, PFNGLCREATESHADERPROC) X(ShaderSource, PFNGLSHADERSOURCEPROC) X(CompileShader,             \
-                                                                                            PFNGLCOMPILESHADERPROC)    \
-              X(GetShaderiv, PFNGLGETSHADERIVPROC) X(GetShaderInfoLog, PFNGLGETSHADERINFOLOGPROC) X(                   \
-                  CreateProgram, PFNGLCREATEPROGRAMPROC) X(AttachShader,                                               \
-                                                           PFNGLATTACHSHADERPROC) X(LinkProgram, PFNGLLINKPROGRAMPROC) \
-                  X(GetProgramiv, PFNGLGETPROGRAMIVPROC) X(GetProgramInfoLog, PFNGLGETPROGRAMINFOLOGPROC) X(           \
-                      DeleteShader, PFNGLDELETESHADERPROC) X(DeleteProgram, PFNGLDELETEPROGRAMPROC)                    \
-                      X(UseProgram, PFNGLUSEPROGRAMPROC) X(GetUniformLocation, PFNGLGETUNIFORMLOCATIONPROC) X(         \
-                          Uniform1i, PFNGLUNIFORM1IPROC) X(Uniform2f, PFNGLUNIFORM2FPROC) X(Uniform3f,                 \
-                                                                                            PFNGLUNIFORM3FPROC)        \
-                          X(GenVertexArrays, PFNGLGENVERTEXARRAYSPROC) X(BindVertexArray, PFNGLBINDVERTEXARRAYPROC) X( \
-                              DeleteVertexArrays, PFNGLDELETEVERTEXARRAYSPROC) X(GenBuffers, PFNGLGENBUFFERSPROC)      \
-                              X(BindBuffer, PFNGLBINDBUFFERPROC) X(BufferData, PFNGLBUFFERDATAPROC) X(                 \
-                                  DeleteBuffers, PFNGLDELETEBUFFERSPROC) X(VertexAttribPointer,                        \
-                                                                           PFNGLVERTEXATTRIBPOINTERPROC)               \
-                                  X(EnableVertexAttribArray, PFNGLENABLEVERTEXATTRIBARRAYPROC) X(                      \
-                                      DrawElementsBaseVertex,                                                          \
-                                      PFNGLDRAWELEMENTSBASEVERTEXPROC) X(GenTextures, PFNGLGENTEXTURESPROC)            \
-                                      X(BindTexture, PFNGLBINDTEXTUREPROC) X(TexImage2D, PFNGLTEXIMAGE2DPROC) X(       \
-                                          TexSubImage2D, PFNGLTEXSUBIMAGE2DPROC) X(TexParameteri,                      \
-                                                                                   PFNGLTEXPARAMETERIPROC)             \
-                                          X(DeleteTextures, PFNGLDELETETEXTURESPROC) X(                                \
-                                              ActiveTexture,                                                           \
-                                              PFNGLACTIVETEXTUREPROC) X(PixelStorei, PFNGLPIXELSTOREIPROC)             \
-                                              X(GenFramebuffers, PFNGLGENFRAMEBUFFERSPROC) X(BindFramebuffer,          \
-                                                                                             PFNGLBINDFRAMEBUFFERPROC) \
-                                                  X(FramebufferTexture2D, PFNGLFRAMEBUFFERTEXTURE2DPROC) X(            \
-                                                      FramebufferRenderbuffer, PFNGLFRAMEBUFFERRENDERBUFFERPROC)       \
-                                                      X(CheckFramebufferStatus, PFNGLCHECKFRAMEBUFFERSTATUSPROC)       \
-                                                          X(DeleteFramebuffers, PFNGLDELETEFRAMEBUFFERSPROC) X(        \
-                                                              GenRenderbuffers, PFNGLGENRENDERBUFFERSPROC)             \
-                                                              X(BindRenderbuffer, PFNGLBINDRENDERBUFFERPROC) X(        \
-                                                                  RenderbufferStorage, PFNGLRENDERBUFFERSTORAGEPROC)   \
-                                                                  X(DeleteRenderbuffers, PFNGLDELETERENDERBUFFERSPROC) \
-                                                                      X(BlitFramebuffer, PFNGLBLITFRAMEBUFFERPROC)     \
-                                                                          X(ReadPixels, PFNGLREADPIXELSPROC)           \
-                                                                              X(Finish, PFNGLFINISHPROC) X(            \
-                                                                                  DrawBuffer, PFNGLDRAWBUFFERPROC)     \
-                                                                                  X(ReadBuffer, PFNGLREADBUFFERPROC)
+// The X-macro list keeps its own layout: clang-format cannot settle on one for it.
+// clang-format off
+#define KLV_GL_FUNCTIONS(X)                                                                                       \
+  X(GetError, PFNGLGETERRORPROC) X(GetString, PFNGLGETSTRINGPROC) X(GetIntegerv, PFNGLGETINTEGERVPROC)             \
+  X(Enable, PFNGLENABLEPROC) X(Disable, PFNGLDISABLEPROC) X(Viewport, PFNGLVIEWPORTPROC)                           \
+  X(Scissor, PFNGLSCISSORPROC) X(ClearColor, PFNGLCLEARCOLORPROC) X(ClearDepth, PFNGLCLEARDEPTHPROC)               \
+  X(Clear, PFNGLCLEARPROC) X(DepthFunc, PFNGLDEPTHFUNCPROC) X(DepthMask, PFNGLDEPTHMASKPROC)                       \
+  X(CullFace, PFNGLCULLFACEPROC) X(FrontFace, PFNGLFRONTFACEPROC) X(ProvokingVertex, PFNGLPROVOKINGVERTEXPROC)     \
+  X(CreateShader, PFNGLCREATESHADERPROC) X(ShaderSource, PFNGLSHADERSOURCEPROC)                                   \
+  X(CompileShader, PFNGLCOMPILESHADERPROC) X(GetShaderiv, PFNGLGETSHADERIVPROC)                                    \
+  X(GetShaderInfoLog, PFNGLGETSHADERINFOLOGPROC) X(CreateProgram, PFNGLCREATEPROGRAMPROC)                          \
+  X(AttachShader, PFNGLATTACHSHADERPROC) X(LinkProgram, PFNGLLINKPROGRAMPROC) X(GetProgramiv, PFNGLGETPROGRAMIVPROC) \
+  X(GetProgramInfoLog, PFNGLGETPROGRAMINFOLOGPROC) X(DeleteShader, PFNGLDELETESHADERPROC)                          \
+  X(DeleteProgram, PFNGLDELETEPROGRAMPROC) X(UseProgram, PFNGLUSEPROGRAMPROC)                                      \
+  X(GetUniformLocation, PFNGLGETUNIFORMLOCATIONPROC) X(Uniform1i, PFNGLUNIFORM1IPROC)                              \
+  X(Uniform2f, PFNGLUNIFORM2FPROC) X(Uniform3f, PFNGLUNIFORM3FPROC)                                                \
+  X(GenVertexArrays, PFNGLGENVERTEXARRAYSPROC) X(BindVertexArray, PFNGLBINDVERTEXARRAYPROC)                        \
+  X(DeleteVertexArrays, PFNGLDELETEVERTEXARRAYSPROC) X(GenBuffers, PFNGLGENBUFFERSPROC)                           \
+  X(BindBuffer, PFNGLBINDBUFFERPROC) X(BufferData, PFNGLBUFFERDATAPROC) X(DeleteBuffers, PFNGLDELETEBUFFERSPROC)   \
+  X(VertexAttribPointer, PFNGLVERTEXATTRIBPOINTERPROC)                                                             \
+  X(EnableVertexAttribArray, PFNGLENABLEVERTEXATTRIBARRAYPROC)                                                     \
+  X(DrawElementsBaseVertex, PFNGLDRAWELEMENTSBASEVERTEXPROC)                                                       \
+  X(GenTextures, PFNGLGENTEXTURESPROC) X(BindTexture, PFNGLBINDTEXTUREPROC) X(TexImage2D, PFNGLTEXIMAGE2DPROC)     \
+  X(TexSubImage2D, PFNGLTEXSUBIMAGE2DPROC) X(TexParameteri, PFNGLTEXPARAMETERIPROC)                                \
+  X(DeleteTextures, PFNGLDELETETEXTURESPROC) X(ActiveTexture, PFNGLACTIVETEXTUREPROC)                              \
+  X(PixelStorei, PFNGLPIXELSTOREIPROC) X(GenFramebuffers, PFNGLGENFRAMEBUFFERSPROC)                                \
+  X(BindFramebuffer, PFNGLBINDFRAMEBUFFERPROC) X(FramebufferTexture2D, PFNGLFRAMEBUFFERTEXTURE2DPROC)              \
+  X(FramebufferRenderbuffer, PFNGLFRAMEBUFFERRENDERBUFFERPROC)                                                     \
+  X(CheckFramebufferStatus, PFNGLCHECKFRAMEBUFFERSTATUSPROC) X(DeleteFramebuffers, PFNGLDELETEFRAMEBUFFERSPROC)    \
+  X(GenRenderbuffers, PFNGLGENRENDERBUFFERSPROC) X(BindRenderbuffer, PFNGLBINDRENDERBUFFERPROC)                    \
+  X(RenderbufferStorage, PFNGLRENDERBUFFERSTORAGEPROC) X(DeleteRenderbuffers, PFNGLDELETERENDERBUFFERSPROC)        \
+  X(BlitFramebuffer, PFNGLBLITFRAMEBUFFERPROC) X(ReadPixels, PFNGLREADPIXELSPROC) X(Finish, PFNGLFINISHPROC)       \
+  X(DrawBuffer, PFNGLDRAWBUFFERPROC) X(ReadBuffer, PFNGLREADBUFFERPROC)
+// clang-format on
 
 struct GlApi {
   GlCounters counters;
