@@ -1,5 +1,5 @@
-// Shared set-up for the display tests: a fresh form, the display units back at their start values,
-// a private registry folder and a recorder for message boxes.
+// Shared set-up for the display tests: a fresh form over the shared device-unit set-up (units at
+// their start values, a private registry folder, a message-box recorder).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,38 +16,11 @@
 #include "platform/dx5/ddraw.h"
 #include "platform/error.h"
 #include "platform/win/messagebox.h"
+#include "support/device_units_fixture.h"
 
-using Box = std::pair<std::string, std::string>;  // text, caption
-
-class DisplayTest : public ::testing::Test {
+class DisplayTest : public DeviceUnitsTest {
  protected:
-  // The units are reset before the components of derived fixtures register themselves.
-  DisplayTest() {
-    KalvorGUnit = TKalvorGUnitState{};
-    KalvorRMUnit = TKalvorRMUnitState{};
-  }
-  void SetUp() override {
-    configDir_ =
-        std::filesystem::temp_directory_path() / ("klv_display_" + std::to_string(getpid()) + "_" +
-                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(configDir_);
-    std::filesystem::create_directories(configDir_);
-    setenv("KLV_CONFIG_DIR", configDir_.c_str(), 1);
-    SetMessageBoxRecorder(
-        [this](const std::string& text, const std::string& caption) { boxes.emplace_back(text, caption); });
-  }
-  void TearDown() override {
-    SetMessageBoxRecorder(nullptr);
-    std::filesystem::remove_all(configDir_);
-  }
-
-  const std::filesystem::path& ConfigDir() const { return configDir_; }
-
   TComponentOwner form;
-  std::vector<Box> boxes;
-
- private:
-  std::filesystem::path configDir_;
 };
 
 // A plain off-screen surface of a 16-bit RGB layout, made on its own DirectDraw object.

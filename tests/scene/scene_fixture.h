@@ -21,23 +21,12 @@
 #include "platform/win/messagebox.h"
 #include "render/framedraw.h"
 #include "scene/scene.h"
+#include "support/device_units_fixture.h"
 
-class SceneTest : public ::testing::Test {
+class SceneTest : public DeviceUnitsTest {
  protected:
-  SceneTest() {
-    KalvorGUnit = TKalvorGUnitState{};
-    KalvorRMUnit = TKalvorRMUnitState{};
-  }
-
   void SetUp() override {
-    configDir_ =
-        std::filesystem::temp_directory_path() / ("klv_scene_" + std::to_string(getpid()) + "_" +
-                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(configDir_);
-    std::filesystem::create_directories(configDir_);
-    setenv("KLV_CONFIG_DIR", configDir_.c_str(), 1);
-    SetMessageBoxRecorder(
-        [this](const std::string& text, const std::string& caption) { boxes.emplace_back(text, caption); });
+    DeviceUnitsTest::SetUp();
     KalvorG1 = std::make_unique<TKalvorG>(&form);
     KalvorRM1 = std::make_unique<TKalvorRM>(&form);
     KalvorRM1->SetFullScreen(true);
@@ -56,8 +45,7 @@ class SceneTest : public ::testing::Test {
     if (KalvorG1) KalvorG1->DDrelease();
     KalvorRM1.reset();
     KalvorG1.reset();
-    SetMessageBoxRecorder(nullptr);
-    std::filesystem::remove_all(configDir_);
+    DeviceUnitsTest::TearDown();
   }
 
   // Begin's scene build and flight paths, then the start trigger's two render states.
@@ -110,8 +98,4 @@ class SceneTest : public ::testing::Test {
   TKlvRandom random{1};
   TBitmap image;
   std::string dataPath = std::string(KLV_DATA_DIR) + "/";
-  std::vector<std::pair<std::string, std::string>> boxes;
-
- private:
-  std::filesystem::path configDir_;
 };
