@@ -483,8 +483,11 @@ KLV_AVX2 inline __m256i Modulate16(__m256i texel, __m256i color) {
   return _mm256_srli_epi16(_mm256_mullo_epi16(texel, _mm256_add_epi16(color, _mm256_srli_epi16(color, 7))), 8);
 }
 
-KLV_AVX2 inline __m256i Finish16(__m256i color, __m256i specular, __m256i weight, __m256i fogColor) {
-  color = _mm256_min_epi16(_mm256_add_epi16(color, specular), _mm256_set1_epi16(255));
+KLV_AVX2 inline __m256i AddSpecular16(__m256i color, __m256i specular) {
+  return _mm256_min_epi16(_mm256_add_epi16(color, specular), _mm256_set1_epi16(255));
+}
+
+KLV_AVX2 inline __m256i Fog16(__m256i color, __m256i weight, __m256i fogColor) {
   __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(color, weight),
                                  _mm256_mullo_epi16(fogColor, _mm256_sub_epi16(_mm256_set1_epi16(256), weight)));
   return _mm256_srli_epi16(sum, 8);
@@ -516,26 +519,10 @@ inline bool Avx2Allowed(const SpanParams& p) {
   return p.texture.pitch > 0 && extent >= 4 && extent <= INT32_MAX;
 }
 
-// The eight 32-bit words at byte offsets `offset` from `base`, read one by one: on the processors
-// we run on, eight scalar loads cost less than one hardware gather.
+// The eight 32-bit words at byte offsets `offset` from `base`, in one hardware gather. The
+// offsets are never negative and fit a signed lane (Avx2Allowed).
 KLV_AVX2 __attribute__((always_inline)) inline __m256i Gather8(const int* base, __m256i offset) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(base);
-  // The offsets are never negative; read as unsigned they index without a sign extension.
-  auto at = [bytes](int off) {
-    int word;
-    std::memcpy(&word, bytes + static_cast<uint32_t>(off), sizeof word);
-    return word;
-  };
-  const __m128i low = _mm256_castsi256_si128(offset), high = _mm256_extracti128_si256(offset, 1);
-  __m128i a = _mm_cvtsi32_si128(at(_mm_cvtsi128_si32(low)));
-  a = _mm_insert_epi32(a, at(_mm_extract_epi32(low, 1)), 1);
-  a = _mm_insert_epi32(a, at(_mm_extract_epi32(low, 2)), 2);
-  a = _mm_insert_epi32(a, at(_mm_extract_epi32(low, 3)), 3);
-  __m128i b = _mm_cvtsi32_si128(at(_mm_cvtsi128_si32(high)));
-  b = _mm_insert_epi32(b, at(_mm_extract_epi32(high, 1)), 1);
-  b = _mm_insert_epi32(b, at(_mm_extract_epi32(high, 2)), 2);
-  b = _mm_insert_epi32(b, at(_mm_extract_epi32(high, 3)), 3);
-  return _mm256_set_m128i(b, a);
+  return _mm256_i32gather_epi32(base, offset, 1);
 }
 
 // Raw texels and their 0x00RRGGBB colours for eight texel positions. A 32-bit texel is one
@@ -624,7 +611,19 @@ class Octets {
     k_ = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
-    Span(row, depthRow, x0, x0 + n);
+    // A span whose specular colour rounds to 0 throughout adds nothing, and one whose fog factor
+    // is 255 throughout blends nothing (weight 256 keeps the colour exactly): those steps are left
+    // out of its loop.
+    const int atZero = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(first, low_, _CMP_EQ_OQ),
+                                                        _mm256_cmp_ps(final, low_, _CMP_EQ_OQ)));
+    const int atTop = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(first, high_, _CMP_EQ_OQ),
+                                                       _mm256_cmp_ps(final, high_, _CMP_EQ_OQ)));
+    constexpr int kSpecularLanes = (1 << (kSR - kZ)) | (1 << (kSG - kZ)) | (1 << (kSB - kZ)), kFogLane = 1 << (kF - kZ);
+    const bool specular = (atZero & kSpecularLanes) != kSpecularLanes, fog = (atTop & kFogLane) == 0;
+    if (specular && fog) return Span<true, true>(row, depthRow, x0, x0 + n);
+    if (specular) return Span<true, false>(row, depthRow, x0, x0 + n);
+    if (fog) return Span<false, true>(row, depthRow, x0, x0 + n);
+    Span<false, false>(row, depthRow, x0, x0 + n);
   }
 
   // The pixels that have passed the depth test so far.
@@ -657,19 +656,20 @@ class Octets {
   // Draws pixels x .. end - 1. The last one to seven go through the same eight-lane code with the
   // lanes past the end masked off; where those lanes would fall beyond the row, on a copy of the
   // span's last colour and depth values, so nothing outside the row is read or written.
+  template <bool Specular, bool Fog>
   KLV_AVX2 __attribute__((always_inline)) void Span(uint8_t* row, uint8_t* depthRow, int x, int end) {
     const __m256i all = _mm256_set1_epi32(-1);
-    for (; end - x > 8; x += 8) Group(row + kColorBytes * x, DepthAt(depthRow, x), all);
+    for (; end - x > 8; x += 8) Group<Specular, Fog>(row + kColorBytes * x, DepthAt(depthRow, x), all);
     const int left = end - x;
     const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const int rowEnd = Z != ZMode::None ? std::min(p_.target.width, p_.depth.width) : p_.target.width;
-    if (x + 8 <= rowEnd) return Group(row + kColorBytes * x, DepthAt(depthRow, x), live);
+    if (x + 8 <= rowEnd) return Group<Specular, Fog>(row + kColorBytes * x, DepthAt(depthRow, x), live);
     alignas(32) uint8_t color[32] = {}, depth[32] = {};
     const auto colorBytes = static_cast<size_t>(kColorBytes * left),
                depthBytes = static_cast<size_t>(kDepthBytes * left);
     std::memcpy(color, row + kColorBytes * x, colorBytes);
     if constexpr (Z != ZMode::None) std::memcpy(depth, depthRow + kDepthBytes * x, depthBytes);
-    Group(color, depth, live);
+    Group<Specular, Fog>(color, depth, live);
     std::memcpy(row + kColorBytes * x, color, colorBytes);
     if constexpr (Z == ZMode::Write16 || Z == ZMode::Write32)
       std::memcpy(depthRow + kDepthBytes * x, depth, depthBytes);
@@ -696,6 +696,7 @@ class Octets {
   // Draws the next eight pixels, whose colour and depth values start at colorAt and depthAt; only
   // the lanes set in `live` may be drawn. Texels are fetched only when a lane passes the depth
   // test. Each lane counts the pixels of it that pass the depth test.
+  template <bool Specular, bool Fog>
   KLV_AVX2 __attribute__((always_inline)) void Group(uint8_t* colorAt, uint8_t* depthAt, __m256i live) {
     const __m256i sign = _mm256_set1_epi32(INT32_MIN);
     const __m256 k = k_;
@@ -736,11 +737,17 @@ class Octets {
         rg = Modulate16(_mm256_shuffle_epi8(texel, toRG), rg);
         bx = Modulate16(_mm256_shuffle_epi8(texel, toBB), bx);
       }
-      __m256i fog = _mm256_srli_epi32(ramp_[kRampF], 16);
-      fog = _mm256_add_epi32(fog, _mm256_srli_epi32(fog, 7));
-      __m256i weight = _mm256_packs_epi32(fog, fog);
-      rg = Finish16(rg, High16(ramp_[kRampSR], ramp_[kRampSG]), weight, fogRG_);
-      bx = Finish16(bx, High16(ramp_[kRampSB], ramp_[kRampSB]), weight, fogB_);
+      if constexpr (Specular) {
+        rg = AddSpecular16(rg, High16(ramp_[kRampSR], ramp_[kRampSG]));
+        bx = AddSpecular16(bx, High16(ramp_[kRampSB], ramp_[kRampSB]));
+      }
+      if constexpr (Fog) {
+        __m256i fog = _mm256_srli_epi32(ramp_[kRampF], 16);
+        fog = _mm256_add_epi32(fog, _mm256_srli_epi32(fog, 7));
+        __m256i weight = _mm256_packs_epi32(fog, fog);
+        rg = Fog16(rg, weight, fogRG_);
+        bx = Fog16(bx, weight, fogB_);
+      }
       __m256i green = _mm256_srli_si256(rg, 8);
       if constexpr (Wide) {
         __m256i low = _mm256_or_si256(bx, _mm256_slli_epi16(green, 8));
@@ -767,7 +774,10 @@ class Octets {
       }
     }
 #pragma GCC unroll 8
-    for (int i = 0; i < kRampCount; ++i) ramp_[i] = _mm256_add_epi32(ramp_[i], ramp8_[i]);
+    for (int i = 0; i < kRampCount; ++i) {
+      const bool used = i < kRampSR || (i == kRampF ? Fog : Specular);
+      if (used) ramp_[i] = _mm256_add_epi32(ramp_[i], ramp8_[i]);
+    }
   }
 
   const SpanParams& p_;
