@@ -614,10 +614,10 @@ class Octets {
     // A span whose specular colour rounds to 0 throughout adds nothing, and one whose fog factor
     // is 255 throughout blends nothing (weight 256 keeps the colour exactly): those steps are left
     // out of its loop.
-    const int atZero = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(first, low_, _CMP_EQ_OQ),
-                                                        _mm256_cmp_ps(final, low_, _CMP_EQ_OQ)));
-    const int atTop = _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(first, high_, _CMP_EQ_OQ),
-                                                       _mm256_cmp_ps(final, high_, _CMP_EQ_OQ)));
+    const int atZero = _mm256_movemask_ps(
+        _mm256_and_ps(_mm256_cmp_ps(first, low_, _CMP_EQ_OQ), _mm256_cmp_ps(final, low_, _CMP_EQ_OQ)));
+    const int atTop = _mm256_movemask_ps(
+        _mm256_and_ps(_mm256_cmp_ps(first, high_, _CMP_EQ_OQ), _mm256_cmp_ps(final, high_, _CMP_EQ_OQ)));
     constexpr int kSpecularLanes = (1 << (kSR - kZ)) | (1 << (kSG - kZ)) | (1 << (kSB - kZ)), kFogLane = 1 << (kF - kZ);
     const bool specular = (atZero & kSpecularLanes) != kSpecularLanes, fog = (atTop & kFogLane) == 0;
     if (specular && fog) return Span<true, true>(row, depthRow, x0, x0 + n);
