@@ -457,7 +457,7 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
 // multiply-add is enabled, so every result is the one the SSE2 and scalar code compute. Eight-lane
 // integer packs work within 128-bit halves, so each half holds the same layout as DrawQuads'
 // registers (pixels 0..3, then 4..7).
-#define KLV_AVX2 __attribute__((target("avx2")))
+#define KLV_AVX2 __attribute__((target("avx2,popcnt")))
 constexpr bool kHaveAvx2Path = true;
 
 KLV_AVX2 inline __m256i Select8(__m256i mask, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, mask); }
@@ -595,7 +595,6 @@ class Octets {
     const __m256 first = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(start, low_), low_), high_);
     const __m256 final = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(end, low_), low_), high_);
     const __m256 step = n > 1 ? _mm256_div_ps(_mm256_sub_ps(final, first), _mm256_set1_ps(last)) : _mm256_setzero_ps();
-    BeginRamps(first, step);
     z0_ = _mm256_permutevar8x32_ps(first, _mm256_setzero_si256());
     dz_ = _mm256_permutevar8x32_ps(step, _mm256_setzero_si256());
     const __m128 wuv =
@@ -620,24 +619,25 @@ class Octets {
         _mm256_and_ps(_mm256_cmp_ps(first, high_, _CMP_EQ_OQ), _mm256_cmp_ps(final, high_, _CMP_EQ_OQ)));
     constexpr int kSpecularLanes = (1 << (kSR - kZ)) | (1 << (kSG - kZ)) | (1 << (kSB - kZ)), kFogLane = 1 << (kF - kZ);
     const bool specular = (atZero & kSpecularLanes) != kSpecularLanes, fog = (atTop & kFogLane) == 0;
-    if (specular && fog) return Span<true, true>(row, depthRow, x0, x0 + n);
-    if (specular) return Span<true, false>(row, depthRow, x0, x0 + n);
-    if (fog) return Span<false, true>(row, depthRow, x0, x0 + n);
-    Span<false, false>(row, depthRow, x0, x0 + n);
+    if (specular && fog) return Span<true, true>(first, step, row, depthRow, x0, x0 + n);
+    if (specular) return Span<true, false>(first, step, row, depthRow, x0, x0 + n);
+    if (fog) return Span<false, true>(first, step, row, depthRow, x0, x0 + n);
+    Span<false, false>(first, step, row, depthRow, x0, x0 + n);
   }
 
   // The pixels that have passed the depth test so far.
-  KLV_AVX2 uint64_t Passed() const {
-    alignas(32) uint32_t lanes[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), passedLanes_);
-    uint64_t sum = 0;
-    for (uint32_t lane : lanes) sum += lane;
-    return sum;
-  }
+  KLV_AVX2 uint64_t Passed() const { return passed_; }
 
  private:
+  // Whether the span's loop uses colour ramp i.
+  template <bool Specular, bool Fog>
+  static constexpr bool Uses(int i) {
+    return i < kRampSR || (i == kRampF ? Fog : Specular);
+  }
+
   // The colour ramps from the span's clamped first values and steps (lanes 1..7 of each; lane 0
   // is depth): lane k of a ramp starts at value + k * step, wrapping like stepping would.
+  template <bool Specular, bool Fog>
   KLV_AVX2 __attribute__((always_inline)) void BeginRamps(__m256 first, __m256 step) {
     const __m256 one = _mm256_set1_ps(65536.0f);
     const __m256i values = _mm256_cvttps_epi32(_mm256_mul_ps(first, one));
@@ -646,6 +646,7 @@ class Octets {
     static_assert(kR == kZ + 1, "ramp i is in lane i + 1");
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) {
+      if (!Uses<Specular, Fog>(i)) continue;
       const __m256i pick = _mm256_set1_epi32(i + 1);
       const __m256i dv = _mm256_permutevar8x32_epi32(steps, pick);
       ramp_[i] = _mm256_add_epi32(_mm256_permutevar8x32_epi32(values, pick), _mm256_mullo_epi32(dv, lane));
@@ -657,7 +658,9 @@ class Octets {
   // lanes past the end masked off; where those lanes would fall beyond the row, on a copy of the
   // span's last colour and depth values, so nothing outside the row is read or written.
   template <bool Specular, bool Fog>
-  KLV_AVX2 __attribute__((always_inline)) void Span(uint8_t* row, uint8_t* depthRow, int x, int end) {
+  KLV_AVX2 __attribute__((always_inline)) void Span(__m256 first, __m256 step, uint8_t* row, uint8_t* depthRow, int x,
+                                                    int end) {
+    BeginRamps<Specular, Fog>(first, step);
     const __m256i all = _mm256_set1_epi32(-1);
     for (; end - x > 8; x += 8) Group<Specular, Fog>(row + kColorBytes * x, DepthAt(depthRow, x), all);
     const int left = end - x;
@@ -720,8 +723,9 @@ class Octets {
       pass =
           _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_xor_si256(zStored, sign), _mm256_xor_si256(held, sign)), live);
     }
-    passedLanes_ = _mm256_sub_epi32(passedLanes_, pass);
-    if (!_mm256_testz_si256(pass, pass)) {
+    const int passBits = _mm256_movemask_ps(_mm256_castsi256_ps(pass));
+    if (passBits != 0) {
+      passed_ += static_cast<unsigned>(__builtin_popcount(static_cast<unsigned>(passBits)));
       __m256i rg = High16(ramp_[kRampR], ramp_[kRampG]);
       __m256i bx = High16(ramp_[kRampB], ramp_[kRampB]);
       if constexpr (T != TexKind::None) {
@@ -774,10 +778,8 @@ class Octets {
       }
     }
 #pragma GCC unroll 8
-    for (int i = 0; i < kRampCount; ++i) {
-      const bool used = i < kRampSR || (i == kRampF ? Fog : Specular);
-      if (used) ramp_[i] = _mm256_add_epi32(ramp_[i], ramp8_[i]);
-    }
+    for (int i = 0; i < kRampCount; ++i)
+      if (Uses<Specular, Fog>(i)) ramp_[i] = _mm256_add_epi32(ramp_[i], ramp8_[i]);
   }
 
   const SpanParams& p_;
@@ -791,7 +793,7 @@ class Octets {
   // Span set-up bounds for depth (lane 0) and the colour ramps: each lane is offset by its lower
   // bound (0.5 rounds the ramps) and clamped to lower .. upper.
   __m256 low_, high_;
-  __m256i passedLanes_ = _mm256_setzero_si256();  // lane k: depth-passing pixels drawn in lane k
+  uint64_t passed_ = 0;  // pixels that passed the depth test
 };
 
 // Draws the triangle's rows eight pixels at a time. The row walk and span set-up are compiled
