@@ -720,8 +720,8 @@ class Octets {
       zStored = _mm256_cvttps_epi32(_mm256_sub_ps(zf, _mm256_and_ps(high, half)));
       zStored = _mm256_xor_si256(zStored, _mm256_and_si256(_mm256_castps_si256(high), sign));
       __m256i held = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depthAt));
-      pass =
-          _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_xor_si256(zStored, sign), _mm256_xor_si256(held, sign)), live);
+      // zStored <= held, unsigned: the smaller of the two is zStored.
+      pass = _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(zStored, held), zStored), live);
     }
     const int passBits = _mm256_movemask_ps(_mm256_castsi256_ps(pass));
     if (passBits != 0) {
