@@ -4,21 +4,27 @@
 # press and on a mouse move of 4 pixels on both axes, and leaves no process behind. With
 # --measure SECONDS it also reports the saver's CPU use and frames per second over that time.
 #
-#   scripts/window-check.sh [--build DIR] [--measure SECONDS]
+#   scripts/window-check.sh [--build DIR] [--measure SECONDS] [--screen WxH] [--saver-args "ARGS"]
 #
-# The virtual screen is 1024 x 768, larger than the saver's 640 x 480 picture, so the check also
-# sees the picture scaled over the whole screen (no window manager runs there). Exits 77 (skipped)
+# The virtual screen is 1024 x 768 unless --screen says otherwise, larger than the saver's 640 x 480
+# picture, so the check also sees the picture scaled over the whole screen (no window manager runs
+# there). The saver starts with /s, or with ARGS (its own options, such as "--size native
+# --renderer software --threads 2") to measure other ways of running. Exits 77 (skipped)
 # when Xvfb, xdotool or python3 is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=build/release
 measure=0
+screen=1024x768
+saver_args=/s
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
     --measure) measure=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--measure SECONDS]" >&2; exit 2 ;;
+    --screen) screen=$2; shift 2 ;;
+    --saver-args) saver_args=$2; shift 2 ;;
+    *) echo "usage: $0 [--build DIR] [--measure SECONDS] [--screen WxH] [--saver-args \"ARGS\"]" >&2; exit 2 ;;
   esac
 done
 saver=$(cd "$build" && pwd)/kalvor_saver
@@ -47,7 +53,7 @@ for n in $(seq 90 140); do
 done
 export DISPLAY=":$n"
 unset WAYLAND_DISPLAY
-Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$DISPLAY" -screen 0 "${screen}x24" -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   python3 "$root/scripts/xshot.py" >/dev/null 2>&1 && break
@@ -65,7 +71,7 @@ start_saver() {
     # In a sanitizer build, SDL's display drivers (D-Bus, GL) keep allocations to the process end,
     # so leaks are not checked here; the headless tests check the saver's own.
     (cd "$data" && KLV_CONFIG_DIR="$work" KLV_FRAME_REPORT=1 ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" \
-      exec "$saver" /s) >"$work/saver.log" 2>&1 &
+      exec "$saver" $saver_args) >"$work/saver.log" 2>&1 &
     saver_pid=$!
     for _ in $(seq 100); do
       kill -0 "$saver_pid" 2>/dev/null || break
