@@ -90,9 +90,18 @@ void ExpectHashes(const Buffers& buffers, const Hashes& expected, const std::str
     ADD_FAILURE() << name << ": the frame drawn is " << WriteFailedFrame(buffers.target, name);
 }
 
+// The span routines a draw may use: the widest the processor has, the eight-pixel ones at most,
+// and the four-pixel and scalar ones only. Every choice must draw the same pixels.
+struct SpanPath {
+  bool allowAvx2, allowAvx512;
+  const char* name;
+};
+constexpr SpanPath kSpanPaths[] = {
+    {true, true, ""}, {true, false, " without AVX-512"}, {false, false, " without AVX2"}};
+
 // --- The benchmark-like frame ---------------------------------------------------------------
 
-void DrawSceneFrame(Buffers& buffers, bool allowAvx2) {
+void DrawSceneFrame(Buffers& buffers, const SpanPath& path) {
   const int width = buffers.target.width, height = buffers.target.height;
   raster_scene::Scene scene;
   raster_scene::MakeScene(scene, width, height);
@@ -102,7 +111,8 @@ void DrawSceneFrame(Buffers& buffers, bool allowAvx2) {
   rs.fog = true;
   rs.fogColor = 0xFFDFDFEFu;
   rs.colorKey = true;
-  rs.allowAvx2 = allowAvx2;
+  rs.allowAvx2 = path.allowAvx2;
+  rs.allowAvx512 = path.allowAvx512;
   rs.viewportX1 = width;
   rs.viewportY1 = height;
   RasterFillColor(buffers.target, 0, 0, width, height, 0xDFDFEFu);
@@ -130,10 +140,10 @@ TEST(RasterGolden, BenchmarkFrameInEveryFormat) {
       {{RasterPixelFormat::Rgb565, 0, "565 no z"}, {0xFBED4E4C25629C9Aull, 0xCBF29CE484222325ull}},
   };
   for (const Case& c : cases)
-    for (bool allowAvx2 : {true, false}) {
+    for (const SpanPath& path : kSpanPaths) {
       Buffers buffers(640, 480, c.format.target, c.format.depthBits);
-      DrawSceneFrame(buffers, allowAvx2);
-      ExpectHashes(buffers, c.expected, std::string(c.format.name) + (allowAvx2 ? "" : " without AVX2"));
+      DrawSceneFrame(buffers, path);
+      ExpectHashes(buffers, c.expected, std::string(c.format.name) + path.name);
     }
 }
 
@@ -204,7 +214,7 @@ RasterState RandomState(Random& random, int width, int height) {
 }
 
 // Draws about 60 random calls into buffers of one format, cycling through the texture kinds.
-void DrawRandomCalls(Buffers& buffers, Random& random, bool allowAvx2) {
+void DrawRandomCalls(Buffers& buffers, Random& random, const SpanPath& path) {
   const int width = buffers.target.width, height = buffers.target.height;
   for (uint8_t& b : buffers.color) b = static_cast<uint8_t>(random.Next());
   for (size_t i = 0; i < buffers.depth.size(); ++i)  // high bytes set, so many pixels pass
@@ -213,7 +223,8 @@ void DrawRandomCalls(Buffers& buffers, Random& random, bool allowAvx2) {
     int kind = call % kTextureKinds;
     RandomTexture texture(random, kind == 0 ? 1 : kind);
     RasterState rs = RandomState(random, width, height);
-    rs.allowAvx2 = allowAvx2;
+    rs.allowAvx2 = path.allowAvx2;
+    rs.allowAvx512 = path.allowAvx512;
     std::vector<D3DTLVERTEX> vertices(3 + random.Below(10));
     for (D3DTLVERTEX& v : vertices) v = RandomVertex(random, width, height);
     std::vector<WORD> indices(3 * (1 + random.Below(6)));
@@ -242,14 +253,14 @@ TEST(RasterGolden, SeededRandomDrawsInEveryCombination) {
       {{RasterPixelFormat::Xrgb32, 24, "x32 z24"}, {0xC4E04031DF80DCC6ull, 0xB296D523F1F3A20Dull}},
       {{RasterPixelFormat::Xrgb32, 32, "x32 z32"}, {0x68CC29F4BC9203F5ull, 0x828798111E87B05Dull}},
   };
-  for (bool allowAvx2 : {true, false}) {
+  for (const SpanPath& path : kSpanPaths) {
     uint64_t seed = 1;
     for (const Case& c : cases) {
       // Odd sizes, so spans of every length end at the right edge of the buffer.
       Buffers buffers(61, 37, c.format.target, c.format.depthBits);
       Random random(seed++);
-      for (int round = 0; round < 5; ++round) DrawRandomCalls(buffers, random, allowAvx2);
-      ExpectHashes(buffers, c.expected, std::string(c.format.name) + (allowAvx2 ? "" : " without AVX2"));
+      for (int round = 0; round < 5; ++round) DrawRandomCalls(buffers, random, path);
+      ExpectHashes(buffers, c.expected, std::string(c.format.name) + path.name);
     }
   }
 }

@@ -78,6 +78,9 @@ struct RasterState {
   // Spans may use the eight-pixel AVX2 routines where the processor has them. Every path draws the
   // same pixels; turning this off lets a test compare the four-pixel and scalar ones against them.
   bool allowAvx2 = true;
+  // With allowAvx2, spans may also use the sixteen-pixel AVX-512 routines where the processor has
+  // them (32-bit texels or none); off, a test can compare the eight-pixel ones against them.
+  bool allowAvx512 = true;
   // Pixels drawn when clipping is on: columns x0..x1-1, rows y0..y1-1 (clipped again to the target).
   int viewportX0 = 0, viewportY0 = 0, viewportX1 = 0, viewportY1 = 0;
 };

@@ -9,7 +9,13 @@
 #include <cstring>
 
 #if defined(__SSE2__)
+// GCC 12's AVX-512 headers start some results from an undefined register value, which its own
+// uninitialised-value warnings then report inside the headers (fixed in later releases).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 #endif
 
 namespace {
@@ -458,7 +464,6 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
 // integer packs work within 128-bit halves, so each half holds the same layout as DrawQuads'
 // registers (pixels 0..3, then 4..7).
 #define KLV_AVX2 __attribute__((target("avx2,popcnt")))
-constexpr bool kHaveAvx2Path = true;
 
 KLV_AVX2 inline __m256i Select8(__m256i mask, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, mask); }
 
@@ -805,17 +810,284 @@ KLV_AVX2 uint64_t DrawRowsOctets(const SpanParams& p, const SpanTriangle& tri) {
   return octets.Passed();
 }
 #undef KLV_AVX2
-#else
-constexpr bool kHaveAvx2Path = false;
+
+// Sixteen pixels at a time with AVX-512 (F, BW and VL), chosen at run time like the AVX2 path and
+// doing exactly what it does, lane for lane: the 16-bit colour arithmetic keeps its layout in each
+// 128-bit block (pixels 0..3, 4..7, 8..11, 12..15), depth converts with the unsigned conversion the
+// AVX2 path builds from two signed ones, and masked loads and stores take the place of blends, so
+// a span's last group needs no copy and touches nothing past its last pixel.
+#define KLV_AVX512 __attribute__((target("avx2,popcnt,avx512f,avx512bw,avx512vl")))
+
+KLV_AVX512 inline __m512i Modulate32(__m512i texel, __m512i color) {
+  return _mm512_srli_epi16(_mm512_mullo_epi16(texel, _mm512_add_epi16(color, _mm512_srli_epi16(color, 7))), 8);
+}
+
+KLV_AVX512 inline __m512i AddSpecular32(__m512i color, __m512i specular) {
+  return _mm512_min_epi16(_mm512_add_epi16(color, specular), _mm512_set1_epi16(255));
+}
+
+KLV_AVX512 inline __m512i Fog32(__m512i color, __m512i weight, __m512i fogColor) {
+  __m512i sum = _mm512_add_epi16(_mm512_mullo_epi16(color, weight),
+                                 _mm512_mullo_epi16(fogColor, _mm512_sub_epi16(_mm512_set1_epi16(256), weight)));
+  return _mm512_srli_epi16(sum, 8);
+}
+
+KLV_AVX512 inline __m512i High32(__m512i a, __m512i b) {
+  return _mm512_packs_epi32(_mm512_srli_epi32(a, 16), _mm512_srli_epi32(b, 16));
+}
+
+// WrapIndex8 and WrapIndexMasked8 in sixteen lanes.
+KLV_AVX512 inline __m512i WrapIndex16(__m512 t, __m512 size, __m512i maxIndex) {
+  __m512 frac = _mm512_sub_ps(t, _mm512_cvtepi32_ps(_mm512_cvttps_epi32(t)));
+  frac =
+      _mm512_mask_add_ps(frac, _mm512_cmp_ps_mask(frac, _mm512_setzero_ps(), _CMP_LT_OS), frac, _mm512_set1_ps(1.0f));
+  const __m512i index = _mm512_cvttps_epi32(_mm512_mul_ps(frac, size));
+  const __mmask16 over =
+      _mm512_cmpgt_epi32_mask(index, maxIndex) | _mm512_cmplt_epi32_mask(index, _mm512_setzero_si512());
+  return _mm512_mask_mov_epi32(index, over, maxIndex);
+}
+
+KLV_AVX512 inline __m512i WrapIndexMasked16(__m512 t, __m512 size, __m512i maxIndex) {
+  const __m512 scaled = _mm512_mul_ps(t, size);
+  const __m512i whole = _mm512_cvttps_epi32(scaled);
+  const __mmask16 below = _mm512_cmp_ps_mask(scaled, _mm512_cvtepi32_ps(whole), _CMP_LT_OS);
+  return _mm512_and_si512(_mm512_mask_sub_epi32(whole, below, whole, _mm512_set1_epi32(1)), maxIndex);
+}
+
+// Whether a draw may take the sixteen-pixel path: 32-bit texels or none (the narrower texel
+// formats stay on the AVX2 path), and the AVX2 path's own conditions.
+inline bool Avx512Fits(const SpanParams& p) {
+  return p.texture.bits == nullptr || p.texture.format == RasterTexelFormat::Xrgb32 ||
+         p.texture.format == RasterTexelFormat::MarkedXrgb32;
+}
+
+// A triangle's spans drawn sixteen pixels at a time, as Octets draws them eight at a time.
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
+class Sixteens {
+ public:
+  static_assert(T == TexKind::None || T == TexKind::Xrgb32, "narrower texels take the AVX2 path");
+  static constexpr bool kDepth32 = Z == ZMode::Test32 || Z == ZMode::Write32;
+  static constexpr int kColorBytes = Wide ? 4 : 2, kDepthBytes = kDepth32 ? 4 : 2;
+
+  KLV_AVX512 explicit Sixteens(const SpanParams& p)
+      : p_(p),
+        maxZ16_(_mm512_set1_epi32(static_cast<int>(std::min<uint32_t>(p.depth.maxValue, INT32_MAX)))),
+        maxZ32_(_mm512_set1_ps(p.depthMax)),
+        texW_(_mm512_set1_ps(p.texWidth)),
+        texH_(_mm512_set1_ps(p.texHeight)),
+        maxU_(_mm512_set1_epi32(p.texture.width - 1)),
+        maxV_(_mm512_set1_epi32(p.texture.height - 1)),
+        keyLow_(_mm512_set1_epi32(static_cast<int>(p.keyLow))),
+        keyRange_(_mm512_set1_epi32(static_cast<int>(p.keyRange))),
+        redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
+        greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
+        low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
+        high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)) {
+    const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
+    fogRG_ = _mm512_broadcast_i32x4(_mm_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG));
+    fogB_ = _mm512_set1_epi16(static_cast<int16_t>(p.fogB));
+  }
+
+  // Draws pixels x0 .. x0 + n - 1 of row y, set up as Octets::Draw sets a span up.
+  KLV_AVX512 void Draw(const SpanTriangle& tri, int y, int x0, int n) {
+    const auto fx = static_cast<float>(x0), fy = static_cast<float>(y), last = static_cast<float>(n - 1);
+    const __m256 dx = _mm256_loadu_ps(tri.dx + kZ);
+    const __m256 start =
+        _mm256_add_ps(_mm256_add_ps(_mm256_loadu_ps(tri.origin + kZ), _mm256_mul_ps(dx, _mm256_set1_ps(fx))),
+                      _mm256_mul_ps(_mm256_loadu_ps(tri.dy + kZ), _mm256_set1_ps(fy)));
+    const __m256 end = _mm256_add_ps(start, _mm256_mul_ps(dx, _mm256_set1_ps(last)));
+    const __m256 first = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(start, low_), low_), high_);
+    const __m256 final = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(end, low_), low_), high_);
+    const __m256 step = n > 1 ? _mm256_div_ps(_mm256_sub_ps(final, first), _mm256_set1_ps(last)) : _mm256_setzero_ps();
+    z0_ = _mm512_set1_ps(_mm256_cvtss_f32(first));
+    dz_ = _mm512_set1_ps(_mm256_cvtss_f32(step));
+    w0_ = _mm512_set1_ps(tri.origin[kW] + tri.dx[kW] * fx + tri.dy[kW] * fy);
+    u0_ = _mm512_set1_ps(tri.origin[kU] + tri.dx[kU] * fx + tri.dy[kU] * fy);
+    v0_ = _mm512_set1_ps(tri.origin[kV] + tri.dx[kV] * fx + tri.dy[kV] * fy);
+    dw_ = _mm512_set1_ps(tri.dx[kW]);
+    du_ = _mm512_set1_ps(tri.dx[kU]);
+    dv_ = _mm512_set1_ps(tri.dx[kV]);
+    k_ = _mm512_setr_ps(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    uint8_t* row = p_.target.bits + y * p_.target.pitch;
+    uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
+    const int atZero = _mm256_movemask_ps(
+        _mm256_and_ps(_mm256_cmp_ps(first, low_, _CMP_EQ_OQ), _mm256_cmp_ps(final, low_, _CMP_EQ_OQ)));
+    const int atTop = _mm256_movemask_ps(
+        _mm256_and_ps(_mm256_cmp_ps(first, high_, _CMP_EQ_OQ), _mm256_cmp_ps(final, high_, _CMP_EQ_OQ)));
+    constexpr int kSpecularLanes = (1 << (kSR - kZ)) | (1 << (kSG - kZ)) | (1 << (kSB - kZ)), kFogLane = 1 << (kF - kZ);
+    const bool specular = (atZero & kSpecularLanes) != kSpecularLanes, fog = (atTop & kFogLane) == 0;
+    if (specular && fog) return Span<true, true>(first, step, row, depthRow, x0, x0 + n);
+    if (specular) return Span<true, false>(first, step, row, depthRow, x0, x0 + n);
+    if (fog) return Span<false, true>(first, step, row, depthRow, x0, x0 + n);
+    Span<false, false>(first, step, row, depthRow, x0, x0 + n);
+  }
+
+  KLV_AVX512 uint64_t Passed() const { return passed_; }
+
+ private:
+  template <bool Specular, bool Fog>
+  static constexpr bool Uses(int i) {
+    return i < kRampSR || (i == kRampF ? Fog : Specular);
+  }
+
+  // Lane k of ramp i starts at value + k * step of the span's attribute kR + i.
+  template <bool Specular, bool Fog>
+  KLV_AVX512 __attribute__((always_inline)) void BeginRamps(__m256 first, __m256 step) {
+    const __m256 one = _mm256_set1_ps(65536.0f);
+    const __m512i values = _mm512_castsi256_si512(_mm256_cvttps_epi32(_mm256_mul_ps(first, one)));
+    const __m512i steps = _mm512_castsi256_si512(_mm256_cvttps_epi32(_mm256_mul_ps(step, one)));
+    const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+#pragma GCC unroll 8
+    for (int i = 0; i < kRampCount; ++i) {
+      if (!Uses<Specular, Fog>(i)) continue;
+      const __m512i pick = _mm512_set1_epi32(i + 1);
+      const __m512i dv = _mm512_permutexvar_epi32(pick, steps);
+      ramp_[i] = _mm512_add_epi32(_mm512_permutexvar_epi32(pick, values), _mm512_mullo_epi32(dv, lane));
+      ramp16_[i] = _mm512_slli_epi32(dv, 4);
+    }
+  }
+
+  template <bool Specular, bool Fog>
+  KLV_AVX512 __attribute__((always_inline)) void Span(__m256 first, __m256 step, uint8_t* row, uint8_t* depthRow, int x,
+                                                      int end) {
+    BeginRamps<Specular, Fog>(first, step);
+    for (; end - x > 16; x += 16) Group<Specular, Fog>(row + kColorBytes * x, DepthAt(depthRow, x), 0xFFFF);
+    const auto live = static_cast<__mmask16>((1u << (end - x)) - 1);
+    Group<Specular, Fog>(row + kColorBytes * x, DepthAt(depthRow, x), live);
+  }
+
+  static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
+
+  // Raw texels of the pixels in `fetch` (the others read as 0) for the sixteen pixels k.
+  KLV_AVX512 __attribute__((always_inline)) __m512i Texels(__m512 k, __mmask16 fetch) {
+    __m512 w = _mm512_add_ps(w0_, _mm512_mul_ps(k, dw_));
+    __m512 tu = _mm512_add_ps(u0_, _mm512_mul_ps(k, du_));
+    __m512 tv = _mm512_add_ps(v0_, _mm512_mul_ps(k, dv_));
+    if constexpr (Persp) {
+      __m512 inverse = _mm512_div_ps(_mm512_set1_ps(1.0f), w);
+      tu = _mm512_mul_ps(tu, inverse);
+      tv = _mm512_mul_ps(tv, inverse);
+    }
+    __m512i tx, ty;
+    if (p_.wrapByMask) {
+      tx = WrapIndexMasked16(tu, texW_, maxU_);
+      ty = WrapIndexMasked16(tv, texH_, maxV_);
+    } else {
+      tx = WrapIndex16(tu, texW_, maxU_);
+      ty = WrapIndex16(tv, texH_, maxV_);
+    }
+    const __m512i offset = _mm512_add_epi32(
+        _mm512_mullo_epi32(ty, _mm512_set1_epi32(static_cast<int>(p_.texture.pitch))), _mm512_slli_epi32(tx, 2));
+    const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, offset, p_.texture.bits, 1);
+    return _mm512_and_si512(words, _mm512_set1_epi32(static_cast<int>(p_.texelMask)));
+  }
+
+  template <bool Specular, bool Fog>
+  KLV_AVX512 __attribute__((always_inline)) void Group(uint8_t* colorAt, uint8_t* depthAt, __mmask16 live) {
+    const __m512 k = k_;
+    k_ = _mm512_add_ps(k_, _mm512_set1_ps(16.0f));
+    const __m512 z = _mm512_add_ps(z0_, _mm512_mul_ps(k, dz_));
+
+    __mmask16 pass = live;
+    __m512i zStored = _mm512_setzero_si512();
+    if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
+      zStored = _mm512_cvttps_epi32(z);
+      zStored = _mm512_min_epi32(_mm512_max_epi32(zStored, _mm512_setzero_si512()), maxZ16_);
+      const __m512i held = _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(live, depthAt));
+      pass = _mm512_mask_cmple_epi32_mask(live, zStored, held);
+    } else if constexpr (kDepth32) {
+      const __m512 zf = _mm512_min_ps(_mm512_max_ps(z, _mm512_setzero_ps()), maxZ32_);
+      zStored = _mm512_cvttps_epu32(zf);
+      pass = _mm512_mask_cmple_epu32_mask(live, zStored, _mm512_maskz_loadu_epi32(live, depthAt));
+    }
+    if (pass == 0) return StepRamps<Specular, Fog>();
+    passed_ += static_cast<unsigned>(__builtin_popcount(pass));
+    __m512i rg = High32(ramp_[kRampR], ramp_[kRampG]);
+    __m512i bx = High32(ramp_[kRampB], ramp_[kRampB]);
+    if constexpr (T != TexKind::None) {
+      const __m512i raws = Texels(k, pass);
+      pass = _mm512_mask_cmpgt_epu32_mask(pass, _mm512_sub_epi32(raws, keyLow_), keyRange_);
+      const __m512i toRG =
+          _mm512_broadcast_i32x4(_mm_setr_epi8(2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1));
+      const __m512i toBB =
+          _mm512_broadcast_i32x4(_mm_setr_epi8(0, -1, 4, -1, 8, -1, 12, -1, 0, -1, 4, -1, 8, -1, 12, -1));
+      rg = Modulate32(_mm512_shuffle_epi8(raws, toRG), rg);
+      bx = Modulate32(_mm512_shuffle_epi8(raws, toBB), bx);
+    }
+    if constexpr (Specular) {
+      rg = AddSpecular32(rg, High32(ramp_[kRampSR], ramp_[kRampSG]));
+      bx = AddSpecular32(bx, High32(ramp_[kRampSB], ramp_[kRampSB]));
+    }
+    if constexpr (Fog) {
+      __m512i fog = _mm512_srli_epi32(ramp_[kRampF], 16);
+      fog = _mm512_add_epi32(fog, _mm512_srli_epi32(fog, 7));
+      const __m512i weight = _mm512_packs_epi32(fog, fog);
+      rg = Fog32(rg, weight, fogRG_);
+      bx = Fog32(bx, weight, fogB_);
+    }
+    const __m512i green = _mm512_bsrli_epi128(rg, 8);
+    if constexpr (Wide) {
+      const __m512i low = _mm512_or_si512(bx, _mm512_slli_epi16(green, 8));
+      const __m512i high = _mm512_or_si512(rg, _mm512_set1_epi16(static_cast<int16_t>(0xFF00)));
+      _mm512_mask_storeu_epi32(colorAt, pass, _mm512_unpacklo_epi16(low, high));
+    } else {
+      const __m512i color = _mm512_or_si512(
+          _mm512_sll_epi16(_mm512_srli_epi16(rg, 3), redShift_),
+          _mm512_or_si512(_mm512_slli_epi16(_mm512_srl_epi16(green, greenLoss_), 5), _mm512_srli_epi16(bx, 3)));
+      _mm256_mask_storeu_epi16(colorAt, pass, JoinLow(color));
+    }
+    if constexpr (Z == ZMode::Write16) _mm256_mask_storeu_epi16(depthAt, pass, _mm512_cvtepi32_epi16(zStored));
+    if constexpr (Z == ZMode::Write32) _mm512_mask_storeu_epi32(depthAt, pass, zStored);
+    StepRamps<Specular, Fog>();
+  }
+
+  // The low 64 bits of each 128-bit block joined: sixteen 16-bit lanes in pixel order.
+  KLV_AVX512 static __m256i JoinLow(__m512i value) {
+    return _mm512_castsi512_si256(_mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 0, 2, 4, 6), value));
+  }
+
+  template <bool Specular, bool Fog>
+  KLV_AVX512 __attribute__((always_inline)) void StepRamps() {
+#pragma GCC unroll 8
+    for (int i = 0; i < kRampCount; ++i)
+      if (Uses<Specular, Fog>(i)) ramp_[i] = _mm512_add_epi32(ramp_[i], ramp16_[i]);
+  }
+
+  const SpanParams& p_;
+  __m512 z0_, w0_, u0_, v0_, dz_, dw_, du_, dv_;
+  __m512 k_;
+  __m512i ramp_[kRampCount], ramp16_[kRampCount];
+  __m512i maxZ16_;
+  __m512 maxZ32_, texW_, texH_;
+  __m512i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_;
+  __m128i redShift_, greenLoss_;
+  __m256 low_, high_;
+  uint64_t passed_ = 0;
+};
+
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
+KLV_AVX512 uint64_t DrawRowsSixteens(const SpanParams& p, const SpanTriangle& tri) {
+  Sixteens<T, Persp, Z, Wide> sixteens(p);
+  WalkRows(tri, sixteens);
+  return sixteens.Passed();
+}
+#undef KLV_AVX512
 #endif
 
-// Whether this draw takes the eight-pixel path: the processor has AVX2 and the draw fits it.
-bool UseAvx2(const SpanParams& p) {
+// The span routines' widths: four pixels at a time (SSE2, then one by one), eight (AVX2) or
+// sixteen (AVX-512).
+enum class Lanes { Four, Eight, Sixteen };
+
+// The widest routines the processor has and the draw fits.
+Lanes ChooseLanes(const SpanParams& p) {
 #if defined(__SSE2__)
-  return p.allowAvx2 && __builtin_cpu_supports("avx2") && Avx2Allowed(p);
+  if (!p.allowAvx2 || !__builtin_cpu_supports("avx2") || !Avx2Allowed(p)) return Lanes::Four;
+  const bool avx512 =
+      __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+  return p.allowAvx512 && avx512 && Avx512Fits(p) ? Lanes::Sixteen : Lanes::Eight;
 #else
   (void)p;
-  return false;
+  return Lanes::Four;
 #endif
 }
 
@@ -841,10 +1113,13 @@ struct Spans {
   void Draw(const SpanTriangle& tri, int y, int x0, int n) { passed += DrawSpan<T, Persp, Z, Wide>(p, tri, y, x0, n); }
 };
 
-template <TexKind T, bool Persp, ZMode Z, bool Wide, bool Avx2>
+template <TexKind T, bool Persp, ZMode Z, bool Wide, Lanes L>
 uint64_t DrawRows(const SpanParams& p, const SpanTriangle& tri) {
 #if defined(__SSE2__)
-  if constexpr (Avx2) {
+  if constexpr (L == Lanes::Sixteen) {
+    if (QuadsAllowed<Z>(p)) return DrawRowsSixteens<T, Persp, Z, Wide>(p, tri);
+  }
+  if constexpr (L == Lanes::Eight) {
     if (QuadsAllowed<Z>(p)) return DrawRowsOctets<T, Persp, Z, Wide>(p, tri);
   }
 #endif
@@ -853,32 +1128,34 @@ uint64_t DrawRows(const SpanParams& p, const SpanTriangle& tri) {
   return spans.passed;
 }
 
-template <TexKind T, bool Persp, bool Wide, bool Avx2>
+template <TexKind T, bool Persp, bool Wide, Lanes L>
 SpanTriangleFn PickDepth(ZMode z) {
   switch (z) {
-    case ZMode::Test16: return &DrawRows<T, Persp, ZMode::Test16, Wide, Avx2>;
-    case ZMode::Write16: return &DrawRows<T, Persp, ZMode::Write16, Wide, Avx2>;
-    case ZMode::Test32: return &DrawRows<T, Persp, ZMode::Test32, Wide, Avx2>;
-    case ZMode::Write32: return &DrawRows<T, Persp, ZMode::Write32, Wide, Avx2>;
+    case ZMode::Test16: return &DrawRows<T, Persp, ZMode::Test16, Wide, L>;
+    case ZMode::Write16: return &DrawRows<T, Persp, ZMode::Write16, Wide, L>;
+    case ZMode::Test32: return &DrawRows<T, Persp, ZMode::Test32, Wide, L>;
+    case ZMode::Write32: return &DrawRows<T, Persp, ZMode::Write32, Wide, L>;
     case ZMode::None: break;
   }
-  return &DrawRows<T, Persp, ZMode::None, Wide, Avx2>;
+  return &DrawRows<T, Persp, ZMode::None, Wide, L>;
 }
 
-template <bool Wide, bool Avx2>
+// Narrower texels than 32 bits have no sixteen-pixel routines: they take the eight-pixel ones.
+template <bool Wide, Lanes L>
 SpanTriangleFn PickTexture(TexKind t, bool persp, ZMode z) {
+  constexpr Lanes kNarrow = L == Lanes::Sixteen ? Lanes::Eight : L;
   switch (t) {
     case TexKind::Indexed8:
-      return persp ? PickDepth<TexKind::Indexed8, true, Wide, Avx2>(z)
-                   : PickDepth<TexKind::Indexed8, false, Wide, Avx2>(z);
+      return persp ? PickDepth<TexKind::Indexed8, true, Wide, kNarrow>(z)
+                   : PickDepth<TexKind::Indexed8, false, Wide, kNarrow>(z);
     case TexKind::Direct16:
-      return persp ? PickDepth<TexKind::Direct16, true, Wide, Avx2>(z)
-                   : PickDepth<TexKind::Direct16, false, Wide, Avx2>(z);
+      return persp ? PickDepth<TexKind::Direct16, true, Wide, kNarrow>(z)
+                   : PickDepth<TexKind::Direct16, false, Wide, kNarrow>(z);
     case TexKind::Xrgb32:
-      return persp ? PickDepth<TexKind::Xrgb32, true, Wide, Avx2>(z) : PickDepth<TexKind::Xrgb32, false, Wide, Avx2>(z);
+      return persp ? PickDepth<TexKind::Xrgb32, true, Wide, L>(z) : PickDepth<TexKind::Xrgb32, false, Wide, L>(z);
     case TexKind::None: break;
   }
-  return PickDepth<TexKind::None, false, Wide, Avx2>(z);
+  return PickDepth<TexKind::None, false, Wide, L>(z);
 }
 
 ChannelExpand Expand(const RasterChannel& channel) {
@@ -914,6 +1191,7 @@ SpanParams MakeSpanParams(const RasterState& state, const RasterTarget& target, 
   p.specular = state.specular;
   p.fog = state.fog;
   p.allowAvx2 = state.allowAvx2;
+  p.allowAvx512 = state.allowAvx512;
   p.cullMode = state.cullMode;
   p.zScale = depth != nullptr ? static_cast<float>(depth->maxValue) : 1.0f;
   D3DCOLOR fogColor = state.fog ? state.fogColor : 0;
@@ -955,9 +1233,16 @@ SpanTriangleFn ChooseSpanRoutine(const SpanParams& p) {
       case RasterTexelFormat::MarkedXrgb32: t = TexKind::Xrgb32; break;
     }
   }
-  bool wide = p.target.format == RasterPixelFormat::Xrgb32;
-  if (UseAvx2(p))
-    return wide ? PickTexture<true, kHaveAvx2Path>(t, p.perspective, z)
-                : PickTexture<false, kHaveAvx2Path>(t, p.perspective, z);
-  return wide ? PickTexture<true, false>(t, p.perspective, z) : PickTexture<false, false>(t, p.perspective, z);
+  const bool wide = p.target.format == RasterPixelFormat::Xrgb32;
+  switch (ChooseLanes(p)) {
+    case Lanes::Sixteen:
+      return wide ? PickTexture<true, Lanes::Sixteen>(t, p.perspective, z)
+                  : PickTexture<false, Lanes::Sixteen>(t, p.perspective, z);
+    case Lanes::Eight:
+      return wide ? PickTexture<true, Lanes::Eight>(t, p.perspective, z)
+                  : PickTexture<false, Lanes::Eight>(t, p.perspective, z);
+    case Lanes::Four: break;
+  }
+  return wide ? PickTexture<true, Lanes::Four>(t, p.perspective, z)
+              : PickTexture<false, Lanes::Four>(t, p.perspective, z);
 }

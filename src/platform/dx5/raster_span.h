@@ -54,7 +54,7 @@ struct SpanParams {
   RasterTarget target;
   RasterDepth depth;      // bits null: no depth test
   RasterTexture texture;  // bits null: untextured
-  bool zWrite, perspective, gouraud, specular, fog, allowAvx2;
+  bool zWrite, perspective, gouraud, specular, fog, allowAvx2, allowAvx512;
   DWORD cullMode;
   float zScale;  // stored depth of 1.0
   // Converted once per draw for the span loops: depth.maxValue and the texture size as floats, and
