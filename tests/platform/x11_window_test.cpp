@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -167,6 +168,20 @@ TEST_F(X11WindowTest, DrawsIntoAGivenWindowAtItsSizeAndNeverChangesIt) {
   window->SetStayOnTop(true);
   XSync(display_, False);
   EXPECT_EQ(LookOf(host), before);
+}
+
+TEST_F(X11WindowTest, APictureWrittenInPlaceReachesTheWindow) {
+  const Window host = HostWindow(123, 45);
+  auto window = TKlvX11Window::Attach(server_->Name(), host);
+  const std::vector<uint32_t> picture = Gradient(123, 45);
+  const KlvPictureTarget target = window->BeginPicture(123, 45);
+  ASSERT_NE(target.pixels, nullptr);
+  for (int y = 0; y < 45; ++y)
+    std::copy_n(&picture[static_cast<size_t>(y) * 123], 123,
+                reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(target.pixels) + y * target.pitch));
+  window->ShowPicture();
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{61, 30}, std::pair{122, 44}})
+    EXPECT_EQ(PixelAt(host, x, y) & 0xFFFFFF, picture[static_cast<size_t>(y) * 123 + x]) << x << "," << y;
 }
 
 TEST_F(X11WindowTest, APictureOfAnotherSizeIsScaledToFillTheWindow) {
