@@ -3,8 +3,8 @@
 // screen coordinates, and which primary surface is on show. After SetDisplayMode(640, 480, 16) and a
 // primary flipping chain, the window backend shows the chain's front buffer; in a window
 // (DDSCL_NORMAL) the primary is the window's client area. The window backend and the PNG writer
-// read it through FrontBufferView and ViewToXrgb or FrontBufferToXrgb, and redraw when PresentedFrameCount moves.
-// All calls belong to the main thread.
+// read it through FrontBufferView and ViewToXrgb or FrontBufferToXrgb, and redraw when
+// PresentedFrameCount moves. All calls belong to the main thread.
 #pragma once
 
 #include <cstdint>

@@ -154,7 +154,7 @@ KlvPictureTarget TKlvSdlWindow::BeginPicture(int width, int height) {
     return KlvWindowBackend::BeginPicture(width, height);
   void* target = nullptr;
   int targetPitch = 0;
-  // Where the texture cannot be locked, Present meets the same failure as before.
+  // A texture that will not lock leaves the picture to the lent buffer and Present.
   if (SDL_LockTexture(texture_, nullptr, &target, &targetPitch) != 0)
     return KlvWindowBackend::BeginPicture(width, height);
   textureLocked_ = true;
