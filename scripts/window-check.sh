@@ -2,9 +2,11 @@
 # Checks the saver in a real window on a virtual X display (Xvfb): it goes full screen, shows
 # pictures that change, keeps running when the mouse moves along one axis only, ends on a key
 # press and on a mouse move of 4 pixels on both axes, and leaves no process behind. With
-# --measure SECONDS it also reports the saver's CPU use and frames per second over that time.
+# --measure SECONDS it also reports the saver's CPU use and frames per second over that time;
+# --renderer NAME (auto, software, gl) sets the saver's Renderer setting (default: none, auto).
 #
-#   scripts/window-check.sh [--build DIR] [--measure SECONDS] [--screen WxH] [--saver-args "ARGS"]
+#   scripts/window-check.sh [--build DIR] [--measure SECONDS] [--renderer NAME] [--screen WxH]
+#                           [--saver-args "ARGS"]
 #
 # The virtual screen is 1024 x 768 unless --screen says otherwise, larger than the saver's 640 x 480
 # picture, so the check also sees the picture scaled over the whole screen (no window manager runs
@@ -16,15 +18,18 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 build=build/release
 measure=0
+renderer=""
 screen=1024x768
 saver_args=/s
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
     --measure) measure=$2; shift 2 ;;
+    --renderer) renderer=$2; shift 2 ;;
     --screen) screen=$2; shift 2 ;;
     --saver-args) saver_args=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--measure SECONDS] [--screen WxH] [--saver-args \"ARGS\"]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--build DIR] [--measure SECONDS] [--renderer NAME] [--screen WxH] [--saver-args \"ARGS\"]" >&2
+       exit 2 ;;
   esac
 done
 saver=$(cd "$build" && pwd)/kalvor_saver
@@ -35,6 +40,7 @@ done
 [ -x "$saver" ] && [ -f "$data/meta.bmp" ] || { echo "build $build first (kalvor_saver and its data)" >&2; exit 2; }
 
 work=$(mktemp -d)
+[ -z "$renderer" ] || printf '[KalvorGSaver]\nRenderer=%s\n' "$renderer" >"$work/Software_Kalvor_Soft.ini"
 xvfb_pid=""
 saver_pid=""
 cleanup() {

@@ -376,14 +376,19 @@ void TKalvorGSaver::ShowFrontBuffer() {
     ++PresentCount;
     return;
   }
-  int width = 0, height = 0;
-  if (!FrontBufferToXrgb(screen_, width, height)) return;
+  const DisplayView view = FrontBufferView();
+  if (view.pixels == nullptr) return;
+  // The front buffer is widened straight into the window's own memory where it lends it.
+  KlvWindowBackend& window = Application.MainWindow();
+  const KlvPictureTarget target = window.BeginPicture(view.width, view.height);
+  if (target.pixels == nullptr) return;
+  ViewToXrgb(view, target.pixels, target.pitch);
   if (Options.ShowFps) {
     fps_.Frame(Clock::now());
-    DrawOverlayText(screen_.data(), width, height, width, FpsText(fps_.FramesPerSecond()));
+    DrawOverlayText(target.pixels, view.width, view.height, static_cast<int>(target.pitch / sizeof(uint32_t)),
+                    FpsText(fps_.FramesPerSecond()));
   }
-  Application.MainWindow().Present(reinterpret_cast<const uint8_t*>(screen_.data()), width, height,
-                                   intptr_t{width} * static_cast<intptr_t>(sizeof(uint32_t)));
+  window.ShowPicture();
   ++PresentCount;
 }
 

@@ -176,6 +176,5 @@ class TKalvorGSaver : public TComponentOwner {
   // Shows the latest presented screen in the main window.
   void ShowFrontBuffer();
 
-  std::vector<uint32_t> screen_;  // the front buffer as XRGB rows, reused every frame
   TFpsCounter fps_;
 };

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/win/headless_window.h"
@@ -139,6 +140,67 @@ TEST_F(ApplicationTest, FormSettingsAndPresentedFramesAreKept) {
   window_->Present(reinterpret_cast<const uint8_t*>(pixels + 2), 2, 2, -8);
   EXPECT_EQ(window_->PresentCount(), 1);
   EXPECT_EQ(window_->LastFrame(), (std::vector<uint32_t>{0x10, 0x20, 0x30, 0x40}));
+}
+
+// A picture written in place shows only once ShowPicture says it is complete.
+TEST_F(ApplicationTest, APictureWrittenInPlaceIsTheFrameShown) {
+  const KlvPictureTarget target = window_->BeginPicture(3, 2);
+  ASSERT_NE(target.pixels, nullptr);
+  ASSERT_GE(target.pitch, 3 * 4);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 3; ++x)
+      reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(target.pixels) + y * target.pitch)[x] =
+          static_cast<uint32_t>(0x10 * y + x);
+  EXPECT_EQ(window_->PresentCount(), 0);
+  window_->ShowPicture();
+  EXPECT_EQ(window_->PresentCount(), 1);
+  EXPECT_EQ(window_->FrameWidth(), 3);
+  EXPECT_EQ(window_->FrameHeight(), 2);
+  EXPECT_EQ(window_->LastFrame(), (std::vector<uint32_t>{0x00, 0x01, 0x02, 0x10, 0x11, 0x12}));
+  EXPECT_EQ(window_->BeginPicture(0, 5).pixels, nullptr);
+  EXPECT_EQ(window_->BeginPicture(5, -1).pixels, nullptr);
+}
+
+// A backend with no memory of its own to lend: it sees each picture written in place as a Present.
+class PresentRecorder : public KlvWindowBackend {
+ public:
+  void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) override {
+    frames.emplace_back();
+    for (int y = 0; y < height; ++y) {
+      const auto* row = reinterpret_cast<const uint32_t*>(pixels + y * pitch);
+      frames.back().insert(frames.back().end(), row, row + width);
+    }
+    sizes.emplace_back(width, height);
+  }
+  bool NextEvent(KlvWindowEvent&, int) override { return false; }
+  void Wake() override {}
+  bool NativeSize(int&, int&) override { return false; }
+
+  std::vector<std::vector<uint32_t>> frames;
+  std::vector<std::pair<int, int>> sizes;
+
+ protected:
+  void SettingsChanged() override {}
+};
+
+TEST(PictureInPlace, ABackendWithoutMemoryOfItsOwnPresentsTheLentBuffer) {
+  PresentRecorder window;
+  for (auto [width, height] : {std::pair{4, 3}, std::pair{2, 5}}) {
+    const KlvPictureTarget target = window.BeginPicture(width, height);
+    ASSERT_NE(target.pixels, nullptr);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(target.pixels) + y * target.pitch)[x] =
+            static_cast<uint32_t>(0x100 * width + 0x10 * y + x);
+    window.ShowPicture();
+  }
+  ASSERT_EQ(window.frames.size(), 2u);
+  EXPECT_EQ(window.sizes[0], std::pair(4, 3));
+  EXPECT_EQ(window.sizes[1], std::pair(2, 5));
+  EXPECT_EQ(window.frames[1],
+            (std::vector<uint32_t>{0x200, 0x201, 0x210, 0x211, 0x220, 0x221, 0x230, 0x231, 0x240, 0x241}));
+  EXPECT_EQ(window.frames[0][11], 0x423u);
+  EXPECT_EQ(window.BeginPicture(0, 0).pixels, nullptr);
 }
 
 }  // namespace

@@ -248,6 +248,31 @@ TEST_F(FullScreenTest, EverySixteenBitValueWidensLikeTheRowConverter) {
   EXPECT_EQ(wrong, 0);
 }
 
+// A picture of an odd width, whose rows lie an odd number of bytes apart, written into rows with
+// room to spare: each row holds its converted pixels and the bytes between rows stay as they were.
+TEST(ViewToXrgb, WritesEachRowAtItsPitchAndNothingBetween) {
+  constexpr int kWidth = 31, kHeight = 3, kSourcePitch = 2 * kWidth + 7, kTargetWords = kWidth + 5;
+  constexpr uint32_t kUntouched = 0xDEADBEEFu;
+  std::vector<uint8_t> source(static_cast<size_t>(kSourcePitch) * kHeight);
+  for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 37 + 11);
+  DisplayView view;
+  view.pixels = source.data();
+  view.width = kWidth;
+  view.height = kHeight;
+  view.pitch = kSourcePitch;
+  view.format = GdiFormat::Rgb565;
+  std::vector<uint32_t> target(static_cast<size_t>(kTargetWords) * kHeight, kUntouched);
+  ViewToXrgb(view, target.data(), kTargetWords * 4);
+  for (int y = 0; y < kHeight; ++y) {
+    uint32_t expected[kWidth];
+    RowToXrgb(GdiFormat::Rgb565, source.data() + y * kSourcePitch, kWidth, nullptr, expected);
+    for (int x = 0; x < kTargetWords; ++x) {
+      const uint32_t written = target[static_cast<size_t>(y) * kTargetWords + x];
+      EXPECT_EQ(written, x < kWidth ? expected[x] : kUntouched) << x << "," << y;
+    }
+  }
+}
+
 TEST_F(FullScreenTest, LosingTheDisplayLosesTheChainUntilRestored) {
   ASSERT_TRUE(ForceSurfacesLost(dd1_));
   EXPECT_EQ(primary_->IsLost(), DDERR_SURFACELOST);

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -167,6 +168,35 @@ TEST_F(X11WindowTest, DrawsIntoAGivenWindowAtItsSizeAndNeverChangesIt) {
   window->SetStayOnTop(true);
   XSync(display_, False);
   EXPECT_EQ(LookOf(host), before);
+}
+
+// Shows `picture` the other way, written into the memory the window lends.
+void ShowInPlace(KlvWindowBackend& window, const std::vector<uint32_t>& picture, int width, int height) {
+  const KlvPictureTarget target = window.BeginPicture(width, height);
+  ASSERT_NE(target.pixels, nullptr);
+  for (int y = 0; y < height; ++y)
+    std::copy_n(&picture[static_cast<size_t>(y) * width], width,
+                reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(target.pixels) + y * target.pitch));
+  window.ShowPicture();
+}
+
+TEST_F(X11WindowTest, APictureWrittenInPlaceReachesTheWindowAtItsSizeOrScaled) {
+  const Window host = HostWindow(123, 45);
+  auto window = TKlvX11Window::Attach(server_->Name(), host);
+  const std::vector<uint32_t> picture = Gradient(123, 45);
+  ShowInPlace(*window, picture, 123, 45);
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{61, 30}, std::pair{122, 44}})
+    EXPECT_EQ(PixelAt(host, x, y) & 0xFFFFFF, picture[static_cast<size_t>(y) * 123 + x]) << x << "," << y;
+  // A picture of twice the window's size, one colour per quarter, scaled down.
+  std::vector<uint32_t> quarters(246 * 90);
+  for (int y = 0; y < 90; ++y)
+    for (int x = 0; x < 246; ++x)
+      quarters[static_cast<size_t>(y) * 246 + x] = (x < 123 ? 0xFF0000u : 0xFFu) | (y < 45 ? 0 : 0xFF00u);
+  ShowInPlace(*window, quarters, 246, 90);
+  EXPECT_EQ(PixelAt(host, 5, 5) & 0xFFFFFF, 0xFF0000u);
+  EXPECT_EQ(PixelAt(host, 117, 5) & 0xFFFFFF, 0x0000FFu);
+  EXPECT_EQ(PixelAt(host, 5, 40) & 0xFFFFFF, 0xFFFF00u);
+  EXPECT_EQ(PixelAt(host, 117, 40) & 0xFFFFFF, 0x00FFFFu);
 }
 
 TEST_F(X11WindowTest, APictureOfAnotherSizeIsScaledToFillTheWindow) {

@@ -3,8 +3,8 @@
 // screen coordinates, and which primary surface is on show. After SetDisplayMode(640, 480, 16) and a
 // primary flipping chain, the window backend shows the chain's front buffer; in a window
 // (DDSCL_NORMAL) the primary is the window's client area. The window backend and the PNG writer
-// read it through FrontBufferView or FrontBufferToXrgb, and redraw when PresentedFrameCount moves.
-// All calls belong to the main thread.
+// read it through FrontBufferView and ViewToXrgb or FrontBufferToXrgb, and redraw when
+// PresentedFrameCount moves. All calls belong to the main thread.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +53,11 @@ DisplayView FrontBufferView();
 
 // Frames shown so far: each Flip of the primary chain and each blit onto the primary surface.
 uint64_t PresentedFrameCount();
+
+// Writes the picture of `view` as rows of 0x00RRGGBB words to `pixels`, top row first, `pitch`
+// bytes from one row's start to the next (at least 4 * width; the bytes between rows are left as
+// they are).
+void ViewToXrgb(const DisplayView& view, uint32_t* pixels, intptr_t pitch);
 
 // The front buffer as rows of 0x00RRGGBB words, top row first, `width` words per row; false (and
 // nothing written) when no primary surface exists.

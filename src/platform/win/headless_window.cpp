@@ -53,6 +53,16 @@ void TKlvHeadlessWindow::Present(const uint8_t* pixels, int width, int height, i
                 static_cast<size_t>(width) * sizeof(uint32_t));
 }
 
+KlvPictureTarget TKlvHeadlessWindow::BeginPicture(int width, int height) {
+  if (width <= 0 || height <= 0) return {};
+  frameWidth_ = width;
+  frameHeight_ = height;
+  lastFrame_.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  return {lastFrame_.data(), intptr_t{width} * static_cast<intptr_t>(sizeof(uint32_t))};
+}
+
+void TKlvHeadlessWindow::ShowPicture() { ++presentCount_; }
+
 bool TKlvHeadlessWindow::NextEvent(KlvWindowEvent& event, int timeoutMs) {
   std::unique_lock lock(mutex_);
   auto ready = [&] { return !events_.empty() || woken_; };

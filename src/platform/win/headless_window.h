@@ -32,6 +32,9 @@ class TKlvHeadlessWindow : public KlvWindowBackend {
   const std::vector<uint32_t>& LastFrame() const { return lastFrame_; }
 
   void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) override;
+  // The picture is written straight into the last frame.
+  KlvPictureTarget BeginPicture(int width, int height) override;
+  void ShowPicture() override;
   bool NextEvent(KlvWindowEvent& event, int timeoutMs) override;
   void Wake() override;
   // 640 x 480 until InjectResize.

@@ -127,13 +127,7 @@ void TKlvSdlWindow::Present(const uint8_t* pixels, int width, int height, intptr
     PresentPixelsOnGl(pixels, width, height, pitch);
     return;
   }
-  if (texture_ == nullptr || width != textureWidth_ || height != textureHeight_) {
-    if (texture_) SDL_DestroyTexture(texture_);
-    texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
-    textureWidth_ = texture_ ? width : 0;
-    textureHeight_ = texture_ ? height : 0;
-    if (texture_ == nullptr) return;
-  }
+  if (!FitTexture(width, height)) return;
   void* target = nullptr;
   int targetPitch = 0;
   if (SDL_LockTexture(texture_, nullptr, &target, &targetPitch) != 0) return;
@@ -141,6 +135,38 @@ void TKlvSdlWindow::Present(const uint8_t* pixels, int width, int height, intptr
   for (int y = 0; y < height; ++y)
     std::memcpy(static_cast<uint8_t*>(target) + y * targetPitch, pixels + y * pitch,
                 static_cast<size_t>(width) * kBytesPerPixel);
+  SDL_UnlockTexture(texture_);
+  Redraw();
+}
+
+bool TKlvSdlWindow::FitTexture(int width, int height) {
+  if (texture_ != nullptr && width == textureWidth_ && height == textureHeight_) return true;
+  if (texture_) SDL_DestroyTexture(texture_);
+  texture_ = SDL_CreateTexture(renderer_, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, width, height);
+  textureWidth_ = texture_ ? width : 0;
+  textureHeight_ = texture_ ? height : 0;
+  return texture_ != nullptr;
+}
+
+KlvPictureTarget TKlvSdlWindow::BeginPicture(int width, int height) {
+  textureLocked_ = false;
+  if (glWindow_ || width <= 0 || height <= 0 || !FitTexture(width, height))
+    return KlvWindowBackend::BeginPicture(width, height);
+  void* target = nullptr;
+  int targetPitch = 0;
+  // A texture that will not lock leaves the picture to the lent buffer and Present.
+  if (SDL_LockTexture(texture_, nullptr, &target, &targetPitch) != 0)
+    return KlvWindowBackend::BeginPicture(width, height);
+  textureLocked_ = true;
+  return {static_cast<uint32_t*>(target), targetPitch};
+}
+
+void TKlvSdlWindow::ShowPicture() {
+  if (!textureLocked_) {
+    KlvWindowBackend::ShowPicture();
+    return;
+  }
+  textureLocked_ = false;
   SDL_UnlockTexture(texture_);
   Redraw();
 }

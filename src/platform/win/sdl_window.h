@@ -19,6 +19,9 @@ class TKlvSdlWindow : public KlvWindowBackend {
   ~TKlvSdlWindow() override;
 
   void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) override;
+  // The picture is written straight into the locked texture (a GL window takes the lent buffer).
+  KlvPictureTarget BeginPicture(int width, int height) override;
+  void ShowPicture() override;
   bool NextEvent(KlvWindowEvent& event, int timeoutMs) override;
   void Wake() override;
   // The desktop mode of the display the window is on.
@@ -29,6 +32,8 @@ class TKlvSdlWindow : public KlvWindowBackend {
 
  private:
   bool Translate(const SDL_Event& sdlEvent, KlvWindowEvent& event);
+  // Makes the streaming texture fit a `width` x `height` picture; false when SDL cannot.
+  bool FitTexture(int width, int height);
   // Draws the last picture again, letterboxed.
   void Redraw();
 
@@ -37,6 +42,7 @@ class TKlvSdlWindow : public KlvWindowBackend {
   SDL_Texture* texture_ = nullptr;
   int textureWidth_ = 0;
   int textureHeight_ = 0;
+  bool textureLocked_ = false;  // between a BeginPicture that lent the texture and its ShowPicture
   Uint32 wakeEventType_ = 0;
   bool glWindow_ = false;  // a GL context on the window shows the pictures, no SDL renderer
 };

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/win/wintypes.h"
 
@@ -21,6 +22,13 @@ struct KlvWindowEvent {
   BYTE key = 0;  // KeyDown, KeyUp: the virtual key, sided for Shift, Control and Alt; 0 for a key without one
   int x = 0;     // MouseMove: the cursor in client coordinates; Resize: the new width and height
   int y = 0;
+};
+
+// Where a caller writes a picture in place: rows of 32-bit XRGB words, `pitch` bytes apart (at
+// least 4 * width), top row first. `pixels` is null when there is nowhere to write.
+struct KlvPictureTarget {
+  uint32_t* pixels = nullptr;
+  intptr_t pitch = 0;
 };
 
 // The form settings, as the main window last set them.
@@ -55,6 +63,14 @@ class KlvWindowBackend {
   // storage). The pixels are copied. Main thread only.
   virtual void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) = 0;
 
+  // The other way to show a picture, without the copy Present makes: BeginPicture gives memory for a
+  // width x height picture, which the caller fills completely (its bytes before are undefined), and
+  // ShowPicture then shows it as Present would. Backends that can lend their own memory (the
+  // headless frame, a streaming texture) do; the others lend a buffer kept here and Present it.
+  // A null target (no picture for a size below 1 x 1) needs no ShowPicture. Main thread only.
+  virtual KlvPictureTarget BeginPicture(int width, int height);
+  virtual void ShowPicture();
+
   // Takes the next event, waiting up to `timeoutMs` for one (0: no wait, negative: no limit).
   // False when none came in time or Wake was called. Main thread only.
   virtual bool NextEvent(KlvWindowEvent& event, int timeoutMs) = 0;
@@ -72,4 +88,7 @@ class KlvWindowBackend {
  private:
   HWND__ handle_;
   KlvWindowSettings settings_;
+  std::vector<uint32_t> picture_;  // the lent buffer of backends without memory of their own
+  int pictureWidth_ = 0;
+  int pictureHeight_ = 0;
 };

@@ -288,10 +288,15 @@ bool TKlvX11Window::PrepareImage(int width, int height) {
   return true;
 }
 
+bool TKlvX11Window::ImageHoldsXrgb() const {
+  const XImage* image = image_->image;
+  return image->bits_per_pixel == 32 && image->byte_order == LSBFirst && visual_->red_mask == 0xFF0000 &&
+         visual_->green_mask == 0xFF00 && visual_->blue_mask == 0xFF;
+}
+
 void TKlvX11Window::CopyPixels(const uint8_t* pixels, int width, int height, intptr_t pitch) {
   XImage* image = image_->image;
-  const bool direct = image->bits_per_pixel == 32 && image->byte_order == LSBFirst && visual_->red_mask == 0xFF0000 &&
-                      visual_->green_mask == 0xFF00 && visual_->blue_mask == 0xFF;
+  const bool direct = ImageHoldsXrgb();
   // A 32-bit visual keeps alpha in the top byte; the picture is opaque.
   const uint32_t alpha = depth_ == 32 ? kOpaqueAlpha : 0;
   if (direct) {
@@ -333,6 +338,26 @@ void TKlvX11Window::Present(const uint8_t* pixels, int width, int height, intptr
   }
   if (!PrepareImage(width, height)) return;
   CopyPixels(pixels, width, height, pitch);
+  ShowImage();
+}
+
+KlvPictureTarget TKlvX11Window::BeginPicture(int width, int height) {
+  imageLent_ = false;
+  // Only an image whose pixels are the picture's words, with no alpha to add, is lent.
+  const bool lendable = width > 0 && height > 0 && !glWindow_ && !Errors().windowGone && depth_ != 32;
+  if (!lendable || !PrepareImage(width, height) || !ImageHoldsXrgb())
+    return KlvWindowBackend::BeginPicture(width, height);
+  imageLent_ = true;
+  XImage* image = image_->image;
+  return {reinterpret_cast<uint32_t*>(image->data), image->bytes_per_line};
+}
+
+void TKlvX11Window::ShowPicture() {
+  if (!imageLent_) {
+    KlvWindowBackend::ShowPicture();
+    return;
+  }
+  imageLent_ = false;
   ShowImage();
 }
 

@@ -32,6 +32,10 @@ class TKlvX11Window : public KlvWindowBackend {
   ~TKlvX11Window() override;
 
   void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) override;
+  // A picture is written straight into the image sent to the server when the visual takes
+  // 0x00RRGGBB words as they are; otherwise into the lent buffer, converted by Present.
+  KlvPictureTarget BeginPicture(int width, int height) override;
+  void ShowPicture() override;
   bool NextEvent(KlvWindowEvent& event, int timeoutMs) override;
   void Wake() override;
   // The window's size as last reported by the server.
@@ -53,6 +57,8 @@ class TKlvX11Window : public KlvWindowBackend {
   // Makes the image (and the scaler) fit a `width` x `height` picture.
   bool PrepareImage(int width, int height);
   void ReleaseImage();
+  // Whether the image's pixels are little-endian 0x??RRGGBB words.
+  bool ImageHoldsXrgb() const;
   void CopyPixels(const uint8_t* pixels, int width, int height, intptr_t pitch);
   // Puts the last picture on the window again (Expose, after a resize).
   void ShowImage();
@@ -68,7 +74,8 @@ class TKlvX11Window : public KlvWindowBackend {
   GC gc_ = nullptr;
   bool useShm_ = false;
   bool closeReported_ = false;
-  bool glWindow_ = false;  // the GL device presents through a GLX context on the window
+  bool glWindow_ = false;   // the GL device presents through a GLX context on the window
+  bool imageLent_ = false;  // between a BeginPicture that lent the image and its ShowPicture
   int wakePipe_[2] = {-1, -1};
   std::unique_ptr<KlvX11Image> image_;
   std::unique_ptr<KlvX11Scaler> scaler_;
