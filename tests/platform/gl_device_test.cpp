@@ -5,11 +5,13 @@
 // rasteriser. Skipped where no GL context can be made.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "platform/ddraw_test_util.h"
 #include "platform/dx5/d3d.h"
 #include "platform/dx5/ddraw_gl.h"
+#include "platform/dx5/gl_context.h"
 #include "platform/dx5/gl_display.h"
 #include "platform/dx5/gl_raster.h"
 
@@ -21,7 +23,7 @@ constexpr uint32_t kRed565 = 0xF800, kBlue565 = 0x001F, kGreen565 = 0x07E0;
 class GlDeviceTest : public DDrawTest {
  protected:
   void SetUp() override {
-    SetRenderer(KlvRenderer::Auto);
+    SetRenderer(KlvRenderer::Gl);
     if (DisplayGlRaster() == nullptr) GTEST_SKIP() << "no OpenGL context";
     DDrawTest::SetUp();
     ASSERT_EQ(dd_->QueryInterface(IID_IDirect3D2, reinterpret_cast<void**>(&d3d_)), DD_OK);
@@ -128,6 +130,29 @@ TEST_F(GlDeviceTest, SystemMemoryAndTheSoftwareRendererDrawInSoftware) {
   EXPECT_FALSE(GlSurfaceOnGpu(video));
   EXPECT_EQ(ReadPixel(video, 5, 5), kRed565);
   video->Release();
+}
+
+// Auto takes GL only where it runs on a GPU: a software OpenGL (llvmpipe here) would cost more CPU
+// than the software rasteriser, so a window's context of that kind is refused too; Gl takes it.
+TEST(GlRendererChoice, AutoLeavesASoftwareOpenGlAlone) {
+  std::string error;
+  std::unique_ptr<GlContext> probe = CreateHeadlessGlContext(&error);
+  if (probe == nullptr) GTEST_SKIP() << "no OpenGL context: " << error;
+  const bool software = DrawsInSoftware(*probe);
+
+  SetRenderer(KlvRenderer::Auto);
+  EXPECT_EQ(DisplayGlRaster() != nullptr, !software) << "a headless context";
+  EXPECT_EQ(InstallGlContext(std::move(probe)), !software) << "a window's context";
+  EXPECT_EQ(DisplayGlContext() != nullptr, !software);
+
+  SetRenderer(KlvRenderer::Gl);
+  EXPECT_TRUE(InstallGlContext(CreateHeadlessGlContext(&error)));
+  EXPECT_NE(DisplayGlRaster(), nullptr);
+  SetRenderer(KlvRenderer::Software);
+  EXPECT_FALSE(InstallGlContext(CreateHeadlessGlContext(&error)));
+  EXPECT_EQ(DisplayGlRaster(), nullptr);
+  ReleaseGlDisplay();
+  SetRenderer(KlvRenderer::Auto);
 }
 
 }  // namespace

@@ -23,6 +23,12 @@ GlDisplayState& State() {
   return state;
 }
 
+// Whether drawing may use this context under the current choice.
+bool Acceptable(const GlDisplayState& s, GlContext& context) {
+  if (s.renderer == KlvRenderer::Software) return false;
+  return s.renderer == KlvRenderer::Gl || !DrawsInSoftware(context);
+}
+
 void DropRaster(GlDisplayState& s) {
   if (s.context != nullptr && s.raster != nullptr) s.context->MakeCurrent();
   s.raster.reset();
@@ -59,13 +65,24 @@ KlvRenderer CurrentRenderer() { return State().renderer; }
 void SetGlBilinearFiltering(bool on) { State().bilinear = on; }
 bool GlBilinearFiltering() { return State().bilinear; }
 
-void InstallGlContext(std::unique_ptr<GlContext> context) {
+bool DrawsInSoftware(GlContext& context) {
+  if (!context.MakeCurrent()) return false;
+  const auto* name = reinterpret_cast<const char*>(context.Api().GetString(GL_RENDERER));
+  if (name == nullptr) return false;
+  const std::string renderer = name;
+  for (const char* software : {"llvmpipe", "softpipe", "swrast", "Software Rasterizer"})
+    if (renderer.find(software) != std::string::npos) return true;
+  return false;
+}
+
+bool InstallGlContext(std::unique_ptr<GlContext> context) {
   GlDisplayState& s = State();
   DropRaster(s);
   // A window that took its context away is gone: no headless context stands in for it.
   s.headlessTried = true;
-  if (context == nullptr || s.renderer == KlvRenderer::Software) return;
+  if (context == nullptr || !Acceptable(s, *context)) return false;
   s.context = std::move(context);
+  return true;
 }
 
 GlRaster* DisplayGlRaster() {
@@ -79,6 +96,10 @@ GlRaster* DisplayGlRaster() {
     s.context = CreateHeadlessGlContext(&error);
     if (s.context == nullptr) {
       if (s.renderer == KlvRenderer::Gl) std::fprintf(stderr, "kalvor: %s; drawing in software\n", error.c_str());
+      return nullptr;
+    }
+    if (!Acceptable(s, *s.context)) {
+      s.context.reset();
       return nullptr;
     }
   }

@@ -15,7 +15,9 @@
 class GlRaster;
 
 enum class KlvRenderer {
-  Auto,      // GL when a context can be made, the software rasteriser otherwise
+  // GL when a context can be made on a GPU; the software rasteriser otherwise, and also where the
+  // only OpenGL is itself a software one (Mesa's llvmpipe and the like), which costs more CPU
+  Auto,
   Software,  // never GL
   Gl,        // GL when a context can be made; without one the software rasteriser, with a warning
 };
@@ -34,7 +36,12 @@ bool GlBilinearFiltering();
 
 // Installs the presentation target's context (null removes it, releasing every GL object first;
 // a window backend does this before its window goes; no headless context is made after that).
-void InstallGlContext(std::unique_ptr<GlContext> context);
+// Returns whether the context was taken: not when the choice is Software, nor when it is Auto and
+// the context draws in software; the backend then shows pictures without GL.
+bool InstallGlContext(std::unique_ptr<GlContext> context);
+// Whether the context draws on the CPU: its GL_RENDERER names one of Mesa's software rasterisers
+// (llvmpipe, softpipe, swrast). The context is made current.
+bool DrawsInSoftware(GlContext& context);
 // The GL drawing when the choice allows GL and a context exists or can be made; null otherwise.
 GlRaster* DisplayGlRaster();
 // The installed context, or null.

@@ -72,9 +72,8 @@ TKlvSdlWindow::TKlvSdlWindow(const std::string& title) {
   if (glPossible) {
     std::string error;
     std::unique_ptr<GlContext> context = CreateSdlGlContext(window_, &error);
-    glWindow_ = context != nullptr;
-    if (glWindow_) {
-      InstallGlContext(std::move(context));
+    if (context != nullptr) {
+      glWindow_ = InstallGlContext(std::move(context));
     } else if (CurrentRenderer() == KlvRenderer::Gl) {
       std::fprintf(stderr, "kalvor: %s; drawing in software\n", error.c_str());
     }

@@ -184,8 +184,7 @@ void TKlvX11Window::AttachGlContext() {
     if (CurrentRenderer() == KlvRenderer::Gl) std::fprintf(stderr, "kalvor: %s; drawing in software\n", error.c_str());
     return;
   }
-  InstallGlContext(std::move(context));
-  glWindow_ = true;
+  glWindow_ = InstallGlContext(std::move(context));
 }
 
 TKlvX11Window::~TKlvX11Window() {
