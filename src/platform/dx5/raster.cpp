@@ -37,6 +37,8 @@ constexpr int kMaxClipVertices = 3 + 6;  // a triangle cut by six planes
 // stripe k to thread k mod n, so every thread gets rows from the whole picture.
 constexpr int kStripeRows = 16;
 constexpr int kMaxDrawThreads = 64;
+// Fills of fewer bytes than this run on the calling thread: waking workers would cost more.
+constexpr size_t kThreadedFillBytes = size_t{256} << 10;
 
 struct ClipVertex {
   float a[kAttributeCount];  // x, y and the interpolated attributes, indexed by Attribute
@@ -278,6 +280,32 @@ void FillBytes(uint8_t* at, size_t bytes, uint32_t pattern) {
   if (bytes >= 2) std::memcpy(at, &pattern, 2);
 }
 
+// A rectangle of rows to fill with one pattern, shared out among threads in bands of whole rows.
+struct FillJob {
+  uint8_t* first;  // the rectangle's first byte
+  intptr_t pitch;
+  size_t rowBytes;
+  int rows;
+  uint32_t pattern;
+  int bands;
+};
+
+void FillBand(void* context, int band) {
+  const FillJob& job = *static_cast<const FillJob*>(context);
+  const int top = static_cast<int>(int64_t{job.rows} * band / job.bands);
+  const int bottom = static_cast<int>(int64_t{job.rows} * (band + 1) / job.bands);
+  for (int y = top; y < bottom; ++y) FillBytes(job.first + y * job.pitch, job.rowBytes, job.pattern);
+}
+
+// Fills rows rows of rowBytes bytes from `first`, pitch bytes apart; a large rectangle is filled
+// by every drawing thread at once (clearing a big picture is a fair part of a frame).
+void FillRows(uint8_t* first, intptr_t pitch, size_t rowBytes, int rows, uint32_t pattern) {
+  FillJob job{first, pitch, rowBytes, rows, pattern, 1};
+  if (rowBytes * static_cast<size_t>(rows) >= kThreadedFillBytes) job.bands = std::min(RasterThreadCount(), rows);
+  if (job.bands <= 1) return FillBand(&job, 0);
+  RunOnRasterWorkers(job.bands, &FillBand, &job);
+}
+
 // The region inside a set of planes, each bounding x, y or z from one side, as a box: a vertex is
 // inside every plane exactly when lo <= value <= hi on each of the three, which takes six
 // comparisons and no lookups. Sides no plane bounds are infinite.
@@ -438,9 +466,8 @@ void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1,
   uint32_t pixel = PackPixel(target.format, (color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
   const size_t bytes = target.format == RasterPixelFormat::Xrgb32 ? 4 : 2;
   const uint32_t pattern = bytes == 4 ? pixel : (pixel & 0xFFFFu) * 0x10001u;
-  for (int y = y0; y < y1; ++y)
-    FillBytes(target.bits + y * target.pitch + static_cast<size_t>(x0) * bytes, static_cast<size_t>(x1 - x0) * bytes,
-              pattern);
+  FillRows(target.bits + y0 * target.pitch + static_cast<size_t>(x0) * bytes, target.pitch,
+           static_cast<size_t>(x1 - x0) * bytes, y1 - y0, pattern);
 }
 
 void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value) {
@@ -454,7 +481,6 @@ void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, f
   auto stored = static_cast<uint32_t>(static_cast<double>(clamped) * depth.maxValue);
   const size_t bytes = depth.bytesPerPixel == 4 ? 4 : 2;
   const uint32_t pattern = bytes == 4 ? stored : (stored & 0xFFFFu) * 0x10001u;
-  for (int y = y0; y < y1; ++y)
-    FillBytes(depth.bits + y * depth.pitch + static_cast<size_t>(x0) * bytes, static_cast<size_t>(x1 - x0) * bytes,
-              pattern);
+  FillRows(depth.bits + y0 * depth.pitch + static_cast<size_t>(x0) * bytes, depth.pitch,
+           static_cast<size_t>(x1 - x0) * bytes, y1 - y0, pattern);
 }

@@ -105,7 +105,8 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
 void RasterSetThreadLimit(int limit);
 int RasterThreadCount();
 
-// Fills the rectangle [x0, x1) x [y0, y1), cut to the target, with the colour (0x??RRGGBB).
+// Fills the rectangle [x0, x1) x [y0, y1), cut to the target, with the colour (0x??RRGGBB). Large
+// fills, like draws, are shared among the drawing threads.
 void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color);
 // Fills the rectangle, cut to the buffer, with the depth value `value` (0.0 near to 1.0 far).
 void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value);
