@@ -184,6 +184,7 @@ void TKlvX11Window::AttachGlContext() {
     if (CurrentRenderer() == KlvRenderer::Gl) std::fprintf(stderr, "kalvor: %s; drawing in software\n", error.c_str());
     return;
   }
+  glxLoaded_ = true;
   glWindow_ = InstallGlContext(std::move(context));
 }
 
@@ -194,7 +195,7 @@ TKlvX11Window::~TKlvX11Window() {
   if (own_) XDestroyWindow(display_, window_);
   // Closing the connection after GLX was used unloads the GL driver, whose few kept allocations
   // the leak checker would then report from an unnamed module; the process is ending anyway.
-  if (!glWindow_) XCloseDisplay(display_);
+  if (!glxLoaded_) XCloseDisplay(display_);
   for (int fd : wakePipe_)
     if (fd >= 0) close(fd);
 }

@@ -75,6 +75,7 @@ class TKlvX11Window : public KlvWindowBackend {
   bool useShm_ = false;
   bool closeReported_ = false;
   bool glWindow_ = false;   // the GL device presents through a GLX context on the window
+  bool glxLoaded_ = false;  // a GLX context was made (and the GL driver loaded), taken or not
   bool imageLent_ = false;  // between a BeginPicture that lent the image and its ShowPicture
   int wakePipe_[2] = {-1, -1};
   std::unique_ptr<KlvX11Image> image_;
