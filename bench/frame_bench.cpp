@@ -6,7 +6,8 @@
 //   frame_bench [--capture FILE] [--sizes 640x480,1920x1080,3840x2160] [--threads 1,2,0] [--reps N]
 //               [--frame INDEX] [--quiet]
 //
-// Thread count 0 means all cores. --frame replays only that frame (0-based), once per repetition.
+// Thread count 0 means as many as the picture needs (one per 1024 x 768 pixels), up to one per core. --frame replays
+// only that frame (0-based), once per repetition.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -113,7 +114,7 @@ void Run(const Options& o) {
     for (int threads : o.threads) {
       RasterSetThreadLimit(threads);
       std::printf("%dx%d, %d thread%s (%d used):\n", size.width, size.height, threads, threads == 1 ? "" : "s",
-                  RasterThreadCount());
+                  RasterThreadsFor(int64_t{size.width} * size.height));
       double totalMin = 0, totalMedian = 0;
       for (size_t f = 0; f < capture.frames.size(); ++f) {
         if (o.frame >= 0 && static_cast<int>(f) != o.frame) continue;

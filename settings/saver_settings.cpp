@@ -126,8 +126,8 @@ std::string RendererProblem(const std::string& renderer) {
 
 std::string ThreadsProblem(int threads) {
   if (threads >= 0 && threads <= kMaxThreads) return "";
-  return "Thread count " + std::to_string(threads) + " is outside 0 (every core) to " + std::to_string(kMaxThreads) +
-         ".";
+  return "Thread count " + std::to_string(threads) + " is outside 0 (as the picture needs) to " +
+         std::to_string(kMaxThreads) + ".";
 }
 
 std::string TextureFilterProblem(const std::string& filter) {

@@ -29,7 +29,7 @@ struct TSaverSettings {
   std::string DataPath;              // folder prefix of every data file: "" or ending with '/'
   std::string DrawSize = "640x480";  // "640x480", "native" or "WIDTHxHEIGHT"
   std::string Renderer = "auto";     // "auto", "software" or "gl"
-  int Threads = 0;                   // 0: every core
+  int Threads = 0;                   // 0: as many as the picture needs, up to one per core
   std::string TextureFilter = "nearest";
   TDeviceChoice Devices;
   bool operator==(const TSaverSettings&) const = default;

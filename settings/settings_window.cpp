@@ -250,7 +250,7 @@ GtkWidget* BuildForm(TSettingsView& v) {
   Row(grid, 4, "_Renderer", v.renderer);
   v.threads = gtk_spin_button_new_with_range(0, kMaxThreads, 1);
   gtk_spin_button_set_value(GTK_SPIN_BUTTON(v.threads), s.Threads);
-  Row(grid, 5, "_Threads", v.threads, gtk_label_new("0 = every core"));
+  Row(grid, 5, "_Threads", v.threads, gtk_label_new("0 = as the picture needs"));
   v.textureFilter = Combo(kTextureFilters, G_N_ELEMENTS(kTextureFilters), s.TextureFilter, false);
   Row(grid, 6, "Te_xture filter", v.textureFilter);
 

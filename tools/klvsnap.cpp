@@ -9,7 +9,8 @@
 //   klvsnap [--data DIR] [--steps N] [--seed S] [--frames 1,500,1000] [--out DIR] [--per-step]
 //           [--capture FILE] [--threads N] [--renderer auto|software|gl]
 //
-// --threads caps the rasteriser's drawing threads (0, the default, uses every core).
+// --threads sets the rasteriser's drawing threads (0, the default, uses as many as the picture needs,
+// one per 1024 x 768 pixels, up to one per core).
 //
 // The device choice is the default one: the run uses a private, empty settings folder. The
 // renderer decides whether that device draws on the GPU (a headless GL context) or in software;
@@ -54,7 +55,7 @@ struct Options {
   std::string out = "klvsnap-frames";
   bool perStep = false;
   std::string capture;  // empty: no capture
-  int threads = 0;      // rasteriser threads; 0: one per core
+  int threads = 0;      // rasteriser threads; 0: as many as the picture needs, up to one per core
   KlvRenderer renderer = KlvRenderer::Auto;
 };
 

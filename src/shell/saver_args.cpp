@@ -189,7 +189,7 @@ std::string SaverUsage(const std::string& program) {
          "  --delay USEC         microseconds between scene steps (default 16000)\n"
          "  --size SIZE          picture size: 640x480, native or WIDTHxHEIGHT (default: native in a\n"
          "                       host's window, 640x480 or the DrawSize setting stand-alone)\n"
-         "  --threads N          rendering threads, 0 for every core (default: the Threads setting)\n"
+         "  --threads N          rendering threads, 0 for as many as the picture needs (default: the Threads setting)\n"
          "  --renderer NAME      auto, software or gl (default: the Renderer setting)\n"
          "  --mono, --install, --visual V   accepted and ignored\n"
          "  --help               show this text\n"

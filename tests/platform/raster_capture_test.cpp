@@ -126,6 +126,20 @@ TEST(RasterCapture, EveryThreadCountDrawsTheSamePixels) {
   }
 }
 
+// With no limit set, a picture gets one thread per 1024 x 768 pixels, at least one and at most one
+// per core; a limit set is the count, whatever the size.
+TEST(RasterCapture, ThreadsFollowThePictureSizeUnlessALimitIsSet) {
+  const ThreadLimit none(0);
+  const int cores = RasterThreadCount();
+  EXPECT_EQ(RasterThreadsFor(1), 1);
+  EXPECT_EQ(RasterThreadsFor(1024 * 768), 1);
+  EXPECT_EQ(RasterThreadsFor(1920 * 1080), std::min(2, cores));
+  EXPECT_EQ(RasterThreadsFor(int64_t{16384} * 16384), cores);
+  const ThreadLimit three(3);
+  EXPECT_EQ(RasterThreadsFor(1), 3);
+  EXPECT_EQ(RasterThreadsFor(int64_t{16384} * 16384), 3);
+}
+
 TEST(RasterCapture, OddSizesDrawOnlyInsideTheirBuffers) {
   const ThreadLimit limit(4);
   for (const auto& [width, height] : {std::pair{1, 1}, std::pair{641, 479}, std::pair{3841, 2161}}) {

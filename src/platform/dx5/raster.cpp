@@ -297,11 +297,12 @@ void FillBand(void* context, int band) {
   for (int y = top; y < bottom; ++y) FillBytes(job.first + y * job.pitch, job.rowBytes, job.pattern);
 }
 
-// Fills rows rows of rowBytes bytes from `first`, pitch bytes apart; a large rectangle is filled
-// by every drawing thread at once (clearing a big picture is a fair part of a frame).
-void FillRows(uint8_t* first, intptr_t pitch, size_t rowBytes, int rows, uint32_t pattern) {
+// Fills rows rows of rowBytes bytes (`pixels` pixels in all) from `first`, pitch bytes apart; a
+// large rectangle is filled by the drawing threads at once (clearing a big picture is a fair part
+// of a frame).
+void FillRows(uint8_t* first, intptr_t pitch, size_t rowBytes, int rows, int64_t pixels, uint32_t pattern) {
   FillJob job{first, pitch, rowBytes, rows, pattern, 1};
-  if (rowBytes * static_cast<size_t>(rows) >= kThreadedFillBytes) job.bands = std::min(RasterThreadCount(), rows);
+  if (rowBytes * static_cast<size_t>(rows) >= kThreadedFillBytes) job.bands = std::min(RasterThreadsFor(pixels), rows);
   if (job.bands <= 1) return FillBand(&job, 0);
   RunOnRasterWorkers(job.bands, &FillBand, &job);
 }
@@ -442,7 +443,8 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
 
   DrawList list{ctx, vertices, vertexCount, indices, indexCount, clip, {}};
   const int firstStripe = ctx.scissorY0 / kStripeRows, lastStripe = (ctx.scissorY1 - 1) / kStripeRows;
-  const int threads = std::min({RasterThreadCount(), lastStripe - firstStripe + 1, kMaxDrawThreads});
+  const int threads = std::min(
+      {RasterThreadsFor(int64_t{target.width} * target.height), lastStripe - firstStripe + 1, kMaxDrawThreads});
   if (threads <= 1) {
     DrawStripes(&list, 0);
     return;
@@ -467,7 +469,7 @@ void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1,
   const size_t bytes = target.format == RasterPixelFormat::Xrgb32 ? 4 : 2;
   const uint32_t pattern = bytes == 4 ? pixel : (pixel & 0xFFFFu) * 0x10001u;
   FillRows(target.bits + y0 * target.pitch + static_cast<size_t>(x0) * bytes, target.pitch,
-           static_cast<size_t>(x1 - x0) * bytes, y1 - y0, pattern);
+           static_cast<size_t>(x1 - x0) * bytes, y1 - y0, int64_t{x1 - x0} * (y1 - y0), pattern);
 }
 
 void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value) {
@@ -482,5 +484,5 @@ void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, f
   const size_t bytes = depth.bytesPerPixel == 4 ? 4 : 2;
   const uint32_t pattern = bytes == 4 ? stored : (stored & 0xFFFFu) * 0x10001u;
   FillRows(depth.bits + y0 * depth.pitch + static_cast<size_t>(x0) * bytes, depth.pitch,
-           static_cast<size_t>(x1 - x0) * bytes, y1 - y0, pattern);
+           static_cast<size_t>(x1 - x0) * bytes, y1 - y0, int64_t{x1 - x0} * (y1 - y0), pattern);
 }

@@ -18,6 +18,8 @@
 namespace {
 
 constexpr int kMaxThreads = 64;
+// With no limit set, a draw takes one thread per this many pixels of its target.
+constexpr int64_t kPixelsPerThread = int64_t{1024} * 768;
 
 std::atomic<int> threadLimit{0};  // 0: one per core
 
@@ -98,6 +100,12 @@ int RasterThreadCount() {
   const int limit = threadLimit.load();
   if (limit > 0) return limit;
   return std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxThreads);
+}
+
+int RasterThreadsFor(int64_t pixels) {
+  if (threadLimit.load() > 0) return RasterThreadCount();
+  const int64_t needed = std::max<int64_t>(pixels / kPixelsPerThread, 1);
+  return static_cast<int>(std::min<int64_t>(needed, RasterThreadCount()));
 }
 
 void RunOnRasterWorkers(int count, void (*job)(void*, int), void* context) {
