@@ -558,6 +558,42 @@ KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, 
   }
 }
 
+// A span's depth (lane 0) and colour ramps (lanes 1..7) at its first pixel, clamped to low .. high
+// after adding low (0.5 rounds the ramps), with their step from pixel to pixel; and whether its loop
+// needs the specular add and the fog blend. A span whose specular colour rounds to 0 throughout
+// adds nothing, and one whose fog factor is 255 throughout blends nothing (weight 256 keeps the
+// colour exactly): those steps, and their ramps, are left out of its loop. The eight- and
+// sixteen-pixel routines set their spans up here, as StartSpan does for the narrower ones.
+struct SpanEnds {
+  __m256 first, step;
+  bool specular, fog;
+};
+
+KLV_AVX2 __attribute__((always_inline)) inline SpanEnds SpanEndsOf(const SpanTriangle& tri, float fx, float fy, int n,
+                                                                   __m256 low, __m256 high) {
+  const auto last = static_cast<float>(n - 1);
+  const __m256 dx = _mm256_loadu_ps(tri.dx + kZ);
+  const __m256 start =
+      _mm256_add_ps(_mm256_add_ps(_mm256_loadu_ps(tri.origin + kZ), _mm256_mul_ps(dx, _mm256_set1_ps(fx))),
+                    _mm256_mul_ps(_mm256_loadu_ps(tri.dy + kZ), _mm256_set1_ps(fy)));
+  const __m256 end = _mm256_add_ps(start, _mm256_mul_ps(dx, _mm256_set1_ps(last)));
+  const __m256 first = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(start, low), low), high);
+  const __m256 final = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(end, low), low), high);
+  const __m256 step = n > 1 ? _mm256_div_ps(_mm256_sub_ps(final, first), _mm256_set1_ps(last)) : _mm256_setzero_ps();
+  const int atZero =
+      _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(first, low, _CMP_EQ_OQ), _mm256_cmp_ps(final, low, _CMP_EQ_OQ)));
+  const int atTop =
+      _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(first, high, _CMP_EQ_OQ), _mm256_cmp_ps(final, high, _CMP_EQ_OQ)));
+  constexpr int kSpecularLanes = (1 << (kSR - kZ)) | (1 << (kSG - kZ)) | (1 << (kSB - kZ)), kFogLane = 1 << (kF - kZ);
+  return {first, step, (atZero & kSpecularLanes) != kSpecularLanes, (atTop & kFogLane) == 0};
+}
+
+// Whether a span's loop with or without the specular add and fog blend uses colour ramp i.
+template <bool Specular, bool Fog>
+constexpr bool UsesRamp(int i) {
+  return i < kRampSR || (i == kRampF ? Fog : Specular);
+}
+
 // A triangle's spans drawn eight pixels at a time: the constants of the draw, set up once, and the
 // colour ramps and float interpolants of the current span.
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
@@ -591,15 +627,9 @@ class Octets {
   // StartSpan sets it up, the same operations lane by lane, with depth and the seven colour ramps
   // in the eight lanes of one register, so the values are the same.
   KLV_AVX2 void Draw(const SpanTriangle& tri, int y, int x0, int n) {
-    const auto fx = static_cast<float>(x0), fy = static_cast<float>(y), last = static_cast<float>(n - 1);
-    const __m256 dx = _mm256_loadu_ps(tri.dx + kZ);
-    const __m256 start =
-        _mm256_add_ps(_mm256_add_ps(_mm256_loadu_ps(tri.origin + kZ), _mm256_mul_ps(dx, _mm256_set1_ps(fx))),
-                      _mm256_mul_ps(_mm256_loadu_ps(tri.dy + kZ), _mm256_set1_ps(fy)));
-    const __m256 end = _mm256_add_ps(start, _mm256_mul_ps(dx, _mm256_set1_ps(last)));
-    const __m256 first = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(start, low_), low_), high_);
-    const __m256 final = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(end, low_), low_), high_);
-    const __m256 step = n > 1 ? _mm256_div_ps(_mm256_sub_ps(final, first), _mm256_set1_ps(last)) : _mm256_setzero_ps();
+    const auto fx = static_cast<float>(x0), fy = static_cast<float>(y);
+    const SpanEnds ends = SpanEndsOf(tri, fx, fy, n, low_, high_);
+    const __m256 first = ends.first, step = ends.step;
     z0_ = _mm256_permutevar8x32_ps(first, _mm256_setzero_si256());
     dz_ = _mm256_permutevar8x32_ps(step, _mm256_setzero_si256());
     const __m128 wuv =
@@ -615,15 +645,7 @@ class Octets {
     k_ = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
-    // A span whose specular colour rounds to 0 throughout adds nothing, and one whose fog factor
-    // is 255 throughout blends nothing (weight 256 keeps the colour exactly): those steps are left
-    // out of its loop.
-    const int atZero = _mm256_movemask_ps(
-        _mm256_and_ps(_mm256_cmp_ps(first, low_, _CMP_EQ_OQ), _mm256_cmp_ps(final, low_, _CMP_EQ_OQ)));
-    const int atTop = _mm256_movemask_ps(
-        _mm256_and_ps(_mm256_cmp_ps(first, high_, _CMP_EQ_OQ), _mm256_cmp_ps(final, high_, _CMP_EQ_OQ)));
-    constexpr int kSpecularLanes = (1 << (kSR - kZ)) | (1 << (kSG - kZ)) | (1 << (kSB - kZ)), kFogLane = 1 << (kF - kZ);
-    const bool specular = (atZero & kSpecularLanes) != kSpecularLanes, fog = (atTop & kFogLane) == 0;
+    const bool specular = ends.specular, fog = ends.fog;
     if (specular && fog) return Span<true, true>(first, step, row, depthRow, x0, x0 + n);
     if (specular) return Span<true, false>(first, step, row, depthRow, x0, x0 + n);
     if (fog) return Span<false, true>(first, step, row, depthRow, x0, x0 + n);
@@ -634,12 +656,6 @@ class Octets {
   KLV_AVX2 uint64_t Passed() const { return passed_; }
 
  private:
-  // Whether the span's loop uses colour ramp i.
-  template <bool Specular, bool Fog>
-  static constexpr bool Uses(int i) {
-    return i < kRampSR || (i == kRampF ? Fog : Specular);
-  }
-
   // The colour ramps from the span's clamped first values and steps (lanes 1..7 of each; lane 0
   // is depth): lane k of a ramp starts at value + k * step, wrapping like stepping would.
   template <bool Specular, bool Fog>
@@ -651,7 +667,7 @@ class Octets {
     static_assert(kR == kZ + 1, "ramp i is in lane i + 1");
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) {
-      if (!Uses<Specular, Fog>(i)) continue;
+      if (!UsesRamp<Specular, Fog>(i)) continue;
       const __m256i pick = _mm256_set1_epi32(i + 1);
       const __m256i dv = _mm256_permutevar8x32_epi32(steps, pick);
       ramp_[i] = _mm256_add_epi32(_mm256_permutevar8x32_epi32(values, pick), _mm256_mullo_epi32(dv, lane));
@@ -784,7 +800,7 @@ class Octets {
     }
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i)
-      if (Uses<Specular, Fog>(i)) ramp_[i] = _mm256_add_epi32(ramp_[i], ramp8_[i]);
+      if (UsesRamp<Specular, Fog>(i)) ramp_[i] = _mm256_add_epi32(ramp_[i], ramp8_[i]);
   }
 
   const SpanParams& p_;
@@ -890,15 +906,9 @@ class Sixteens {
 
   // Draws pixels x0 .. x0 + n - 1 of row y, set up as Octets::Draw sets a span up.
   KLV_AVX512 void Draw(const SpanTriangle& tri, int y, int x0, int n) {
-    const auto fx = static_cast<float>(x0), fy = static_cast<float>(y), last = static_cast<float>(n - 1);
-    const __m256 dx = _mm256_loadu_ps(tri.dx + kZ);
-    const __m256 start =
-        _mm256_add_ps(_mm256_add_ps(_mm256_loadu_ps(tri.origin + kZ), _mm256_mul_ps(dx, _mm256_set1_ps(fx))),
-                      _mm256_mul_ps(_mm256_loadu_ps(tri.dy + kZ), _mm256_set1_ps(fy)));
-    const __m256 end = _mm256_add_ps(start, _mm256_mul_ps(dx, _mm256_set1_ps(last)));
-    const __m256 first = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(start, low_), low_), high_);
-    const __m256 final = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(end, low_), low_), high_);
-    const __m256 step = n > 1 ? _mm256_div_ps(_mm256_sub_ps(final, first), _mm256_set1_ps(last)) : _mm256_setzero_ps();
+    const auto fx = static_cast<float>(x0), fy = static_cast<float>(y);
+    const SpanEnds ends = SpanEndsOf(tri, fx, fy, n, low_, high_);
+    const __m256 first = ends.first, step = ends.step;
     z0_ = _mm512_set1_ps(_mm256_cvtss_f32(first));
     dz_ = _mm512_set1_ps(_mm256_cvtss_f32(step));
     w0_ = _mm512_set1_ps(tri.origin[kW] + tri.dx[kW] * fx + tri.dy[kW] * fy);
@@ -910,12 +920,7 @@ class Sixteens {
     k_ = _mm512_setr_ps(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
-    const int atZero = _mm256_movemask_ps(
-        _mm256_and_ps(_mm256_cmp_ps(first, low_, _CMP_EQ_OQ), _mm256_cmp_ps(final, low_, _CMP_EQ_OQ)));
-    const int atTop = _mm256_movemask_ps(
-        _mm256_and_ps(_mm256_cmp_ps(first, high_, _CMP_EQ_OQ), _mm256_cmp_ps(final, high_, _CMP_EQ_OQ)));
-    constexpr int kSpecularLanes = (1 << (kSR - kZ)) | (1 << (kSG - kZ)) | (1 << (kSB - kZ)), kFogLane = 1 << (kF - kZ);
-    const bool specular = (atZero & kSpecularLanes) != kSpecularLanes, fog = (atTop & kFogLane) == 0;
+    const bool specular = ends.specular, fog = ends.fog;
     if (specular && fog) return Span<true, true>(first, step, row, depthRow, x0, x0 + n);
     if (specular) return Span<true, false>(first, step, row, depthRow, x0, x0 + n);
     if (fog) return Span<false, true>(first, step, row, depthRow, x0, x0 + n);
@@ -925,11 +930,6 @@ class Sixteens {
   KLV_AVX512 uint64_t Passed() const { return passed_; }
 
  private:
-  template <bool Specular, bool Fog>
-  static constexpr bool Uses(int i) {
-    return i < kRampSR || (i == kRampF ? Fog : Specular);
-  }
-
   // Lane k of ramp i starts at value + k * step of the span's attribute kR + i.
   template <bool Specular, bool Fog>
   KLV_AVX512 __attribute__((always_inline)) void BeginRamps(__m256 first, __m256 step) {
@@ -939,7 +939,7 @@ class Sixteens {
     const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) {
-      if (!Uses<Specular, Fog>(i)) continue;
+      if (!UsesRamp<Specular, Fog>(i)) continue;
       const __m512i pick = _mm512_set1_epi32(i + 1);
       const __m512i dv = _mm512_permutexvar_epi32(pick, steps);
       ramp_[i] = _mm512_add_epi32(_mm512_permutexvar_epi32(pick, values), _mm512_mullo_epi32(dv, lane));
@@ -1050,7 +1050,7 @@ class Sixteens {
   KLV_AVX512 __attribute__((always_inline)) void StepRamps() {
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i)
-      if (Uses<Specular, Fog>(i)) ramp_[i] = _mm512_add_epi32(ramp_[i], ramp16_[i]);
+      if (UsesRamp<Specular, Fog>(i)) ramp_[i] = _mm512_add_epi32(ramp_[i], ramp16_[i]);
   }
 
   const SpanParams& p_;
