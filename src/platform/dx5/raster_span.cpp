@@ -190,20 +190,93 @@ inline __attribute__((always_inline)) void StartSpan(const SpanParams& p, const 
   s.dv = tri.dx[kV];
 }
 
-// Walks the triangle's rows and has `spans` draw each row's span.
+// The spans of up to kRowBatch consecutive rows: first column and pixel count (0 or less: none).
+constexpr int kRowBatch = 32;
+struct RowSpans {
+  int first[kRowBatch];
+  int count[kRowBatch];
+};
+
+// The triangle's edges sorted by the side they bound: lower column bounds, upper column bounds,
+// and the horizontal edge, whose row is inside while its k is not negative. A triangle has two
+// sloped edges on one side and one on the other, or one on each side and a horizontal one.
+struct SidedEdges {
+  EdgeBound lower[2], upper[2], level;
+  int lowers = 0, uppers = 0;
+  bool hasLevel = false;
+};
+
+SidedEdges SortEdges(const SpanTriangle& tri) {
+  SidedEdges e;
+  for (const EdgeBound& edge : tri.edges) {
+    if (edge.kind > 0) e.lower[e.lowers++] = edge;
+    if (edge.kind < 0) e.upper[e.uppers++] = edge;
+    if (edge.kind == 0) {
+      e.level = edge;
+      e.hasLevel = true;
+    }
+  }
+  return e;
+}
+
+// Steps a sloped edge's bound to the next row (the horizontal edge steps only k).
+inline void NextRowSloped(EdgeBound& edge) {
+  const int64_t next = edge.r + edge.rStep;
+  const int64_t carry = next >= edge.d ? 1 : 0;
+  edge.q += edge.qStep + carry;
+  edge.r = next - (edge.d & -carry);
+}
+
+// The spans of `rows` rows from the edges' current row, leaving the edges stepped past them.
+// The edges are stepped in local copies, which stay in registers.
+template <int Lowers, int Uppers, bool Level>
+void RowBounds(const SpanTriangle& tri, SidedEdges& e, int rows, RowSpans& out) {
+  EdgeBound lower0 = e.lower[0], lower1 = e.lower[1], upper0 = e.upper[0], upper1 = e.upper[1];
+  int64_t levelK = e.level.k;
+  const int64_t levelStep = e.level.kStep, columnFirst = tri.columnFirst, columnLast = tri.columnLast;
+  for (int i = 0; i < rows; ++i) {
+    int64_t lo = std::max(columnFirst, lower0.Ceil());
+    if constexpr (Lowers == 2) lo = std::max(lo, lower1.Ceil());
+    int64_t hi = std::min(columnLast, upper0.q);
+    if constexpr (Uppers == 2) hi = std::min(hi, upper1.q);
+    if constexpr (Level) {
+      if (levelK < 0) hi = lo - 1;
+      levelK += levelStep;
+    }
+    // A span lies within the scissor columns; a row without one has count 0 and any first column.
+    out.first[i] = static_cast<int>(lo);
+    out.count[i] = static_cast<int>(std::max<int64_t>(hi - lo + 1, 0));
+    NextRowSloped(lower0);
+    if constexpr (Lowers == 2) NextRowSloped(lower1);
+    NextRowSloped(upper0);
+    if constexpr (Uppers == 2) NextRowSloped(upper1);
+  }
+  e.lower[0] = lower0;
+  e.lower[1] = lower1;
+  e.upper[0] = upper0;
+  e.upper[1] = upper1;
+  e.level.k = levelK;
+}
+
+void RowBoundsOf(const SpanTriangle& tri, SidedEdges& e, int rows, RowSpans& out) {
+  if (e.hasLevel) return RowBounds<1, 1, true>(tri, e, rows, out);
+  if (e.lowers == 2) return RowBounds<2, 1, false>(tri, e, rows, out);
+  RowBounds<1, 2, false>(tri, e, rows, out);
+}
+
+// Walks the triangle's rows and has `spans` draw each row's span. The bounds of a batch of rows
+// are worked out first, in a loop of their own: stepping the edges among the span routine's
+// many constants would keep moving their state to and from memory.
 template <typename SpanDrawer>
 inline __attribute__((always_inline)) void WalkRows(const SpanTriangle& tri, SpanDrawer& spans) {
-  EdgeBound edges[3] = {tri.edges[0], tri.edges[1], tri.edges[2]};
-  for (int y = tri.rowFirst; y <= tri.rowLast; ++y) {
-    int64_t lo = tri.columnFirst;
-    int64_t hi = tri.columnLast;
-    for (const EdgeBound& edge : edges) {
-      if (edge.kind > 0) lo = std::max(lo, edge.Ceil());
-      if (edge.kind < 0) hi = std::min(hi, edge.q);
-      if (edge.kind == 0 && edge.k < 0) hi = lo - 1;
-    }
-    if (lo <= hi) spans.Draw(tri, y, static_cast<int>(lo), static_cast<int>(hi - lo + 1));
-    for (EdgeBound& edge : edges) edge.NextRow();
+  SidedEdges edges = SortEdges(tri);
+  if (edges.lowers == 0 || edges.uppers == 0) return;  // not a triangle's edges: nothing inside
+  RowSpans batch;
+  for (int y = tri.rowFirst; y <= tri.rowLast; y += kRowBatch) {
+    const int rows = std::min(kRowBatch, tri.rowLast - y + 1);
+    RowBoundsOf(tri, edges, rows, batch);
+    for (int i = 0; i < rows; ++i)
+      if (batch.count[i] > 0) spans.Draw(tri, y + i, batch.first[i], batch.count[i]);
   }
 }
 
