@@ -65,14 +65,17 @@ KlvRenderer CurrentRenderer() { return State().renderer; }
 void SetGlBilinearFiltering(bool on) { State().bilinear = on; }
 bool GlBilinearFiltering() { return State().bilinear; }
 
-bool DrawsInSoftware(GlContext& context) {
-  if (!context.MakeCurrent()) return false;
-  const auto* name = reinterpret_cast<const char*>(context.Api().GetString(GL_RENDERER));
+bool IsSoftwareGlRenderer(const char* name) {
   if (name == nullptr) return false;
   const std::string renderer = name;
   for (const char* software : {"llvmpipe", "softpipe", "swrast", "Software Rasterizer"})
     if (renderer.find(software) != std::string::npos) return true;
   return false;
+}
+
+bool DrawsInSoftware(GlContext& context) {
+  if (!context.MakeCurrent()) return false;
+  return IsSoftwareGlRenderer(reinterpret_cast<const char*>(context.Api().GetString(GL_RENDERER)));
 }
 
 bool InstallGlContext(std::unique_ptr<GlContext> context) {

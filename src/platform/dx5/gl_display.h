@@ -42,6 +42,8 @@ bool InstallGlContext(std::unique_ptr<GlContext> context);
 // Whether the context draws on the CPU: its GL_RENDERER names one of Mesa's software rasterisers
 // (llvmpipe, softpipe, swrast). The context is made current.
 bool DrawsInSoftware(GlContext& context);
+// Whether a GL_RENDERER string names one of those software rasterisers.
+bool IsSoftwareGlRenderer(const char* name);
 // The GL drawing when the choice allows GL and a context exists or can be made; null otherwise.
 GlRaster* DisplayGlRaster();
 // The installed context, or null.

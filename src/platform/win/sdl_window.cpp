@@ -1,5 +1,8 @@
 // The SDL2 window backend. The picture lives in a streaming texture of the frame's size, so an
-// expose or a resize draws it again without the caller.
+// expose or a resize draws it again without the caller. Where SDL's renderer would itself draw on
+// the CPU (a software OpenGL such as llvmpipe, or SDL's own software renderer), the window has no
+// renderer: pictures are written, fitted, into the window's own memory (the X server's shared
+// memory image on X11), which costs far less processor time than drawing them as a texture.
 #include "platform/win/sdl_window.h"
 
 #include <algorithm>
@@ -11,6 +14,7 @@
 #include "platform/dx5/gl_display.h"
 #include "platform/dx5/gl_window_picture.h"
 #include "platform/error.h"
+#include "platform/win/picture_fit.h"
 #include "platform/win/sdl_gl_context.h"
 #include "platform/win/winstate.h"
 #include "platform/win/winuser.h"
@@ -18,6 +22,21 @@
 namespace {
 
 constexpr int kBytesPerPixel = 4;
+// The window memory pictures may be written into: 32-bit words of 0x00RRGGBB, the top byte unused.
+constexpr Uint32 kWindowMemoryFormat = SDL_PIXELFORMAT_RGB888;
+
+// Whether SDL's renderer draws on the CPU: its own software renderer, or an OpenGL one whose
+// GL_RENDERER is a software rasteriser. SDL makes a GL renderer's context current on creation.
+bool RendersInSoftware(SDL_Renderer* renderer) {
+  SDL_RendererInfo info;
+  if (SDL_GetRendererInfo(renderer, &info) != 0) return false;
+  if ((info.flags & SDL_RENDERER_SOFTWARE) != 0) return true;
+  if (info.name == nullptr || std::strncmp(info.name, "opengl", 6) != 0 || SDL_GL_GetCurrentContext() == nullptr)
+    return false;
+  using GetStringFn = const unsigned char* (*)(unsigned int);
+  auto getString = reinterpret_cast<GetStringFn>(SDL_GL_GetProcAddress("glGetString"));
+  return getString != nullptr && IsSoftwareGlRenderer(reinterpret_cast<const char*>(getString(GL_RENDERER)));
+}
 
 [[noreturn]] void Fail(const std::string& what) {
   throw KlvError(KlvErrorKind::Unsupported, "", what + ": " + SDL_GetError());
@@ -84,7 +103,11 @@ TKlvSdlWindow::TKlvSdlWindow(const std::string& title) {
     return;
   }
   renderer_ = SDL_CreateRenderer(window_, -1, 0);
-  if (renderer_ == nullptr) {
+  if (renderer_ != nullptr && RendersInSoftware(renderer_) && UseWindowMemory()) {
+    SDL_DestroyRenderer(renderer_);
+    renderer_ = nullptr;
+  }
+  if (renderer_ == nullptr && !windowMemory_) {
     SDL_DestroyWindow(window_);
     SDL_QuitSubSystem(SDL_INIT_VIDEO);
     Fail("cannot draw in the window");
@@ -120,10 +143,31 @@ void TKlvSdlWindow::SettingsChanged() {
   }
 }
 
+bool TKlvSdlWindow::UseWindowMemory() {
+  // Only memory that takes 0x00RRGGBB words as they are, with no alpha that could make the
+  // window see-through.
+  if (SDL_GetWindowPixelFormat(window_) != kWindowMemoryFormat) return false;
+  // Without this hint SDL would back the window's memory with a texture of a renderer of its own,
+  // the very drawing this avoids.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  SDL_Surface* surface = SDL_GetWindowSurface(window_);
+  windowMemory_ = surface != nullptr && surface->format->format == kWindowMemoryFormat;
+  return windowMemory_;
+}
+
 void TKlvSdlWindow::Present(const uint8_t* pixels, int width, int height, intptr_t pitch) {
   if (width <= 0 || height <= 0) return;
   if (glWindow_) {
     PresentPixelsOnGl(pixels, width, height, pitch);
+    return;
+  }
+  if (windowMemory_) {
+    // Kept in the lent buffer, from which an expose or a resize shows it again.
+    KlvPictureTarget kept = KlvWindowBackend::BeginPicture(width, height);
+    for (int y = 0; y < height; ++y)
+      std::memcpy(reinterpret_cast<uint8_t*>(kept.pixels) + y * kept.pitch, pixels + y * pitch,
+                  static_cast<size_t>(width) * kBytesPerPixel);
+    Redraw();
     return;
   }
   if (!FitTexture(width, height)) return;
@@ -149,7 +193,7 @@ bool TKlvSdlWindow::FitTexture(int width, int height) {
 
 KlvPictureTarget TKlvSdlWindow::BeginPicture(int width, int height) {
   textureLocked_ = false;
-  if (glWindow_ || width <= 0 || height <= 0 || !FitTexture(width, height))
+  if (glWindow_ || windowMemory_ || width <= 0 || height <= 0 || !FitTexture(width, height))
     return KlvWindowBackend::BeginPicture(width, height);
   void* target = nullptr;
   int targetPitch = 0;
@@ -161,6 +205,10 @@ KlvPictureTarget TKlvSdlWindow::BeginPicture(int width, int height) {
 }
 
 void TKlvSdlWindow::ShowPicture() {
+  if (windowMemory_) {
+    Redraw();
+    return;
+  }
   if (!textureLocked_) {
     KlvWindowBackend::ShowPicture();
     return;
@@ -175,21 +223,32 @@ void TKlvSdlWindow::Redraw() {
     ShowLastGlPicture();
     return;
   }
+  if (windowMemory_) {
+    RedrawWindowMemory();
+    return;
+  }
   SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
   SDL_RenderClear(renderer_);
   int outWidth = 0, outHeight = 0;
   if (texture_ && SDL_GetRendererOutputSize(renderer_, &outWidth, &outHeight) == 0) {
-    // The largest rectangle of the picture's shape that fits, centred.
-    double scale =
-        std::min(static_cast<double>(outWidth) / textureWidth_, static_cast<double>(outHeight) / textureHeight_);
-    SDL_Rect target;
-    target.w = static_cast<int>(textureWidth_ * scale);
-    target.h = static_cast<int>(textureHeight_ * scale);
-    target.x = (outWidth - target.w) / 2;
-    target.y = (outHeight - target.h) / 2;
+    const PictureRect rect = FitPicture(textureWidth_, textureHeight_, outWidth, outHeight);
+    const SDL_Rect target{rect.x, rect.y, rect.width, rect.height};
     SDL_RenderCopy(renderer_, texture_, nullptr, &target);
   }
   SDL_RenderPresent(renderer_);
+}
+
+void TKlvSdlWindow::RedrawWindowMemory() {
+  // The window's memory is made again after a resize; SDL hands back the current one.
+  SDL_Surface* surface = SDL_GetWindowSurface(window_);
+  if (surface == nullptr || surface->format->format != kWindowMemoryFormat) return;
+  const KlvPictureTarget picture = LentPicture();
+  if (picture.pixels == nullptr) return;
+  if (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0) return;
+  fitter_.Fit(picture.pixels, PictureWidth(), PictureHeight(), picture.pitch, static_cast<uint32_t*>(surface->pixels),
+              surface->w, surface->h, surface->pitch);
+  if (SDL_MUSTLOCK(surface)) SDL_UnlockSurface(surface);
+  SDL_UpdateWindowSurface(window_);
 }
 
 bool TKlvSdlWindow::NextEvent(KlvWindowEvent& event, int timeoutMs) {

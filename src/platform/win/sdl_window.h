@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "platform/win/picture_fit.h"
 #include "platform/win/window_backend.h"
 
 class TKlvSdlWindow : public KlvWindowBackend {
@@ -19,7 +20,8 @@ class TKlvSdlWindow : public KlvWindowBackend {
   ~TKlvSdlWindow() override;
 
   void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) override;
-  // The picture is written straight into the locked texture (a GL window takes the lent buffer).
+  // The picture is written straight into the locked texture (a GL window, and one whose pictures
+  // go into its own memory, take the lent buffer).
   KlvPictureTarget BeginPicture(int width, int height) override;
   void ShowPicture() override;
   bool NextEvent(KlvWindowEvent& event, int timeoutMs) override;
@@ -36,6 +38,10 @@ class TKlvSdlWindow : public KlvWindowBackend {
   bool FitTexture(int width, int height);
   // Draws the last picture again, letterboxed.
   void Redraw();
+  // Has pictures written into the window's own memory instead of a renderer's texture; false
+  // (and nothing changed) when SDL gives the window no 32-bit memory.
+  bool UseWindowMemory();
+  void RedrawWindowMemory();
 
   SDL_Window* window_ = nullptr;
   SDL_Renderer* renderer_ = nullptr;
@@ -44,5 +50,7 @@ class TKlvSdlWindow : public KlvWindowBackend {
   int textureHeight_ = 0;
   bool textureLocked_ = false;  // between a BeginPicture that lent the texture and its ShowPicture
   Uint32 wakeEventType_ = 0;
-  bool glWindow_ = false;  // a GL context on the window shows the pictures, no SDL renderer
+  bool glWindow_ = false;      // a GL context on the window shows the pictures, no SDL renderer
+  bool windowMemory_ = false;  // pictures go into the window's own memory, no SDL renderer
+  PictureFitter fitter_;
 };

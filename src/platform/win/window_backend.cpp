@@ -39,6 +39,11 @@ KlvPictureTarget KlvWindowBackend::BeginPicture(int width, int height) {
   return {picture_.data(), intptr_t{width} * static_cast<intptr_t>(sizeof(uint32_t))};
 }
 
+KlvPictureTarget KlvWindowBackend::LentPicture() {
+  if (picture_.empty()) return {};
+  return {picture_.data(), intptr_t{pictureWidth_} * static_cast<intptr_t>(sizeof(uint32_t))};
+}
+
 void KlvWindowBackend::ShowPicture() {
   Present(reinterpret_cast<const uint8_t*>(picture_.data()), pictureWidth_, pictureHeight_,
           intptr_t{pictureWidth_} * static_cast<intptr_t>(sizeof(uint32_t)));

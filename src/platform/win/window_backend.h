@@ -84,6 +84,10 @@ class KlvWindowBackend {
  protected:
   // Called after every change of the settings, to apply them to the real window.
   virtual void SettingsChanged() = 0;
+  // The lent buffer and the size of the picture last put there (null and 0 before the first).
+  KlvPictureTarget LentPicture();
+  int PictureWidth() const { return pictureWidth_; }
+  int PictureHeight() const { return pictureHeight_; }
 
  private:
   HWND__ handle_;

@@ -1,0 +1,75 @@
+// Fitting pictures into window memory: rectangle, column map, rows.
+#include "platform/win/picture_fit.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+uint32_t* RowAt(uint32_t* first, intptr_t pitch, int y) {
+  return reinterpret_cast<uint32_t*>(reinterpret_cast<uint8_t*>(first) + y * pitch);
+}
+
+const uint32_t* RowAt(const uint32_t* first, intptr_t pitch, int y) {
+  return reinterpret_cast<const uint32_t*>(reinterpret_cast<const uint8_t*>(first) + y * pitch);
+}
+
+// The picture index (of `size`) under the centre of shown pixel `at` (of `shown`).
+int SourceIndex(int at, int size, int shown) {
+  return static_cast<int>((int64_t{2} * at + 1) * size / (int64_t{2} * shown));
+}
+
+void FillBlack(uint32_t* row, int count) {
+  if (count > 0) std::memset(row, 0, static_cast<size_t>(count) * sizeof(uint32_t));
+}
+
+}  // namespace
+
+PictureRect FitPicture(int width, int height, int outWidth, int outHeight) {
+  if (width <= 0 || height <= 0 || outWidth <= 0 || outHeight <= 0) return {};
+  const double scale = std::min(static_cast<double>(outWidth) / width, static_cast<double>(outHeight) / height);
+  PictureRect rect;
+  rect.width = std::clamp(static_cast<int>(width * scale), 1, outWidth);
+  rect.height = std::clamp(static_cast<int>(height * scale), 1, outHeight);
+  rect.x = (outWidth - rect.width) / 2;
+  rect.y = (outHeight - rect.height) / 2;
+  return rect;
+}
+
+void PictureFitter::MapColumns(int width, int shownWidth) {
+  if (mappedWidth_ == width && static_cast<int>(columns_.size()) == shownWidth) return;
+  columns_.resize(static_cast<size_t>(shownWidth));
+  for (int x = 0; x < shownWidth; ++x) columns_[static_cast<size_t>(x)] = SourceIndex(x, width, shownWidth);
+  mappedWidth_ = width;
+}
+
+void PictureFitter::Fit(const uint32_t* pixels, int width, int height, intptr_t pitch, uint32_t* out, int outWidth,
+                        int outHeight, intptr_t outPitch) {
+  const PictureRect rect = FitPicture(width, height, outWidth, outHeight);
+  if (rect.width == 0) return;
+  MapColumns(width, rect.width);
+  const size_t shownBytes = static_cast<size_t>(rect.width) * sizeof(uint32_t);
+  int lastSource = -1;
+  for (int y = 0; y < outHeight; ++y) {
+    uint32_t* row = RowAt(out, outPitch, y);
+    if (y < rect.y || y >= rect.y + rect.height) {
+      FillBlack(row, outWidth);
+      continue;
+    }
+    FillBlack(row, rect.x);
+    FillBlack(row + rect.x + rect.width, outWidth - rect.x - rect.width);
+    uint32_t* shown = row + rect.x;
+    const int source = SourceIndex(y - rect.y, height, rect.height);
+    if (source == lastSource) {  // a row shown twice is copied from the one just written
+      std::memcpy(shown, RowAt(out, outPitch, y - 1) + rect.x, shownBytes);
+      continue;
+    }
+    lastSource = source;
+    const uint32_t* in = RowAt(pixels, pitch, source);
+    if (rect.width == width) {
+      std::memcpy(shown, in, shownBytes);
+      continue;
+    }
+    for (int x = 0; x < rect.width; ++x) shown[x] = in[columns_[static_cast<size_t>(x)]];
+  }
+}

@@ -1,0 +1,33 @@
+// Showing a picture of 0x00RRGGBB words in a window of another size the way the GPU renderers
+// show it: the largest rectangle of the picture's shape that fits, centred, with black bars
+// around it, each window pixel taking the picture pixel under its centre (nearest, no blending).
+// The SDL window uses it where it writes pictures into the window's own memory.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// Where a picture goes in a window: its rectangle in window pixels.
+struct PictureRect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The largest rectangle of a width x height picture's shape that fits an outWidth x outHeight
+// window, centred (all 0 when either size is below 1).
+PictureRect FitPicture(int width, int height, int outWidth, int outHeight);
+
+// Fits pictures into window memory. It keeps, from one picture to the next of the same sizes,
+// which picture column each window column shows, so a frame allocates nothing.
+class PictureFitter {
+ public:
+  // Writes the width x height picture at `pixels` (pitch bytes from row to row) fitted into the
+  // outWidth x outHeight window memory at `out` (outPitch bytes from row to row), bars included.
+  void Fit(const uint32_t* pixels, int width, int height, intptr_t pitch, uint32_t* out, int outWidth, int outHeight,
+           intptr_t outPitch);
+
+ private:
+  void MapColumns(int width, int shownWidth);
+
+  std::vector<int> columns_;  // the picture column of each shown column
+  int mappedWidth_ = 0;       // the picture width columns_ was made for
+};
