@@ -56,16 +56,16 @@ TEST(PictureFit, WindowPixelsTakeThePicturePixelUnderTheirCentre) {
   const std::vector<uint32_t> picture = NumberedPicture(4, 4);
   WindowMemory same(4, 4, 3);
   Fit(fitter, picture, 4, 4, same);
-  WindowMemory doubled(8, 8);
-  Fit(fitter, picture, 4, 4, doubled);
+  WindowMemory doubled(10, 10);  // ten columns: eight to a vector and two more
+  Fit(fitter, NumberedPicture(5, 5), 5, 5, doubled);
   WindowMemory halved(2, 2);
   Fit(fitter, picture, 4, 4, halved);
   for (int y = 0; y < 4; ++y) {
     for (int x = 0; x < 4; ++x) EXPECT_EQ(same.At(x, y), Numbered(x, y)) << x << "," << y;
     for (int x = 4; x < 7; ++x) EXPECT_EQ(same.At(x, y), kUntouched) << "spare word " << x << "," << y;
   }
-  for (int y = 0; y < 8; ++y)
-    for (int x = 0; x < 8; ++x) EXPECT_EQ(doubled.At(x, y), Numbered(x / 2, y / 2)) << x << "," << y;
+  for (int y = 0; y < 10; ++y)
+    for (int x = 0; x < 10; ++x) EXPECT_EQ(doubled.At(x, y), Numbered(x / 2, y / 2)) << x << "," << y;
   // Window pixel 0 of 2 has its centre over picture pixel 1 of 4, pixel 1 over picture pixel 3.
   for (int y = 0; y < 2; ++y)
     for (int x = 0; x < 2; ++x) EXPECT_EQ(halved.At(x, y), Numbered(2 * x + 1, 2 * y + 1)) << x << "," << y;

@@ -4,6 +4,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 uint32_t* RowAt(uint32_t* first, intptr_t pitch, int y) {
@@ -23,6 +27,24 @@ void FillBlack(uint32_t* row, int count) {
   if (count > 0) std::memset(row, 0, static_cast<size_t>(count) * sizeof(uint32_t));
 }
 
+// Shown pixel x of a row takes picture pixel columns[x] of `in`.
+void PickColumns(const uint32_t* in, const int* columns, int count, uint32_t* out) {
+  for (int x = 0; x < count; ++x) out[x] = in[columns[x]];
+}
+
+#if defined(__x86_64__)
+// The same, eight pixels to a hardware gather.
+__attribute__((target("avx2"))) void PickColumnsAvx2(const uint32_t* in, const int* columns, int count, uint32_t* out) {
+  int x = 0;
+  for (; x + 8 <= count; x += 8) {
+    const __m256i index = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + x));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                        _mm256_i32gather_epi32(reinterpret_cast<const int*>(in), index, 4));
+  }
+  PickColumns(in, columns + x, count - x, out + x);
+}
+#endif
+
 }  // namespace
 
 PictureRect FitPicture(int width, int height, int outWidth, int outHeight) {
@@ -34,6 +56,12 @@ PictureRect FitPicture(int width, int height, int outWidth, int outHeight) {
   rect.x = (outWidth - rect.width) / 2;
   rect.y = (outHeight - rect.height) / 2;
   return rect;
+}
+
+PictureFitter::PictureFitter() {
+#if defined(__x86_64__)
+  avx2_ = __builtin_cpu_supports("avx2");
+#endif
 }
 
 void PictureFitter::MapColumns(int width, int shownWidth) {
@@ -70,6 +98,12 @@ void PictureFitter::Fit(const uint32_t* pixels, int width, int height, intptr_t 
       std::memcpy(shown, in, shownBytes);
       continue;
     }
-    for (int x = 0; x < rect.width; ++x) shown[x] = in[columns_[static_cast<size_t>(x)]];
+#if defined(__x86_64__)
+    if (avx2_) {
+      PickColumnsAvx2(in, columns_.data(), rect.width, shown);
+      continue;
+    }
+#endif
+    PickColumns(in, columns_.data(), rect.width, shown);
   }
 }

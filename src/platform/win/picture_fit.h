@@ -20,6 +20,8 @@ PictureRect FitPicture(int width, int height, int outWidth, int outHeight);
 // which picture column each window column shows, so a frame allocates nothing.
 class PictureFitter {
  public:
+  PictureFitter();
+
   // Writes the width x height picture at `pixels` (pitch bytes from row to row) fitted into the
   // outWidth x outHeight window memory at `out` (outPitch bytes from row to row), bars included.
   void Fit(const uint32_t* pixels, int width, int height, intptr_t pitch, uint32_t* out, int outWidth, int outHeight,
@@ -30,4 +32,5 @@ class PictureFitter {
 
   std::vector<int> columns_;  // the picture column of each shown column
   int mappedWidth_ = 0;       // the picture width columns_ was made for
+  bool avx2_ = false;         // the processor gathers eight words at once
 };
