@@ -163,6 +163,7 @@ void TKlvSdlWindow::Present(const uint8_t* pixels, int width, int height, intptr
   }
   if (windowMemory_) {
     // Kept in the lent buffer, from which an expose or a resize shows it again.
+    pictureInWindow_ = false;
     KlvPictureTarget kept = KlvWindowBackend::BeginPicture(width, height);
     for (int y = 0; y < height; ++y)
       std::memcpy(reinterpret_cast<uint8_t*>(kept.pixels) + y * kept.pitch, pixels + y * pitch,
@@ -193,7 +194,8 @@ bool TKlvSdlWindow::FitTexture(int width, int height) {
 
 KlvPictureTarget TKlvSdlWindow::BeginPicture(int width, int height) {
   textureLocked_ = false;
-  if (glWindow_ || windowMemory_ || width <= 0 || height <= 0 || !FitTexture(width, height))
+  if (windowMemory_) return BeginWindowMemoryPicture(width, height);
+  if (glWindow_ || width <= 0 || height <= 0 || !FitTexture(width, height))
     return KlvWindowBackend::BeginPicture(width, height);
   void* target = nullptr;
   int targetPitch = 0;
@@ -204,9 +206,26 @@ KlvPictureTarget TKlvSdlWindow::BeginPicture(int width, int height) {
   return {static_cast<uint32_t*>(target), targetPitch};
 }
 
+KlvPictureTarget TKlvSdlWindow::BeginWindowMemoryPicture(int width, int height) {
+  // A picture of the window's size is written straight into its memory; any other is kept in the
+  // lent buffer and fitted into the window when shown.
+  SDL_Surface* surface = SDL_GetWindowSurface(window_);
+  if (surface == nullptr || surface->format->format != kWindowMemoryFormat || surface->w != width ||
+      surface->h != height || (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0))
+    return KlvWindowBackend::BeginPicture(width, height);
+  surfaceLent_ = surface;
+  windowPictureWidth_ = width;
+  windowPictureHeight_ = height;
+  return {static_cast<uint32_t*>(surface->pixels), surface->pitch};
+}
+
 void TKlvSdlWindow::ShowPicture() {
   if (windowMemory_) {
-    Redraw();
+    pictureInWindow_ = surfaceLent_ != nullptr;
+    if (surfaceLent_ == nullptr) return Redraw();
+    if (SDL_MUSTLOCK(surfaceLent_)) SDL_UnlockSurface(surfaceLent_);
+    surfaceLent_ = nullptr;
+    SDL_UpdateWindowSurface(window_);
     return;
   }
   if (!textureLocked_) {
@@ -239,8 +258,14 @@ void TKlvSdlWindow::Redraw() {
 }
 
 void TKlvSdlWindow::RedrawWindowMemory() {
-  // The window's memory is made again after a resize; SDL hands back the current one.
+  // The window's memory is made again after a resize; SDL hands back the current one. A picture
+  // written straight into the old memory is gone then, until the next one.
   SDL_Surface* surface = SDL_GetWindowSurface(window_);
+  if (pictureInWindow_) {
+    if (surface != nullptr && surface->w == windowPictureWidth_ && surface->h == windowPictureHeight_)
+      SDL_UpdateWindowSurface(window_);
+    return;
+  }
   if (surface == nullptr || surface->format->format != kWindowMemoryFormat) return;
   const KlvPictureTarget picture = LentPicture();
   if (picture.pixels == nullptr) return;

@@ -20,8 +20,8 @@ class TKlvSdlWindow : public KlvWindowBackend {
   ~TKlvSdlWindow() override;
 
   void Present(const uint8_t* pixels, int width, int height, intptr_t pitch) override;
-  // The picture is written straight into the locked texture (a GL window, and one whose pictures
-  // go into its own memory, take the lent buffer).
+  // The picture is written straight into the locked texture, or into the window's memory when it
+  // is the window's size; a GL window takes the lent buffer.
   KlvPictureTarget BeginPicture(int width, int height) override;
   void ShowPicture() override;
   bool NextEvent(KlvWindowEvent& event, int timeoutMs) override;
@@ -41,6 +41,7 @@ class TKlvSdlWindow : public KlvWindowBackend {
   // Has pictures written into the window's own memory instead of a renderer's texture; false
   // (and nothing changed) when SDL gives the window no 32-bit memory.
   bool UseWindowMemory();
+  KlvPictureTarget BeginWindowMemoryPicture(int width, int height);
   void RedrawWindowMemory();
 
   SDL_Window* window_ = nullptr;
@@ -50,7 +51,11 @@ class TKlvSdlWindow : public KlvWindowBackend {
   int textureHeight_ = 0;
   bool textureLocked_ = false;  // between a BeginPicture that lent the texture and its ShowPicture
   Uint32 wakeEventType_ = 0;
-  bool glWindow_ = false;      // a GL context on the window shows the pictures, no SDL renderer
-  bool windowMemory_ = false;  // pictures go into the window's own memory, no SDL renderer
+  bool glWindow_ = false;               // a GL context on the window shows the pictures, no SDL renderer
+  bool windowMemory_ = false;           // pictures go into the window's own memory, no SDL renderer
+  SDL_Surface* surfaceLent_ = nullptr;  // the window memory a BeginPicture lent, until ShowPicture
+  bool pictureInWindow_ = false;        // the last picture was written straight into window memory
+  int windowPictureWidth_ = 0;          // of that size
+  int windowPictureHeight_ = 0;
   PictureFitter fitter_;
 };
