@@ -219,14 +219,6 @@ SidedEdges SortEdges(const SpanTriangle& tri) {
   return e;
 }
 
-// Steps a sloped edge's bound to the next row (the horizontal edge steps only k).
-inline void NextRowSloped(EdgeBound& edge) {
-  const int64_t next = edge.r + edge.rStep;
-  const int64_t carry = next >= edge.d ? 1 : 0;
-  edge.q += edge.qStep + carry;
-  edge.r = next - (edge.d & -carry);
-}
-
 // The spans of `rows` rows from the edges' current row, leaving the edges stepped past them.
 // The edges are stepped in local copies, which stay in registers.
 template <int Lowers, int Uppers, bool Level>
@@ -246,10 +238,10 @@ void RowBounds(const SpanTriangle& tri, SidedEdges& e, int rows, RowSpans& out) 
     // A span lies within the scissor columns; a row without one has count 0 and any first column.
     out.first[i] = static_cast<int>(lo);
     out.count[i] = static_cast<int>(std::max<int64_t>(hi - lo + 1, 0));
-    NextRowSloped(lower0);
-    if constexpr (Lowers == 2) NextRowSloped(lower1);
-    NextRowSloped(upper0);
-    if constexpr (Uppers == 2) NextRowSloped(upper1);
+    lower0.NextRow();
+    if constexpr (Lowers == 2) lower1.NextRow();
+    upper0.NextRow();
+    if constexpr (Uppers == 2) upper1.NextRow();
   }
   e.lower[0] = lower0;
   e.lower[1] = lower1;

@@ -33,9 +33,9 @@ struct EdgeBound {
     qStep = FloorDiv(step, d);
     rStep = step - qStep * d;
   }
-  // Without a branch: whether the remainder carries changes from row to row with no pattern.
+  // Steps a sloped edge's bound to the next row (a horizontal edge steps k instead). Without a
+  // branch: whether the remainder carries changes from row to row with no pattern.
   void NextRow() {
-    k += kStep;
     const int64_t next = r + rStep;
     const int64_t carry = next >= d ? 1 : 0;
     q += qStep + carry;
