@@ -549,8 +549,11 @@ KLV_AVX2 inline __m256i WrapIndexMasked8(__m256 t, __m256 size, __m256i maxIndex
   return _mm256_and_si256(_mm256_add_epi32(whole, below), maxIndex);
 }
 
-KLV_AVX2 inline __m256i Modulate16(__m256i texel, __m256i color) {
-  return _mm256_srli_epi16(_mm256_mullo_epi16(texel, _mm256_add_epi16(color, _mm256_srli_epi16(color, 7))), 8);
+// Modulate on 16-bit lanes: the colour's factor (color + (color >> 7)), then the product.
+KLV_AVX2 inline __m256i ModulateFactor16(__m256i color) { return _mm256_add_epi16(color, _mm256_srli_epi16(color, 7)); }
+
+KLV_AVX2 inline __m256i ModulateBy16(__m256i texel, __m256i factor) {
+  return _mm256_srli_epi16(_mm256_mullo_epi16(texel, factor), 8);
 }
 
 KLV_AVX2 inline __m256i AddSpecular16(__m256i color, __m256i specular) {
@@ -629,9 +632,16 @@ KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, 
 // adds nothing, and one whose fog factor is 255 throughout blends nothing (weight 256 keeps the
 // colour exactly): those steps, and their ramps, are left out of its loop. The eight- and
 // sixteen-pixel routines set their spans up here, as StartSpan does for the narrower ones.
+//
+// The ramps are stepped in 16.16 fixed point: `values` and `steps` are lanes 1..7 of first and step
+// so converted. A ramp's pixel j takes values + j * steps, a straight line of integers well inside
+// 0 .. 2^31, so when its whole part is the same at both ends it is the same at every pixel. A span
+// whose diffuse colour (and specular colour, where it adds one) is so is `flat`: its loop takes
+// those colours as constants, computed once, instead of stepping them; the pixels are the same.
 struct SpanEnds {
   __m256 first, step;
-  bool specular, fog;
+  __m256i values, steps;
+  bool specular, fog, flat;
 };
 
 KLV_AVX2 __attribute__((always_inline)) inline SpanEnds SpanEndsOf(const SpanTriangle& tri, float fx, float fy, int n,
@@ -650,13 +660,28 @@ KLV_AVX2 __attribute__((always_inline)) inline SpanEnds SpanEndsOf(const SpanTri
   const int atTop =
       _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(first, high, _CMP_EQ_OQ), _mm256_cmp_ps(final, high, _CMP_EQ_OQ)));
   constexpr int kSpecularLanes = (1 << (kSR - kZ)) | (1 << (kSG - kZ)) | (1 << (kSB - kZ)), kFogLane = 1 << (kF - kZ);
-  return {first, step, (atZero & kSpecularLanes) != kSpecularLanes, (atTop & kFogLane) == 0};
+  constexpr int kDiffuseLanes = (1 << (kR - kZ)) | (1 << (kG - kZ)) | (1 << (kB - kZ));
+  const bool specular = (atZero & kSpecularLanes) != kSpecularLanes;
+  const __m256 one = _mm256_set1_ps(65536.0f);
+  const __m256i values = _mm256_cvttps_epi32(_mm256_mul_ps(first, one));
+  const __m256i steps = _mm256_cvttps_epi32(_mm256_mul_ps(step, one));
+  const __m256i ends = _mm256_add_epi32(values, _mm256_mullo_epi32(steps, _mm256_set1_epi32(n - 1)));
+  const int kept = _mm256_movemask_ps(
+      _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_srli_epi32(values, 16), _mm256_srli_epi32(ends, 16))));
+  const int flatLanes = specular ? kDiffuseLanes | kSpecularLanes : kDiffuseLanes;
+  return {first, step, values, steps, specular, (atTop & kFogLane) == 0, (kept & flatLanes) == flatLanes};
 }
 
-// Whether a span's loop with or without the specular add and fog blend uses colour ramp i.
-template <bool Specular, bool Fog>
+// Ramp i's lane of a span's values (lane i + 1), in every lane.
+KLV_AVX2 inline __m256i RampLane(__m256i values, int i) {
+  return _mm256_permutevar8x32_epi32(values, _mm256_set1_epi32(i + 1));
+}
+
+// Whether a span's loop with or without the specular add and fog blend, and with flat colours or
+// not, steps colour ramp i.
+template <bool Specular, bool Fog, bool Flat>
 constexpr bool UsesRamp(int i) {
-  return i < kRampSR || (i == kRampF ? Fog : Specular);
+  return i == kRampF ? Fog : !Flat && (i < kRampSR || Specular);
 }
 
 // A triangle's spans drawn eight pixels at a time: the constants of the draw, set up once, and the
@@ -694,9 +719,6 @@ class Octets {
   KLV_AVX2 void Draw(const SpanTriangle& tri, int y, int x0, int n) {
     const auto fx = static_cast<float>(x0), fy = static_cast<float>(y);
     const SpanEnds ends = SpanEndsOf(tri, fx, fy, n, low_, high_);
-    const __m256 first = ends.first, step = ends.step;
-    z0_ = _mm256_permutevar8x32_ps(first, _mm256_setzero_si256());
-    dz_ = _mm256_permutevar8x32_ps(step, _mm256_setzero_si256());
     const __m128 wuv =
         _mm_add_ps(_mm_add_ps(_mm_loadu_ps(tri.origin + kW), _mm_mul_ps(_mm_loadu_ps(tri.dx + kW), _mm_set1_ps(fx))),
                    _mm_mul_ps(_mm_loadu_ps(tri.dy + kW), _mm_set1_ps(fy)));
@@ -707,58 +729,89 @@ class Octets {
     dw_ = _mm256_set1_ps(tri.dx[kW]);
     du_ = _mm256_set1_ps(tri.dx[kU]);
     dv_ = _mm256_set1_ps(tri.dx[kV]);
-    k_ = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
-    const bool specular = ends.specular, fog = ends.fog;
-    if (specular && fog) return Span<true, true>(first, step, row, depthRow, x0, x0 + n);
-    if (specular) return Span<true, false>(first, step, row, depthRow, x0, x0 + n);
-    if (fog) return Span<false, true>(first, step, row, depthRow, x0, x0 + n);
-    Span<false, false>(first, step, row, depthRow, x0, x0 + n);
+    if (ends.specular && ends.fog) return SpanOf<true, true>(ends, row, depthRow, x0, x0 + n);
+    if (ends.specular) return SpanOf<true, false>(ends, row, depthRow, x0, x0 + n);
+    if (ends.fog) return SpanOf<false, true>(ends, row, depthRow, x0, x0 + n);
+    SpanOf<false, false>(ends, row, depthRow, x0, x0 + n);
   }
 
   // The pixels that have passed the depth test so far.
   KLV_AVX2 uint64_t Passed() const { return passed_; }
 
  private:
-  // The colour ramps from the span's clamped first values and steps (lanes 1..7 of each; lane 0
-  // is depth): lane k of a ramp starts at value + k * step, wrapping like stepping would.
+  // What a span's loop changes from group to group: the pixels of the next group, counted from
+  // the span's first, with the span's depth at its first pixel and its step, and the colour ramps
+  // with their steps over a group, or a flat span's colours (see BeginWalk). It is a local of the
+  // loop, apart from the object: the loop's stores through byte pointers could alias the object,
+  // whose members would then go back to memory after every group.
+  struct Walk {
+    __m256 k, z0, dz;
+    __m256i ramp[kRampCount], step[kRampCount];
+    __m256i flatRG, flatBX, flatSRG, flatSBX;
+  };
+
   template <bool Specular, bool Fog>
-  KLV_AVX2 __attribute__((always_inline)) void BeginRamps(__m256 first, __m256 step) {
-    const __m256 one = _mm256_set1_ps(65536.0f);
-    const __m256i values = _mm256_cvttps_epi32(_mm256_mul_ps(first, one));
-    const __m256i steps = _mm256_cvttps_epi32(_mm256_mul_ps(step, one));
+  KLV_AVX2 __attribute__((always_inline)) void SpanOf(const SpanEnds& ends, uint8_t* row, uint8_t* depthRow, int x,
+                                                      int end) {
+    if (ends.flat) return Span<Specular, Fog, true>(ends, row, depthRow, x, end);
+    Span<Specular, Fog, false>(ends, row, depthRow, x, end);
+  }
+
+  // The walk of a span from its first group. The colour ramps come from the span's fixed-point
+  // first values and steps (lanes 1..7 of each; lane 0 is depth): lane k of a ramp starts at
+  // value + k * step, wrapping like stepping would. Flat colours are taken once, in the layouts
+  // the loop uses (see Group).
+  template <bool Specular, bool Fog, bool Flat>
+  KLV_AVX2 __attribute__((always_inline)) void BeginWalk(const SpanEnds& ends, Walk& walk) {
+    walk.k = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
+    walk.z0 = _mm256_permutevar8x32_ps(ends.first, _mm256_setzero_si256());
+    walk.dz = _mm256_permutevar8x32_ps(ends.step, _mm256_setzero_si256());
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     static_assert(kR == kZ + 1, "ramp i is in lane i + 1");
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) {
-      if (!UsesRamp<Specular, Fog>(i)) continue;
+      if (!UsesRamp<Specular, Fog, Flat>(i)) continue;
       const __m256i pick = _mm256_set1_epi32(i + 1);
-      const __m256i dv = _mm256_permutevar8x32_epi32(steps, pick);
-      ramp_[i] = _mm256_add_epi32(_mm256_permutevar8x32_epi32(values, pick), _mm256_mullo_epi32(dv, lane));
-      ramp8_[i] = _mm256_slli_epi32(dv, 3);
+      const __m256i dv = _mm256_permutevar8x32_epi32(ends.steps, pick);
+      walk.ramp[i] = _mm256_add_epi32(_mm256_permutevar8x32_epi32(ends.values, pick), _mm256_mullo_epi32(dv, lane));
+      walk.step[i] = _mm256_slli_epi32(dv, 3);
+    }
+    if constexpr (Flat) {
+      const __m256i whole = _mm256_srli_epi32(ends.values, 16);
+      walk.flatRG = _mm256_packs_epi32(RampLane(whole, kRampR), RampLane(whole, kRampG));
+      walk.flatBX = _mm256_packs_epi32(RampLane(whole, kRampB), RampLane(whole, kRampB));
+      if constexpr (T != TexKind::None) {
+        walk.flatRG = ModulateFactor16(walk.flatRG);
+        walk.flatBX = ModulateFactor16(walk.flatBX);
+      }
+      if constexpr (Specular) {
+        walk.flatSRG = _mm256_packs_epi32(RampLane(whole, kRampSR), RampLane(whole, kRampSG));
+        walk.flatSBX = _mm256_packs_epi32(RampLane(whole, kRampSB), RampLane(whole, kRampSB));
+      }
     }
   }
 
   // Draws pixels x .. end - 1. The last one to seven go through the same eight-lane code with the
   // lanes past the end masked off; where those lanes would fall beyond the row, on a copy of the
   // span's last colour and depth values, so nothing outside the row is read or written.
-  template <bool Specular, bool Fog>
-  KLV_AVX2 __attribute__((always_inline)) void Span(__m256 first, __m256 step, uint8_t* row, uint8_t* depthRow, int x,
-                                                    int end) {
-    BeginRamps<Specular, Fog>(first, step);
+  template <bool Specular, bool Fog, bool Flat>
+  KLV_AVX2 __attribute__((noinline)) void Span(const SpanEnds& ends, uint8_t* row, uint8_t* depthRow, int x, int end) {
+    Walk walk;
+    BeginWalk<Specular, Fog, Flat>(ends, walk);
     const __m256i all = _mm256_set1_epi32(-1);
-    for (; end - x > 8; x += 8) Group<Specular, Fog>(row + kColorBytes * x, DepthAt(depthRow, x), all);
+    for (; end - x > 8; x += 8) Group<Specular, Fog, Flat>(walk, row + kColorBytes * x, DepthAt(depthRow, x), all);
     const int left = end - x;
     const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const int rowEnd = Z != ZMode::None ? std::min(p_.target.width, p_.depth.width) : p_.target.width;
-    if (x + 8 <= rowEnd) return Group<Specular, Fog>(row + kColorBytes * x, DepthAt(depthRow, x), live);
+    if (x + 8 <= rowEnd) return Group<Specular, Fog, Flat>(walk, row + kColorBytes * x, DepthAt(depthRow, x), live);
     alignas(32) uint8_t color[32] = {}, depth[32] = {};
     const auto colorBytes = static_cast<size_t>(kColorBytes * left),
                depthBytes = static_cast<size_t>(kDepthBytes * left);
     std::memcpy(color, row + kColorBytes * x, colorBytes);
     if constexpr (Z != ZMode::None) std::memcpy(depth, depthRow + kDepthBytes * x, depthBytes);
-    Group<Specular, Fog>(color, depth, live);
+    Group<Specular, Fog, Flat>(walk, color, depth, live);
     std::memcpy(row + kColorBytes * x, color, colorBytes);
     if constexpr (Z == ZMode::Write16 || Z == ZMode::Write32)
       std::memcpy(depthRow + kDepthBytes * x, depth, depthBytes);
@@ -784,13 +837,14 @@ class Octets {
 
   // Draws the next eight pixels, whose colour and depth values start at colorAt and depthAt; only
   // the lanes set in `live` may be drawn. Texels are fetched only when a lane passes the depth
-  // test. Each lane counts the pixels of it that pass the depth test.
-  template <bool Specular, bool Fog>
-  KLV_AVX2 __attribute__((always_inline)) void Group(uint8_t* colorAt, uint8_t* depthAt, __m256i live) {
+  // test. Each lane counts the pixels of it that pass the depth test. The colours are 16-bit lanes,
+  // red and green of pixels 0..3 then 4..7 in `rg`, blue twice in `bx` (the layout of High16).
+  template <bool Specular, bool Fog, bool Flat>
+  KLV_AVX2 __attribute__((always_inline)) void Group(Walk& walk, uint8_t* colorAt, uint8_t* depthAt, __m256i live) {
     const __m256i sign = _mm256_set1_epi32(INT32_MIN);
-    const __m256 k = k_;
-    k_ = _mm256_add_ps(k_, _mm256_set1_ps(8.0f));
-    const __m256 z = _mm256_add_ps(z0_, _mm256_mul_ps(k, dz_));
+    const __m256 k = walk.k;
+    walk.k = _mm256_add_ps(walk.k, _mm256_set1_ps(8.0f));
+    const __m256 z = _mm256_add_ps(walk.z0, _mm256_mul_ps(k, walk.dz));
 
     __m256i pass = live, zStored = _mm256_setzero_si256();
     if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
@@ -812,8 +866,18 @@ class Octets {
     const int passBits = _mm256_movemask_ps(_mm256_castsi256_ps(pass));
     if (passBits != 0) {
       passed_ += static_cast<unsigned>(__builtin_popcount(static_cast<unsigned>(passBits)));
-      __m256i rg = High16(ramp_[kRampR], ramp_[kRampG]);
-      __m256i bx = High16(ramp_[kRampB], ramp_[kRampB]);
+      __m256i rg, bx;  // the diffuse colour; textured, its modulation factor
+      if constexpr (Flat) {
+        rg = walk.flatRG;
+        bx = walk.flatBX;
+      } else {
+        rg = High16(walk.ramp[kRampR], walk.ramp[kRampG]);
+        bx = High16(walk.ramp[kRampB], walk.ramp[kRampB]);
+        if constexpr (T != TexKind::None) {
+          rg = ModulateFactor16(rg);
+          bx = ModulateFactor16(bx);
+        }
+      }
       if constexpr (T != TexKind::None) {
         __m256i raws, texel;
         Texels(k, raws, texel);
@@ -824,15 +888,18 @@ class Octets {
                                               2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1);
         const __m256i toBB = _mm256_setr_epi8(0, -1, 4, -1, 8, -1, 12, -1, 0, -1, 4, -1, 8, -1, 12, -1,  //
                                               0, -1, 4, -1, 8, -1, 12, -1, 0, -1, 4, -1, 8, -1, 12, -1);
-        rg = Modulate16(_mm256_shuffle_epi8(texel, toRG), rg);
-        bx = Modulate16(_mm256_shuffle_epi8(texel, toBB), bx);
+        rg = ModulateBy16(_mm256_shuffle_epi8(texel, toRG), rg);
+        bx = ModulateBy16(_mm256_shuffle_epi8(texel, toBB), bx);
       }
-      if constexpr (Specular) {
-        rg = AddSpecular16(rg, High16(ramp_[kRampSR], ramp_[kRampSG]));
-        bx = AddSpecular16(bx, High16(ramp_[kRampSB], ramp_[kRampSB]));
+      if constexpr (Specular && Flat) {
+        rg = AddSpecular16(rg, walk.flatSRG);
+        bx = AddSpecular16(bx, walk.flatSBX);
+      } else if constexpr (Specular) {
+        rg = AddSpecular16(rg, High16(walk.ramp[kRampSR], walk.ramp[kRampSG]));
+        bx = AddSpecular16(bx, High16(walk.ramp[kRampSB], walk.ramp[kRampSB]));
       }
       if constexpr (Fog) {
-        __m256i fog = _mm256_srli_epi32(ramp_[kRampF], 16);
+        __m256i fog = _mm256_srli_epi32(walk.ramp[kRampF], 16);
         fog = _mm256_add_epi32(fog, _mm256_srli_epi32(fog, 7));
         __m256i weight = _mm256_packs_epi32(fog, fog);
         rg = Fog16(rg, weight, fogRG_);
@@ -865,13 +932,11 @@ class Octets {
     }
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i)
-      if (UsesRamp<Specular, Fog>(i)) ramp_[i] = _mm256_add_epi32(ramp_[i], ramp8_[i]);
+      if (UsesRamp<Specular, Fog, Flat>(i)) walk.ramp[i] = _mm256_add_epi32(walk.ramp[i], walk.step[i]);
   }
 
   const SpanParams& p_;
-  __m256 z0_, w0_, u0_, v0_, dz_, dw_, du_, dv_;  // the span's interpolants at its first pixel, and steps
-  __m256 k_;                                      // the pixels of the next group, counted from the first
-  __m256i ramp_[kRampCount], ramp8_[kRampCount];
+  __m256 w0_, u0_, v0_, dw_, du_, dv_;  // the span's interpolants at its first pixel, and steps
   __m256i maxZ16_;
   __m256 maxZ32_, texW_, texH_;
   __m256i maxU_, maxV_, lastWord_, keyLow_, keyRange_, fogRG_, fogB_;
@@ -899,8 +964,12 @@ KLV_AVX2 uint64_t DrawRowsOctets(const SpanParams& p, const SpanTriangle& tri) {
 // a span's last group needs no copy and touches nothing past its last pixel.
 #define KLV_AVX512 __attribute__((target("avx2,popcnt,avx512f,avx512bw,avx512vl")))
 
-KLV_AVX512 inline __m512i Modulate32(__m512i texel, __m512i color) {
-  return _mm512_srli_epi16(_mm512_mullo_epi16(texel, _mm512_add_epi16(color, _mm512_srli_epi16(color, 7))), 8);
+KLV_AVX512 inline __m512i ModulateFactor32(__m512i color) {
+  return _mm512_add_epi16(color, _mm512_srli_epi16(color, 7));
+}
+
+KLV_AVX512 inline __m512i ModulateBy32(__m512i texel, __m512i factor) {
+  return _mm512_srli_epi16(_mm512_mullo_epi16(texel, factor), 8);
 }
 
 KLV_AVX512 inline __m512i AddSpecular32(__m512i color, __m512i specular) {
@@ -915,6 +984,10 @@ KLV_AVX512 inline __m512i Fog32(__m512i color, __m512i weight, __m512i fogColor)
 
 KLV_AVX512 inline __m512i High32(__m512i a, __m512i b) {
   return _mm512_packs_epi32(_mm512_srli_epi32(a, 16), _mm512_srli_epi32(b, 16));
+}
+
+KLV_AVX512 inline __m512i RampLane(__m512i values, int i) {
+  return _mm512_permutexvar_epi32(_mm512_set1_epi32(i + 1), values);
 }
 
 // WrapIndex8 and WrapIndexMasked8 in sixteen lanes.
@@ -973,52 +1046,78 @@ class Sixteens {
   KLV_AVX512 void Draw(const SpanTriangle& tri, int y, int x0, int n) {
     const auto fx = static_cast<float>(x0), fy = static_cast<float>(y);
     const SpanEnds ends = SpanEndsOf(tri, fx, fy, n, low_, high_);
-    const __m256 first = ends.first, step = ends.step;
-    z0_ = _mm512_set1_ps(_mm256_cvtss_f32(first));
-    dz_ = _mm512_set1_ps(_mm256_cvtss_f32(step));
     w0_ = _mm512_set1_ps(tri.origin[kW] + tri.dx[kW] * fx + tri.dy[kW] * fy);
     u0_ = _mm512_set1_ps(tri.origin[kU] + tri.dx[kU] * fx + tri.dy[kU] * fy);
     v0_ = _mm512_set1_ps(tri.origin[kV] + tri.dx[kV] * fx + tri.dy[kV] * fy);
     dw_ = _mm512_set1_ps(tri.dx[kW]);
     du_ = _mm512_set1_ps(tri.dx[kU]);
     dv_ = _mm512_set1_ps(tri.dx[kV]);
-    k_ = _mm512_setr_ps(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
-    const bool specular = ends.specular, fog = ends.fog;
-    if (specular && fog) return Span<true, true>(first, step, row, depthRow, x0, x0 + n);
-    if (specular) return Span<true, false>(first, step, row, depthRow, x0, x0 + n);
-    if (fog) return Span<false, true>(first, step, row, depthRow, x0, x0 + n);
-    Span<false, false>(first, step, row, depthRow, x0, x0 + n);
+    if (ends.specular && ends.fog) return SpanOf<true, true>(ends, row, depthRow, x0, x0 + n);
+    if (ends.specular) return SpanOf<true, false>(ends, row, depthRow, x0, x0 + n);
+    if (ends.fog) return SpanOf<false, true>(ends, row, depthRow, x0, x0 + n);
+    SpanOf<false, false>(ends, row, depthRow, x0, x0 + n);
   }
 
   KLV_AVX512 uint64_t Passed() const { return passed_; }
 
  private:
-  // Lane k of ramp i starts at value + k * step of the span's attribute kR + i.
+  // A span's walk, as in Octets.
+  struct Walk {
+    __m512 k, z0, dz;
+    __m512i ramp[kRampCount], step[kRampCount];
+    __m512i flatRG, flatBX, flatSRG, flatSBX;
+  };
+
   template <bool Specular, bool Fog>
-  KLV_AVX512 __attribute__((always_inline)) void BeginRamps(__m256 first, __m256 step) {
-    const __m256 one = _mm256_set1_ps(65536.0f);
-    const __m512i values = _mm512_castsi256_si512(_mm256_cvttps_epi32(_mm256_mul_ps(first, one)));
-    const __m512i steps = _mm512_castsi256_si512(_mm256_cvttps_epi32(_mm256_mul_ps(step, one)));
+  KLV_AVX512 __attribute__((always_inline)) void SpanOf(const SpanEnds& ends, uint8_t* row, uint8_t* depthRow, int x,
+                                                        int end) {
+    if (ends.flat) return Span<Specular, Fog, true>(ends, row, depthRow, x, end);
+    Span<Specular, Fog, false>(ends, row, depthRow, x, end);
+  }
+
+  // The walk of a span from its first group: lane k of ramp i starts at value + k * step of the
+  // span's attribute kR + i; flat colours are taken once, as Octets takes them.
+  template <bool Specular, bool Fog, bool Flat>
+  KLV_AVX512 __attribute__((always_inline)) void BeginWalk(const SpanEnds& ends, Walk& walk) {
+    walk.k = _mm512_setr_ps(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    walk.z0 = _mm512_set1_ps(_mm256_cvtss_f32(ends.first));
+    walk.dz = _mm512_set1_ps(_mm256_cvtss_f32(ends.step));
+    const __m512i values = _mm512_castsi256_si512(ends.values);
+    const __m512i steps = _mm512_castsi256_si512(ends.steps);
     const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) {
-      if (!UsesRamp<Specular, Fog>(i)) continue;
+      if (!UsesRamp<Specular, Fog, Flat>(i)) continue;
       const __m512i pick = _mm512_set1_epi32(i + 1);
       const __m512i dv = _mm512_permutexvar_epi32(pick, steps);
-      ramp_[i] = _mm512_add_epi32(_mm512_permutexvar_epi32(pick, values), _mm512_mullo_epi32(dv, lane));
-      ramp16_[i] = _mm512_slli_epi32(dv, 4);
+      walk.ramp[i] = _mm512_add_epi32(_mm512_permutexvar_epi32(pick, values), _mm512_mullo_epi32(dv, lane));
+      walk.step[i] = _mm512_slli_epi32(dv, 4);
+    }
+    if constexpr (Flat) {
+      const __m512i whole = _mm512_srli_epi32(values, 16);
+      walk.flatRG = _mm512_packs_epi32(RampLane(whole, kRampR), RampLane(whole, kRampG));
+      walk.flatBX = _mm512_packs_epi32(RampLane(whole, kRampB), RampLane(whole, kRampB));
+      if constexpr (T != TexKind::None) {
+        walk.flatRG = ModulateFactor32(walk.flatRG);
+        walk.flatBX = ModulateFactor32(walk.flatBX);
+      }
+      if constexpr (Specular) {
+        walk.flatSRG = _mm512_packs_epi32(RampLane(whole, kRampSR), RampLane(whole, kRampSG));
+        walk.flatSBX = _mm512_packs_epi32(RampLane(whole, kRampSB), RampLane(whole, kRampSB));
+      }
     }
   }
 
-  template <bool Specular, bool Fog>
-  KLV_AVX512 __attribute__((always_inline)) void Span(__m256 first, __m256 step, uint8_t* row, uint8_t* depthRow, int x,
-                                                      int end) {
-    BeginRamps<Specular, Fog>(first, step);
-    for (; end - x > 16; x += 16) Group<Specular, Fog>(row + kColorBytes * x, DepthAt(depthRow, x), 0xFFFF);
+  template <bool Specular, bool Fog, bool Flat>
+  KLV_AVX512 __attribute__((noinline)) void Span(const SpanEnds& ends, uint8_t* row, uint8_t* depthRow, int x,
+                                                 int end) {
+    Walk walk;
+    BeginWalk<Specular, Fog, Flat>(ends, walk);
+    for (; end - x > 16; x += 16) Group<Specular, Fog, Flat>(walk, row + kColorBytes * x, DepthAt(depthRow, x), 0xFFFF);
     const auto live = static_cast<__mmask16>((1u << (end - x)) - 1);
-    Group<Specular, Fog>(row + kColorBytes * x, DepthAt(depthRow, x), live);
+    Group<Specular, Fog, Flat>(walk, row + kColorBytes * x, DepthAt(depthRow, x), live);
   }
 
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
@@ -1047,11 +1146,11 @@ class Sixteens {
     return _mm512_and_si512(words, _mm512_set1_epi32(static_cast<int>(p_.texelMask)));
   }
 
-  template <bool Specular, bool Fog>
-  KLV_AVX512 __attribute__((always_inline)) void Group(uint8_t* colorAt, uint8_t* depthAt, __mmask16 live) {
-    const __m512 k = k_;
-    k_ = _mm512_add_ps(k_, _mm512_set1_ps(16.0f));
-    const __m512 z = _mm512_add_ps(z0_, _mm512_mul_ps(k, dz_));
+  template <bool Specular, bool Fog, bool Flat>
+  KLV_AVX512 __attribute__((always_inline)) void Group(Walk& walk, uint8_t* colorAt, uint8_t* depthAt, __mmask16 live) {
+    const __m512 k = walk.k;
+    walk.k = _mm512_add_ps(walk.k, _mm512_set1_ps(16.0f));
+    const __m512 z = _mm512_add_ps(walk.z0, _mm512_mul_ps(k, walk.dz));
 
     __mmask16 pass = live;
     __m512i zStored = _mm512_setzero_si512();
@@ -1065,10 +1164,20 @@ class Sixteens {
       zStored = _mm512_cvttps_epu32(zf);
       pass = _mm512_mask_cmple_epu32_mask(live, zStored, _mm512_maskz_loadu_epi32(live, depthAt));
     }
-    if (pass == 0) return StepRamps<Specular, Fog>();
+    if (pass == 0) return StepRamps<Specular, Fog, Flat>(walk);
     passed_ += static_cast<unsigned>(__builtin_popcount(pass));
-    __m512i rg = High32(ramp_[kRampR], ramp_[kRampG]);
-    __m512i bx = High32(ramp_[kRampB], ramp_[kRampB]);
+    __m512i rg, bx;  // the diffuse colour; textured, its modulation factor
+    if constexpr (Flat) {
+      rg = walk.flatRG;
+      bx = walk.flatBX;
+    } else {
+      rg = High32(walk.ramp[kRampR], walk.ramp[kRampG]);
+      bx = High32(walk.ramp[kRampB], walk.ramp[kRampB]);
+      if constexpr (T != TexKind::None) {
+        rg = ModulateFactor32(rg);
+        bx = ModulateFactor32(bx);
+      }
+    }
     if constexpr (T != TexKind::None) {
       const __m512i raws = Texels(k, pass);
       pass = _mm512_mask_cmpgt_epu32_mask(pass, _mm512_sub_epi32(raws, keyLow_), keyRange_);
@@ -1076,15 +1185,18 @@ class Sixteens {
           _mm512_broadcast_i32x4(_mm_setr_epi8(2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1));
       const __m512i toBB =
           _mm512_broadcast_i32x4(_mm_setr_epi8(0, -1, 4, -1, 8, -1, 12, -1, 0, -1, 4, -1, 8, -1, 12, -1));
-      rg = Modulate32(_mm512_shuffle_epi8(raws, toRG), rg);
-      bx = Modulate32(_mm512_shuffle_epi8(raws, toBB), bx);
+      rg = ModulateBy32(_mm512_shuffle_epi8(raws, toRG), rg);
+      bx = ModulateBy32(_mm512_shuffle_epi8(raws, toBB), bx);
     }
-    if constexpr (Specular) {
-      rg = AddSpecular32(rg, High32(ramp_[kRampSR], ramp_[kRampSG]));
-      bx = AddSpecular32(bx, High32(ramp_[kRampSB], ramp_[kRampSB]));
+    if constexpr (Specular && Flat) {
+      rg = AddSpecular32(rg, walk.flatSRG);
+      bx = AddSpecular32(bx, walk.flatSBX);
+    } else if constexpr (Specular) {
+      rg = AddSpecular32(rg, High32(walk.ramp[kRampSR], walk.ramp[kRampSG]));
+      bx = AddSpecular32(bx, High32(walk.ramp[kRampSB], walk.ramp[kRampSB]));
     }
     if constexpr (Fog) {
-      __m512i fog = _mm512_srli_epi32(ramp_[kRampF], 16);
+      __m512i fog = _mm512_srli_epi32(walk.ramp[kRampF], 16);
       fog = _mm512_add_epi32(fog, _mm512_srli_epi32(fog, 7));
       const __m512i weight = _mm512_packs_epi32(fog, fog);
       rg = Fog32(rg, weight, fogRG_);
@@ -1103,7 +1215,7 @@ class Sixteens {
     }
     if constexpr (Z == ZMode::Write16) _mm256_mask_storeu_epi16(depthAt, pass, _mm512_cvtepi32_epi16(zStored));
     if constexpr (Z == ZMode::Write32) _mm512_mask_storeu_epi32(depthAt, pass, zStored);
-    StepRamps<Specular, Fog>();
+    StepRamps<Specular, Fog, Flat>(walk);
   }
 
   // The low 64 bits of each 128-bit block joined: sixteen 16-bit lanes in pixel order.
@@ -1111,17 +1223,15 @@ class Sixteens {
     return _mm512_castsi512_si256(_mm512_permutexvar_epi64(_mm512_setr_epi64(0, 2, 4, 6, 0, 2, 4, 6), value));
   }
 
-  template <bool Specular, bool Fog>
-  KLV_AVX512 __attribute__((always_inline)) void StepRamps() {
+  template <bool Specular, bool Fog, bool Flat>
+  KLV_AVX512 __attribute__((always_inline)) static void StepRamps(Walk& walk) {
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i)
-      if (UsesRamp<Specular, Fog>(i)) ramp_[i] = _mm512_add_epi32(ramp_[i], ramp16_[i]);
+      if (UsesRamp<Specular, Fog, Flat>(i)) walk.ramp[i] = _mm512_add_epi32(walk.ramp[i], walk.step[i]);
   }
 
   const SpanParams& p_;
-  __m512 z0_, w0_, u0_, v0_, dz_, dw_, du_, dv_;
-  __m512 k_;
-  __m512i ramp_[kRampCount], ramp16_[kRampCount];
+  __m512 w0_, u0_, v0_, dw_, du_, dv_;
   __m512i maxZ16_;
   __m512 maxZ32_, texW_, texH_;
   __m512i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_;
