@@ -296,4 +296,45 @@ TEST(RasterGolden, FillsWriteExactlyTheirRectangle) {
   }
 }
 
+// A power-of-two axis takes floor(t * size) & (size - 1): -0.3 on four texels is texel 2. An index
+// that leaves 32 bits (a billion whole textures away, either way) is texel 0, on every path.
+TEST(RasterGolden, TexelIndicesBeyond32BitsWrapToTexelZeroOnEveryPath) {
+  std::vector<uint32_t> texels(16);
+  for (size_t i = 0; i < texels.size(); ++i) texels[i] = 0x0A1420u * uint32_t(i + 1);
+  RasterTexture texture;
+  texture.bits = reinterpret_cast<const uint8_t*>(texels.data());
+  texture.pitch = 16;
+  texture.width = texture.height = 4;
+  const struct {
+    float t;
+    size_t texel;
+  } cases[] = {{-0.3f, 10}, {1.2f, 0}, {-3e9f, 0}, {3e9f, 0}, {-1e20f, 0}};
+  for (const auto& c : cases)
+    for (const SpanPath& path : kSpanPaths) {
+      Buffers buffers(37, 3, RasterPixelFormat::Xrgb32, 0);
+      RasterState rs;
+      rs.cullMode = D3DCULL_NONE;
+      rs.allowAvx2 = path.allowAvx2;
+      rs.allowAvx512 = path.allowAvx512;
+      rs.viewportX1 = 37;
+      rs.viewportY1 = 3;
+      std::vector<D3DTLVERTEX> quad(4);
+      for (size_t i = 0; i < quad.size(); ++i) {
+        quad[i].sx = i % 2 == 0 ? 0.0f : 37.0f;
+        quad[i].sy = i < 2 ? 0.0f : 3.0f;
+        quad[i].sz = 0.5f;
+        quad[i].rhw = 1.0f;
+        quad[i].color = 0xFFFFFFFFu;
+        quad[i].tu = quad[i].tv = c.t;
+      }
+      const WORD indices[] = {0, 1, 2, 1, 3, 2};
+      RasterDrawTriangles(rs, buffers.target, nullptr, &texture, quad.data(), quad.size(), indices, 6, false, nullptr);
+      for (size_t i = 0; i < buffers.color.size(); i += 4) {
+        uint32_t pixel;
+        std::memcpy(&pixel, &buffers.color[i], 4);
+        ASSERT_EQ(pixel & 0xFFFFFFu, texels[c.texel]) << "t " << c.t << path.name << ", pixel " << i / 4;
+      }
+    }
+}
+
 }  // namespace

@@ -51,12 +51,13 @@ inline uint32_t WrapIndex(float t, float size, uint32_t maxIndex) {
 }
 
 // The same on an axis whose size is a power of two, with maxIndex = size - 1 as the mask: the
-// index is floor(t * size) & maxIndex. Unsigned arithmetic, so the INT32_MIN that Truncate gives
-// NaN and values beyond 32 bits masks to 0 like any other integer.
+// index is floor(t * size) & maxIndex. NaN and values beyond 32 bits give Truncate's INT32_MIN,
+// left as it is, which masks to 0 (as a conversion rounding down gives it in the vector paths).
 inline uint32_t WrapIndexMasked(float t, float size, uint32_t maxIndex) {
   const float scaled = t * size;
   const int32_t whole = Truncate(scaled);
-  return (static_cast<uint32_t>(whole) - (scaled < static_cast<float>(whole) ? 1u : 0u)) & maxIndex;
+  const bool down = whole != INT32_MIN && scaled < static_cast<float>(whole);
+  return (static_cast<uint32_t>(whole) - (down ? 1u : 0u)) & maxIndex;
 }
 
 // Wrap addressing by whichever of the two the texture's sides allow.
@@ -364,9 +365,11 @@ inline __m128i WrapIndex4(__m128 t, __m128 size, __m128i maxIndex) {
 inline __m128i WrapIndexMasked4(__m128 t, __m128 size, __m128i maxIndex) {
   const __m128 scaled = _mm_mul_ps(t, size);
   const __m128i whole = _mm_cvttps_epi32(scaled);
-  // -1 in the lanes where truncation went up (negative non-integers), to round them down instead.
+  // -1 in the lanes where truncation went up (negative non-integers), to round them down instead;
+  // INT32_MIN (NaN or out of range) stays.
   const __m128i below = _mm_castps_si128(_mm_cmplt_ps(scaled, _mm_cvtepi32_ps(whole)));
-  return _mm_and_si128(_mm_add_epi32(whole, below), maxIndex);
+  const __m128i overflow = _mm_cmpeq_epi32(whole, _mm_set1_epi32(INT32_MIN));
+  return _mm_and_si128(_mm_add_epi32(whole, _mm_andnot_si128(overflow, below)), maxIndex);
 }
 
 constexpr uint8_t kBitCount[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
@@ -542,11 +545,10 @@ KLV_AVX2 inline __m256i WrapIndex8(__m256 t, __m256 size, __m256i maxIndex) {
   return Select8(over, maxIndex, index);
 }
 
+// Rounding down and then truncating leaves INT32_MIN for NaN and values beyond 32 bits, as
+// WrapIndexMasked does.
 KLV_AVX2 inline __m256i WrapIndexMasked8(__m256 t, __m256 size, __m256i maxIndex) {
-  const __m256 scaled = _mm256_mul_ps(t, size);
-  const __m256i whole = _mm256_cvttps_epi32(scaled);
-  const __m256i below = _mm256_castps_si256(_mm256_cmp_ps(scaled, _mm256_cvtepi32_ps(whole), _CMP_LT_OS));
-  return _mm256_and_si256(_mm256_add_epi32(whole, below), maxIndex);
+  return _mm256_and_si256(_mm256_cvttps_epi32(_mm256_floor_ps(_mm256_mul_ps(t, size))), maxIndex);
 }
 
 // Modulate on 16-bit lanes: the colour's factor (color + (color >> 7)), then the product.
@@ -598,21 +600,32 @@ KLV_AVX2 __attribute__((always_inline)) inline __m256i Gather8(const int* base, 
   return _mm256_i32gather_epi32(base, offset, 1);
 }
 
+// A draw's texture as the eight-pixel loop addresses it: its first texel, its pitch and the
+// colour-keyed bits of a 32-bit texel in every lane, and the offset of its last whole word.
+struct TextureLanes8 {
+  const int* base;
+  __m256i pitch, texelMask, lastWord;
+};
+
+KLV_AVX2 inline TextureLanes8 TextureLanesOf(const SpanParams& p) {
+  return {reinterpret_cast<const int*>(p.texture.bits), _mm256_set1_epi32(static_cast<int>(p.texture.pitch)),
+          _mm256_set1_epi32(static_cast<int>(p.texelMask)), _mm256_set1_epi32(p.textureLastWord)};
+}
+
 // Raw texels and their 0x00RRGGBB colours for eight texel positions. A 32-bit texel is one
 // gathered word; a narrower one is taken from the word at its offset, or, for the last few bytes
-// of the texture, from the last whole word (`lastWord` is its offset), so no read leaves the texture.
+// of the texture, from the last whole word, so no read leaves the texture.
 template <TexKind T>
-KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, __m256i tx, __m256i ty,
-                                                           __m256i lastWord, __m256i& raws, __m256i& texel) {
+KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, const TextureLanes8& lanes, __m256i tx,
+                                                           __m256i ty, __m256i& raws, __m256i& texel) {
   constexpr int kTexelShift = T == TexKind::Indexed8 ? 0 : T == TexKind::Direct16 ? 1 : 2;
-  const auto* base = reinterpret_cast<const int*>(p.texture.bits);
-  __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(ty, _mm256_set1_epi32(static_cast<int>(p.texture.pitch))),
-                                    _mm256_slli_epi32(tx, kTexelShift));
+  const int* base = lanes.base;
+  __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(ty, lanes.pitch), _mm256_slli_epi32(tx, kTexelShift));
   if constexpr (T == TexKind::Xrgb32) {
-    raws = _mm256_and_si256(Gather8(base, offset), _mm256_set1_epi32(static_cast<int>(p.texelMask)));
+    raws = _mm256_and_si256(Gather8(base, offset), lanes.texelMask);
     texel = raws;
   } else {
-    __m256i start = _mm256_min_epi32(offset, lastWord);
+    __m256i start = _mm256_min_epi32(offset, lanes.lastWord);
     __m256i word = Gather8(base, start);
     __m256i shifted = _mm256_srlv_epi32(word, _mm256_slli_epi32(_mm256_sub_epi32(offset, start), 3));
     raws = _mm256_and_si256(shifted, _mm256_set1_epi32(T == TexKind::Indexed8 ? 0xFF : 0xFFFF));
@@ -700,9 +713,9 @@ class Octets {
         texH_(_mm256_set1_ps(p.texHeight)),
         maxU_(_mm256_set1_epi32(p.texture.width - 1)),
         maxV_(_mm256_set1_epi32(p.texture.height - 1)),
-        lastWord_(_mm256_set1_epi32(p.textureLastWord)),
         keyLow_(_mm256_set1_epi32(static_cast<int>(p.keyLow))),
         keyRange_(_mm256_set1_epi32(static_cast<int>(p.keyRange ^ 0x80000000u))),
+        texture_(TextureLanesOf(p)),
         redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
         greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
@@ -830,9 +843,9 @@ class Octets {
       tv = _mm256_mul_ps(tv, inverse);
     }
     if (p_.wrapByMask)
-      Fetch8<T>(p_, WrapIndexMasked8(tu, texW_, maxU_), WrapIndexMasked8(tv, texH_, maxV_), lastWord_, raws, texel);
+      Fetch8<T>(p_, texture_, WrapIndexMasked8(tu, texW_, maxU_), WrapIndexMasked8(tv, texH_, maxV_), raws, texel);
     else
-      Fetch8<T>(p_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), lastWord_, raws, texel);
+      Fetch8<T>(p_, texture_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), raws, texel);
   }
 
   // Draws the next eight pixels, whose colour and depth values start at colorAt and depthAt; only
@@ -939,7 +952,8 @@ class Octets {
   __m256 w0_, u0_, v0_, dw_, du_, dv_;  // the span's interpolants at its first pixel, and steps
   __m256i maxZ16_;
   __m256 maxZ32_, texW_, texH_;
-  __m256i maxU_, maxV_, lastWord_, keyLow_, keyRange_, fogRG_, fogB_;
+  __m256i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_;
+  TextureLanes8 texture_;
   __m128i redShift_, greenLoss_;
   // Span set-up bounds for depth (lane 0) and the colour ramps: each lane is offset by its lower
   // bound (0.5 rounds the ramps) and clamped to lower .. upper.
@@ -1002,10 +1016,8 @@ KLV_AVX512 inline __m512i WrapIndex16(__m512 t, __m512 size, __m512i maxIndex) {
 }
 
 KLV_AVX512 inline __m512i WrapIndexMasked16(__m512 t, __m512 size, __m512i maxIndex) {
-  const __m512 scaled = _mm512_mul_ps(t, size);
-  const __m512i whole = _mm512_cvttps_epi32(scaled);
-  const __mmask16 below = _mm512_cmp_ps_mask(scaled, _mm512_cvtepi32_ps(whole), _CMP_LT_OS);
-  return _mm512_and_si512(_mm512_mask_sub_epi32(whole, below, whole, _mm512_set1_epi32(1)), maxIndex);
+  const __m512i whole = _mm512_cvt_roundps_epi32(_mm512_mul_ps(t, size), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+  return _mm512_and_si512(whole, maxIndex);
 }
 
 // Whether a draw may take the sixteen-pixel path: 32-bit texels or none (the narrower texel
@@ -1033,6 +1045,9 @@ class Sixteens {
         maxV_(_mm512_set1_epi32(p.texture.height - 1)),
         keyLow_(_mm512_set1_epi32(static_cast<int>(p.keyLow))),
         keyRange_(_mm512_set1_epi32(static_cast<int>(p.keyRange))),
+        pitch_(_mm512_set1_epi32(static_cast<int>(p.texture.pitch))),
+        texelMask_(_mm512_set1_epi32(static_cast<int>(p.texelMask))),
+        texels_(p.texture.bits),
         redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
         greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
@@ -1140,10 +1155,9 @@ class Sixteens {
       tx = WrapIndex16(tu, texW_, maxU_);
       ty = WrapIndex16(tv, texH_, maxV_);
     }
-    const __m512i offset = _mm512_add_epi32(
-        _mm512_mullo_epi32(ty, _mm512_set1_epi32(static_cast<int>(p_.texture.pitch))), _mm512_slli_epi32(tx, 2));
-    const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, offset, p_.texture.bits, 1);
-    return _mm512_and_si512(words, _mm512_set1_epi32(static_cast<int>(p_.texelMask)));
+    const __m512i offset = _mm512_add_epi32(_mm512_mullo_epi32(ty, pitch_), _mm512_slli_epi32(tx, 2));
+    const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, offset, texels_, 1);
+    return _mm512_and_si512(words, texelMask_);
   }
 
   template <bool Specular, bool Fog, bool Flat>
@@ -1234,7 +1248,8 @@ class Sixteens {
   __m512 w0_, u0_, v0_, dw_, du_, dv_;
   __m512i maxZ16_;
   __m512 maxZ32_, texW_, texH_;
-  __m512i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_;
+  __m512i maxU_, maxV_, keyLow_, keyRange_, pitch_, texelMask_, fogRG_, fogB_;
+  const uint8_t* texels_;
   __m128i redShift_, greenLoss_;
   __m256 low_, high_;
   uint64_t passed_ = 0;
