@@ -685,9 +685,29 @@ KLV_AVX2 __attribute__((always_inline)) inline SpanEnds SpanEndsOf(const SpanTri
   return {first, step, values, steps, specular, (atTop & kFogLane) == 0, (kept & flatLanes) == flatLanes};
 }
 
-// Ramp i's lane of a span's values (lane i + 1), in every lane.
-KLV_AVX2 inline __m256i RampLane(__m256i values, int i) {
-  return _mm256_permutevar8x32_epi32(values, _mm256_set1_epi32(i + 1));
+// 16-bit lanes 0..3 of each 128-bit block of the result take the low half of 32-bit lane a of
+// that block of `v`, lanes 4..7 that of lane b; a lane of -1 gives 0.
+KLV_AVX2 inline __m256i Spread16(__m256i v, int a, int b) {
+  const auto a0 = static_cast<char>(a < 0 ? 0x80 : 4 * a), a1 = static_cast<char>(a < 0 ? 0x80 : 4 * a + 1);
+  const auto b0 = static_cast<char>(b < 0 ? 0x80 : 4 * b), b1 = static_cast<char>(b < 0 ? 0x80 : 4 * b + 1);
+  return _mm256_shuffle_epi8(v, _mm256_setr_epi8(a0, a1, a0, a1, a0, a1, a0, a1, b0, b1, b0, b1, b0, b1, b0, b1,  //
+                                                 a0, a1, a0, a1, a0, a1, a0, a1, b0, b1, b0, b1, b0, b1, b0, b1));
+}
+
+// A flat span's colours as its loop takes them, from its ramps' fixed-point values (ramp i in
+// lane i + 1): High16's layout of constant ramps, that is in each 128-bit block red four times
+// and green four times (`rg`), blue eight times (`bx`), and the same for the specular colour.
+struct FlatColors8 {
+  __m256i rg, bx, srg, sbx;
+};
+
+KLV_AVX2 inline FlatColors8 FlatColorsOf(__m256i values) {
+  static_assert(kRampR == 0 && kRampSB == 5, "ramps r, g, b, sr, sg and sb are in lanes 1..6");
+  const __m256i whole = _mm256_srli_epi32(values, 16);  // 0..255: the low 16 bits of a lane hold it
+  const __m256i diffuse = _mm256_permutevar8x32_epi32(whole, _mm256_setr_epi32(1, 2, 3, 4, 1, 2, 3, 4));
+  const __m256i specular = _mm256_permutevar8x32_epi32(whole, _mm256_setr_epi32(5, 6, 5, 6, 5, 6, 5, 6));
+  return {Spread16(diffuse, 0, 1), Spread16(diffuse, 2, 2),
+          _mm256_or_si256(Spread16(diffuse, 3, -1), Spread16(specular, -1, 0)), Spread16(specular, 1, 1)};
 }
 
 // Whether a span's loop with or without the specular add and fog blend, and with flat colours or
@@ -762,7 +782,7 @@ class Octets {
   struct Walk {
     __m256 k, z0, dz;
     __m256i ramp[kRampCount], step[kRampCount];
-    __m256i flatRG, flatBX, flatSRG, flatSBX;
+    FlatColors8 flat;  // textured, rg and bx hold the modulation factors
   };
 
   template <bool Specular, bool Fog>
@@ -792,16 +812,10 @@ class Octets {
       walk.step[i] = _mm256_slli_epi32(dv, 3);
     }
     if constexpr (Flat) {
-      const __m256i whole = _mm256_srli_epi32(ends.values, 16);
-      walk.flatRG = _mm256_packs_epi32(RampLane(whole, kRampR), RampLane(whole, kRampG));
-      walk.flatBX = _mm256_packs_epi32(RampLane(whole, kRampB), RampLane(whole, kRampB));
+      walk.flat = FlatColorsOf(ends.values);
       if constexpr (T != TexKind::None) {
-        walk.flatRG = ModulateFactor16(walk.flatRG);
-        walk.flatBX = ModulateFactor16(walk.flatBX);
-      }
-      if constexpr (Specular) {
-        walk.flatSRG = _mm256_packs_epi32(RampLane(whole, kRampSR), RampLane(whole, kRampSG));
-        walk.flatSBX = _mm256_packs_epi32(RampLane(whole, kRampSB), RampLane(whole, kRampSB));
+        walk.flat.rg = ModulateFactor16(walk.flat.rg);
+        walk.flat.bx = ModulateFactor16(walk.flat.bx);
       }
     }
   }
@@ -881,8 +895,8 @@ class Octets {
       passed_ += static_cast<unsigned>(__builtin_popcount(static_cast<unsigned>(passBits)));
       __m256i rg, bx;  // the diffuse colour; textured, its modulation factor
       if constexpr (Flat) {
-        rg = walk.flatRG;
-        bx = walk.flatBX;
+        rg = walk.flat.rg;
+        bx = walk.flat.bx;
       } else {
         rg = High16(walk.ramp[kRampR], walk.ramp[kRampG]);
         bx = High16(walk.ramp[kRampB], walk.ramp[kRampB]);
@@ -905,8 +919,8 @@ class Octets {
         bx = ModulateBy16(_mm256_shuffle_epi8(texel, toBB), bx);
       }
       if constexpr (Specular && Flat) {
-        rg = AddSpecular16(rg, walk.flatSRG);
-        bx = AddSpecular16(bx, walk.flatSBX);
+        rg = AddSpecular16(rg, walk.flat.srg);
+        bx = AddSpecular16(bx, walk.flat.sbx);
       } else if constexpr (Specular) {
         rg = AddSpecular16(rg, High16(walk.ramp[kRampSR], walk.ramp[kRampSG]));
         bx = AddSpecular16(bx, High16(walk.ramp[kRampSB], walk.ramp[kRampSB]));
@@ -998,10 +1012,6 @@ KLV_AVX512 inline __m512i Fog32(__m512i color, __m512i weight, __m512i fogColor)
 
 KLV_AVX512 inline __m512i High32(__m512i a, __m512i b) {
   return _mm512_packs_epi32(_mm512_srli_epi32(a, 16), _mm512_srli_epi32(b, 16));
-}
-
-KLV_AVX512 inline __m512i RampLane(__m512i values, int i) {
-  return _mm512_permutexvar_epi32(_mm512_set1_epi32(i + 1), values);
 }
 
 // WrapIndex8 and WrapIndexMasked8 in sixteen lanes.
@@ -1110,18 +1120,16 @@ class Sixteens {
       walk.ramp[i] = _mm512_add_epi32(_mm512_permutexvar_epi32(pick, values), _mm512_mullo_epi32(dv, lane));
       walk.step[i] = _mm512_slli_epi32(dv, 4);
     }
-    if constexpr (Flat) {
-      const __m512i whole = _mm512_srli_epi32(values, 16);
-      walk.flatRG = _mm512_packs_epi32(RampLane(whole, kRampR), RampLane(whole, kRampG));
-      walk.flatBX = _mm512_packs_epi32(RampLane(whole, kRampB), RampLane(whole, kRampB));
+    if constexpr (Flat) {  // every 128-bit block as in the eight-pixel loop
+      const FlatColors8 flat = FlatColorsOf(ends.values);
+      walk.flatRG = _mm512_broadcast_i64x4(flat.rg);
+      walk.flatBX = _mm512_broadcast_i64x4(flat.bx);
       if constexpr (T != TexKind::None) {
         walk.flatRG = ModulateFactor32(walk.flatRG);
         walk.flatBX = ModulateFactor32(walk.flatBX);
       }
-      if constexpr (Specular) {
-        walk.flatSRG = _mm512_packs_epi32(RampLane(whole, kRampSR), RampLane(whole, kRampSG));
-        walk.flatSBX = _mm512_packs_epi32(RampLane(whole, kRampSB), RampLane(whole, kRampSB));
-      }
+      walk.flatSRG = _mm512_broadcast_i64x4(flat.srg);
+      walk.flatSBX = _mm512_broadcast_i64x4(flat.sbx);
     }
   }
 
