@@ -562,10 +562,10 @@ KLV_AVX2 inline __m256i AddSpecular16(__m256i color, __m256i specular) {
   return _mm256_min_epi16(_mm256_add_epi16(color, specular), _mm256_set1_epi16(255));
 }
 
-KLV_AVX2 inline __m256i Fog16(__m256i color, __m256i weight, __m256i fogColor) {
-  __m256i sum = _mm256_add_epi16(_mm256_mullo_epi16(color, weight),
-                                 _mm256_mullo_epi16(fogColor, _mm256_sub_epi16(_mm256_set1_epi16(256), weight)));
-  return _mm256_srli_epi16(sum, 8);
+// FogBlend on 16-bit lanes: color * weight + fog * (256 - weight) is at most 255 * 256, so it is
+// (color - fog) * weight + fog * 256 in 16-bit arithmetic that wraps; fog256 holds fog * 256.
+KLV_AVX2 inline __m256i Fog16(__m256i color, __m256i weight, __m256i fog, __m256i fog256) {
+  return _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(color, fog), weight), fog256), 8);
 }
 
 KLV_AVX2 inline __m256i High16(__m256i a, __m256i b) {
@@ -739,11 +739,14 @@ class Octets {
         redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
         greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
-        high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)) {
+        high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)),
+        wrapByMask_(p.wrapByMask) {
     const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
     fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG, fogG,
                                fogG);
     fogB_ = _mm256_set1_epi16(static_cast<int16_t>(p.fogB));
+    fogRG256_ = _mm256_slli_epi16(fogRG_, 8);
+    fogB256_ = _mm256_slli_epi16(fogB_, 8);
   }
 
   // Draws one row's span of the triangle, pixels x0 .. x0 + n - 1 of row y. The span is set up as
@@ -827,21 +830,29 @@ class Octets {
   KLV_AVX2 __attribute__((noinline)) void Span(const SpanEnds& ends, uint8_t* row, uint8_t* depthRow, int x, int end) {
     Walk walk;
     BeginWalk<Specular, Fog, Flat>(ends, walk);
+    // Every group but the last, stepping pointers; the loop ends on the colour pointer.
     const __m256i all = _mm256_set1_epi32(-1);
-    for (; end - x > 8; x += 8) Group<Specular, Fog, Flat>(walk, row + kColorBytes * x, DepthAt(depthRow, x), all);
+    uint8_t* colorAt = row + kColorBytes * x;
+    uint8_t* depthAt = DepthAt(depthRow, x);
+    const int groups = (end - x - 1) / 8;
+    const uint8_t* colorLast = colorAt + 8 * kColorBytes * groups;
+    for (; colorAt != colorLast; colorAt += 8 * kColorBytes) {
+      Group<Specular, Fog, Flat>(walk, colorAt, depthAt, all);
+      if constexpr (Z != ZMode::None) depthAt += 8 * kDepthBytes;
+    }
+    x += 8 * groups;
     const int left = end - x;
     const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
     const int rowEnd = Z != ZMode::None ? std::min(p_.target.width, p_.depth.width) : p_.target.width;
-    if (x + 8 <= rowEnd) return Group<Specular, Fog, Flat>(walk, row + kColorBytes * x, DepthAt(depthRow, x), live);
+    if (x + 8 <= rowEnd) return Group<Specular, Fog, Flat>(walk, colorAt, depthAt, live);
     alignas(32) uint8_t color[32] = {}, depth[32] = {};
     const auto colorBytes = static_cast<size_t>(kColorBytes * left),
                depthBytes = static_cast<size_t>(kDepthBytes * left);
-    std::memcpy(color, row + kColorBytes * x, colorBytes);
-    if constexpr (Z != ZMode::None) std::memcpy(depth, depthRow + kDepthBytes * x, depthBytes);
+    std::memcpy(color, colorAt, colorBytes);
+    if constexpr (Z != ZMode::None) std::memcpy(depth, depthAt, depthBytes);
     Group<Specular, Fog, Flat>(walk, color, depth, live);
-    std::memcpy(row + kColorBytes * x, color, colorBytes);
-    if constexpr (Z == ZMode::Write16 || Z == ZMode::Write32)
-      std::memcpy(depthRow + kDepthBytes * x, depth, depthBytes);
+    std::memcpy(colorAt, color, colorBytes);
+    if constexpr (Z == ZMode::Write16 || Z == ZMode::Write32) std::memcpy(depthAt, depth, depthBytes);
   }
 
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
@@ -856,7 +867,7 @@ class Octets {
       tu = _mm256_mul_ps(tu, inverse);
       tv = _mm256_mul_ps(tv, inverse);
     }
-    if (p_.wrapByMask)
+    if (wrapByMask_)
       Fetch8<T>(p_, texture_, WrapIndexMasked8(tu, texW_, maxU_), WrapIndexMasked8(tv, texH_, maxV_), raws, texel);
     else
       Fetch8<T>(p_, texture_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), raws, texel);
@@ -881,11 +892,11 @@ class Octets {
       __m256i held = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(depthAt)));
       pass = _mm256_andnot_si256(_mm256_cmpgt_epi32(zStored, held), live);
     } else if constexpr (kDepth32) {
-      const __m256 half = _mm256_set1_ps(2147483648.0f);
-      __m256 zf = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), maxZ32_);
-      __m256 high = _mm256_cmp_ps(zf, half, _CMP_GE_OS);
-      zStored = _mm256_cvttps_epi32(_mm256_sub_ps(zf, _mm256_and_ps(high, half)));
-      zStored = _mm256_xor_si256(zStored, _mm256_and_si256(_mm256_castps_si256(high), sign));
+      // Unsigned conversion from two signed ones: a value from 2^31 up converts to INT32_MIN, that
+      // is 2^31, to which the second adds the rest; a smaller one converts exactly, plus 0.
+      const __m256 zf = _mm256_min_ps(_mm256_max_ps(z, _mm256_setzero_ps()), maxZ32_);
+      const __m256 above = _mm256_max_ps(_mm256_sub_ps(zf, _mm256_set1_ps(2147483648.0f)), _mm256_setzero_ps());
+      zStored = _mm256_add_epi32(_mm256_cvttps_epi32(zf), _mm256_cvttps_epi32(above));
       __m256i held = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depthAt));
       // zStored <= held, unsigned: the smaller of the two is zStored.
       pass = _mm256_and_si256(_mm256_cmpeq_epi32(_mm256_min_epu32(zStored, held), zStored), live);
@@ -929,8 +940,8 @@ class Octets {
         __m256i fog = _mm256_srli_epi32(walk.ramp[kRampF], 16);
         fog = _mm256_add_epi32(fog, _mm256_srli_epi32(fog, 7));
         __m256i weight = _mm256_packs_epi32(fog, fog);
-        rg = Fog16(rg, weight, fogRG_);
-        bx = Fog16(bx, weight, fogB_);
+        rg = Fog16(rg, weight, fogRG_, fogRG256_);
+        bx = Fog16(bx, weight, fogB_, fogB256_);
       }
       __m256i green = _mm256_srli_si256(rg, 8);
       if constexpr (Wide) {
@@ -966,12 +977,13 @@ class Octets {
   __m256 w0_, u0_, v0_, dw_, du_, dv_;  // the span's interpolants at its first pixel, and steps
   __m256i maxZ16_;
   __m256 maxZ32_, texW_, texH_;
-  __m256i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_;
+  __m256i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_, fogRG256_, fogB256_;
   TextureLanes8 texture_;
   __m128i redShift_, greenLoss_;
   // Span set-up bounds for depth (lane 0) and the colour ramps: each lane is offset by its lower
   // bound (0.5 rounds the ramps) and clamped to lower .. upper.
   __m256 low_, high_;
+  bool wrapByMask_;      // p_.wrapByMask, read every group without going through p_
   uint64_t passed_ = 0;  // pixels that passed the depth test
 };
 
@@ -1004,10 +1016,8 @@ KLV_AVX512 inline __m512i AddSpecular32(__m512i color, __m512i specular) {
   return _mm512_min_epi16(_mm512_add_epi16(color, specular), _mm512_set1_epi16(255));
 }
 
-KLV_AVX512 inline __m512i Fog32(__m512i color, __m512i weight, __m512i fogColor) {
-  __m512i sum = _mm512_add_epi16(_mm512_mullo_epi16(color, weight),
-                                 _mm512_mullo_epi16(fogColor, _mm512_sub_epi16(_mm512_set1_epi16(256), weight)));
-  return _mm512_srli_epi16(sum, 8);
+KLV_AVX512 inline __m512i Fog32(__m512i color, __m512i weight, __m512i fog, __m512i fog256) {
+  return _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(_mm512_sub_epi16(color, fog), weight), fog256), 8);
 }
 
 KLV_AVX512 inline __m512i High32(__m512i a, __m512i b) {
@@ -1061,10 +1071,13 @@ class Sixteens {
         redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
         greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
-        high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)) {
+        high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)),
+        wrapByMask_(p.wrapByMask) {
     const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
     fogRG_ = _mm512_broadcast_i32x4(_mm_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG));
     fogB_ = _mm512_set1_epi16(static_cast<int16_t>(p.fogB));
+    fogRG256_ = _mm512_slli_epi16(fogRG_, 8);
+    fogB256_ = _mm512_slli_epi16(fogB_, 8);
   }
 
   // Draws pixels x0 .. x0 + n - 1 of row y, set up as Octets::Draw sets a span up.
@@ -1138,9 +1151,16 @@ class Sixteens {
                                                  int end) {
     Walk walk;
     BeginWalk<Specular, Fog, Flat>(ends, walk);
-    for (; end - x > 16; x += 16) Group<Specular, Fog, Flat>(walk, row + kColorBytes * x, DepthAt(depthRow, x), 0xFFFF);
-    const auto live = static_cast<__mmask16>((1u << (end - x)) - 1);
-    Group<Specular, Fog, Flat>(walk, row + kColorBytes * x, DepthAt(depthRow, x), live);
+    uint8_t* colorAt = row + kColorBytes * x;
+    uint8_t* depthAt = DepthAt(depthRow, x);
+    const int groups = (end - x - 1) / 16;
+    const uint8_t* colorLast = colorAt + 16 * kColorBytes * groups;
+    for (; colorAt != colorLast; colorAt += 16 * kColorBytes) {
+      Group<Specular, Fog, Flat>(walk, colorAt, depthAt, 0xFFFF);
+      if constexpr (Z != ZMode::None) depthAt += 16 * kDepthBytes;
+    }
+    const auto live = static_cast<__mmask16>((1u << (end - x - 16 * groups)) - 1);
+    Group<Specular, Fog, Flat>(walk, colorAt, depthAt, live);
   }
 
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
@@ -1156,7 +1176,7 @@ class Sixteens {
       tv = _mm512_mul_ps(tv, inverse);
     }
     __m512i tx, ty;
-    if (p_.wrapByMask) {
+    if (wrapByMask_) {
       tx = WrapIndexMasked16(tu, texW_, maxU_);
       ty = WrapIndexMasked16(tv, texH_, maxV_);
     } else {
@@ -1221,8 +1241,8 @@ class Sixteens {
       __m512i fog = _mm512_srli_epi32(walk.ramp[kRampF], 16);
       fog = _mm512_add_epi32(fog, _mm512_srli_epi32(fog, 7));
       const __m512i weight = _mm512_packs_epi32(fog, fog);
-      rg = Fog32(rg, weight, fogRG_);
-      bx = Fog32(bx, weight, fogB_);
+      rg = Fog32(rg, weight, fogRG_, fogRG256_);
+      bx = Fog32(bx, weight, fogB_, fogB256_);
     }
     const __m512i green = _mm512_bsrli_epi128(rg, 8);
     if constexpr (Wide) {
@@ -1256,10 +1276,11 @@ class Sixteens {
   __m512 w0_, u0_, v0_, dw_, du_, dv_;
   __m512i maxZ16_;
   __m512 maxZ32_, texW_, texH_;
-  __m512i maxU_, maxV_, keyLow_, keyRange_, pitch_, texelMask_, fogRG_, fogB_;
+  __m512i maxU_, maxV_, keyLow_, keyRange_, pitch_, texelMask_, fogRG_, fogB_, fogRG256_, fogB256_;
   const uint8_t* texels_;
   __m128i redShift_, greenLoss_;
   __m256 low_, high_;
+  bool wrapByMask_;  // p_.wrapByMask, read every group without going through p_
   uint64_t passed_ = 0;
 };
 
