@@ -725,8 +725,12 @@ class Octets {
   static constexpr bool kDepth32 = Z == ZMode::Test32 || Z == ZMode::Write32;
   static constexpr int kColorBytes = Wide ? 4 : 2, kDepthBytes = kDepth32 ? 4 : 2;
 
-  KLV_AVX2 explicit Octets(const SpanParams& p)
+  // The draw's constants and the triangle's steps of w, u and v from pixel to pixel.
+  KLV_AVX2 Octets(const SpanParams& p, const SpanTriangle& tri)
       : p_(p),
+        dw_(_mm256_set1_ps(tri.dx[kW])),
+        du_(_mm256_set1_ps(tri.dx[kU])),
+        dv_(_mm256_set1_ps(tri.dx[kV])),
         maxZ16_(_mm256_set1_epi32(static_cast<int>(std::min<uint32_t>(p.depth.maxValue, INT32_MAX)))),
         maxZ32_(_mm256_set1_ps(p.depthMax)),
         texW_(_mm256_set1_ps(p.texWidth)),
@@ -762,9 +766,6 @@ class Octets {
     w0_ = _mm256_broadcastss_ps(wuv);
     u0_ = _mm256_broadcastss_ps(_mm_shuffle_ps(wuv, wuv, 1));
     v0_ = _mm256_broadcastss_ps(_mm_shuffle_ps(wuv, wuv, 2));
-    dw_ = _mm256_set1_ps(tri.dx[kW]);
-    du_ = _mm256_set1_ps(tri.dx[kU]);
-    dv_ = _mm256_set1_ps(tri.dx[kV]);
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
     if (ends.specular && ends.fog) return SpanOf<true, true>(ends, row, depthRow, x0, x0 + n);
@@ -974,7 +975,7 @@ class Octets {
   }
 
   const SpanParams& p_;
-  __m256 w0_, u0_, v0_, dw_, du_, dv_;  // the span's interpolants at its first pixel, and steps
+  __m256 w0_, u0_, v0_, dw_, du_, dv_;  // w, u and v at the span's first pixel; the triangle's steps
   __m256i maxZ16_;
   __m256 maxZ32_, texW_, texH_;
   __m256i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_, fogRG256_, fogB256_;
@@ -991,7 +992,7 @@ class Octets {
 // here for AVX2 too, and the draw's constants are set up once for all rows.
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 KLV_AVX2 uint64_t DrawRowsOctets(const SpanParams& p, const SpanTriangle& tri) {
-  Octets<T, Persp, Z, Wide> octets(p);
+  Octets<T, Persp, Z, Wide> octets(p, tri);
   WalkRows(tri, octets);
   return octets.Passed();
 }
@@ -1055,8 +1056,11 @@ class Sixteens {
   static constexpr bool kDepth32 = Z == ZMode::Test32 || Z == ZMode::Write32;
   static constexpr int kColorBytes = Wide ? 4 : 2, kDepthBytes = kDepth32 ? 4 : 2;
 
-  KLV_AVX512 explicit Sixteens(const SpanParams& p)
+  KLV_AVX512 Sixteens(const SpanParams& p, const SpanTriangle& tri)
       : p_(p),
+        dw_(_mm512_set1_ps(tri.dx[kW])),
+        du_(_mm512_set1_ps(tri.dx[kU])),
+        dv_(_mm512_set1_ps(tri.dx[kV])),
         maxZ16_(_mm512_set1_epi32(static_cast<int>(std::min<uint32_t>(p.depth.maxValue, INT32_MAX)))),
         maxZ32_(_mm512_set1_ps(p.depthMax)),
         texW_(_mm512_set1_ps(p.texWidth)),
@@ -1087,9 +1091,6 @@ class Sixteens {
     w0_ = _mm512_set1_ps(tri.origin[kW] + tri.dx[kW] * fx + tri.dy[kW] * fy);
     u0_ = _mm512_set1_ps(tri.origin[kU] + tri.dx[kU] * fx + tri.dy[kU] * fy);
     v0_ = _mm512_set1_ps(tri.origin[kV] + tri.dx[kV] * fx + tri.dy[kV] * fy);
-    dw_ = _mm512_set1_ps(tri.dx[kW]);
-    du_ = _mm512_set1_ps(tri.dx[kU]);
-    dv_ = _mm512_set1_ps(tri.dx[kV]);
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
     if (ends.specular && ends.fog) return SpanOf<true, true>(ends, row, depthRow, x0, x0 + n);
@@ -1286,7 +1287,7 @@ class Sixteens {
 
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 KLV_AVX512 uint64_t DrawRowsSixteens(const SpanParams& p, const SpanTriangle& tri) {
-  Sixteens<T, Persp, Z, Wide> sixteens(p);
+  Sixteens<T, Persp, Z, Wide> sixteens(p, tri);
   WalkRows(tri, sixteens);
   return sixteens.Passed();
 }
