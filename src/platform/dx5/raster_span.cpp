@@ -744,6 +744,7 @@ class Octets {
         greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
         high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)),
+        rowEnd_(Z != ZMode::None ? std::min(p.target.width, p.depth.width) : p.target.width),
         wrapByMask_(p.wrapByMask) {
     const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
     fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG, fogG,
@@ -844,8 +845,7 @@ class Octets {
     x += 8 * groups;
     const int left = end - x;
     const __m256i live = _mm256_cmpgt_epi32(_mm256_set1_epi32(left), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-    const int rowEnd = Z != ZMode::None ? std::min(p_.target.width, p_.depth.width) : p_.target.width;
-    if (x + 8 <= rowEnd) return Group<Specular, Fog, Flat>(walk, colorAt, depthAt, live);
+    if (x + 8 <= rowEnd_) return Group<Specular, Fog, Flat>(walk, colorAt, depthAt, live);
     alignas(32) uint8_t color[32] = {}, depth[32] = {};
     const auto colorBytes = static_cast<size_t>(kColorBytes * left),
                depthBytes = static_cast<size_t>(kDepthBytes * left);
@@ -984,6 +984,7 @@ class Octets {
   // Span set-up bounds for depth (lane 0) and the colour ramps: each lane is offset by its lower
   // bound (0.5 rounds the ramps) and clamped to lower .. upper.
   __m256 low_, high_;
+  int rowEnd_;           // columns a whole group may touch: the target's, and the depth buffer's
   bool wrapByMask_;      // p_.wrapByMask, read every group without going through p_
   uint64_t passed_ = 0;  // pixels that passed the depth test
 };
