@@ -697,17 +697,23 @@ KLV_AVX2 inline __m256i Spread16(__m256i v, int a, int b) {
 // A flat span's colours as its loop takes them, from its ramps' fixed-point values (ramp i in
 // lane i + 1): High16's layout of constant ramps, that is in each 128-bit block red four times
 // and green four times (`rg`), blue eight times (`bx`), and the same for the specular colour.
+// Textured, rg and bx hold the diffuse colour's modulation factors instead.
 struct FlatColors8 {
   __m256i rg, bx, srg, sbx;
 };
 
-KLV_AVX2 inline FlatColors8 FlatColorsOf(__m256i values) {
+KLV_AVX2 inline FlatColors8 FlatColorsOf(__m256i values, bool textured) {
   static_assert(kRampR == 0 && kRampSB == 5, "ramps r, g, b, sr, sg and sb are in lanes 1..6");
   const __m256i whole = _mm256_srli_epi32(values, 16);  // 0..255: the low 16 bits of a lane hold it
   const __m256i diffuse = _mm256_permutevar8x32_epi32(whole, _mm256_setr_epi32(1, 2, 3, 4, 1, 2, 3, 4));
   const __m256i specular = _mm256_permutevar8x32_epi32(whole, _mm256_setr_epi32(5, 6, 5, 6, 5, 6, 5, 6));
-  return {Spread16(diffuse, 0, 1), Spread16(diffuse, 2, 2),
-          _mm256_or_si256(Spread16(diffuse, 3, -1), Spread16(specular, -1, 0)), Spread16(specular, 1, 1)};
+  FlatColors8 flat = {Spread16(diffuse, 0, 1), Spread16(diffuse, 2, 2),
+                      _mm256_or_si256(Spread16(diffuse, 3, -1), Spread16(specular, -1, 0)), Spread16(specular, 1, 1)};
+  if (textured) {
+    flat.rg = ModulateFactor16(flat.rg);
+    flat.bx = ModulateFactor16(flat.bx);
+  }
+  return flat;
 }
 
 // Whether a span's loop with or without the specular add and fog blend, and with flat colours or
@@ -787,7 +793,7 @@ class Octets {
   struct Walk {
     __m256 k, z0, dz;
     __m256i ramp[kRampCount], step[kRampCount];
-    FlatColors8 flat;  // textured, rg and bx hold the modulation factors
+    FlatColors8 flat;
   };
 
   template <bool Specular, bool Fog>
@@ -816,13 +822,7 @@ class Octets {
       walk.ramp[i] = _mm256_add_epi32(_mm256_permutevar8x32_epi32(ends.values, pick), _mm256_mullo_epi32(dv, lane));
       walk.step[i] = _mm256_slli_epi32(dv, 3);
     }
-    if constexpr (Flat) {
-      walk.flat = FlatColorsOf(ends.values);
-      if constexpr (T != TexKind::None) {
-        walk.flat.rg = ModulateFactor16(walk.flat.rg);
-        walk.flat.bx = ModulateFactor16(walk.flat.bx);
-      }
-    }
+    if constexpr (Flat) walk.flat = FlatColorsOf(ends.values, T != TexKind::None);
   }
 
   // Draws pixels x .. end - 1. The last one to seven go through the same eight-lane code with the
@@ -1136,13 +1136,9 @@ class Sixteens {
       walk.step[i] = _mm512_slli_epi32(dv, 4);
     }
     if constexpr (Flat) {  // every 128-bit block as in the eight-pixel loop
-      const FlatColors8 flat = FlatColorsOf(ends.values);
+      const FlatColors8 flat = FlatColorsOf(ends.values, T != TexKind::None);
       walk.flatRG = _mm512_broadcast_i64x4(flat.rg);
       walk.flatBX = _mm512_broadcast_i64x4(flat.bx);
-      if constexpr (T != TexKind::None) {
-        walk.flatRG = ModulateFactor32(walk.flatRG);
-        walk.flatBX = ModulateFactor32(walk.flatBX);
-      }
       walk.flatSRG = _mm512_broadcast_i64x4(flat.srg);
       walk.flatSBX = _mm512_broadcast_i64x4(flat.sbx);
     }
