@@ -35,10 +35,12 @@ constexpr float kMaxUnclipped = 1 << 20;
 // inside 64 bits. Clipped vertices lie within the guard band around the target.
 constexpr float kMaxSnapped = 1 << 24;
 constexpr int kMaxClipVertices = 3 + 6;  // a triangle cut by six planes
-// With several threads, the scissor rectangle's rows are dealt out in stripes of this many rows,
-// stripe k to thread k mod n, so every thread gets rows from the whole picture.
-constexpr int kStripeRows = 16;
-constexpr int kMaxDrawThreads = 64;
+// With several threads, the scissor rectangle's rows are cut into this many bands per thread, of
+// at least kMinBandRows rows each; one thread draws a whole band, every triangle in order. Each
+// thread draws its own share of the bands first, the same rows every draw (its cache holds them),
+// then bands the others have not begun, so a thread that runs late or slowly holds no draw up.
+constexpr int kBandsPerThread = 8;
+constexpr int kMinBandRows = 16;
 // Fills of fewer bytes than this run on the calling thread: waking workers would cost more.
 constexpr size_t kThreadedFillBytes = size_t{256} << 10;
 
@@ -180,33 +182,9 @@ struct DrawContext {
   const SpanParams* params;
   SpanTriangleFn drawRows;
   int scissorX0, scissorY0, scissorX1, scissorY1;
-  int stripe, stripes;  // this thread draws the stripes of rows numbered stripe, stripe + stripes, ...
+  int bandY0, bandY1;  // the rows bandY0..bandY1-1 of the scissor rectangle this thread draws
   RasterStats* stats;
 };
-
-// Draws the triangle's rows tri.rowFirst..tri.rowLast that lie in this thread's stripes; returns
-// the pixels that passed the depth test.
-uint64_t DrawOwnRows(const DrawContext& ctx, SpanTriangle& tri, const int64_t (&x)[3], const int64_t (&y)[3]) {
-  const int rowFirst = tri.rowFirst, rowLast = tri.rowLast;
-  auto drawFrom = [&](int first, int last) {
-    tri.rowFirst = first;
-    tri.rowLast = last;
-    tri.edges[0] = MakeEdge(x[0], y[0], x[1], y[1], first);
-    tri.edges[1] = MakeEdge(x[1], y[1], x[2], y[2], first);
-    tri.edges[2] = MakeEdge(x[2], y[2], x[0], y[0], first);
-    return ctx.drawRows(*ctx.params, tri);
-  };
-  if (ctx.stripes == 1) return drawFrom(rowFirst, rowLast);
-  // Stripes are counted from row 0 (rows are never negative here).
-  int stripe = rowFirst / kStripeRows;
-  stripe += ((ctx.stripe - stripe % ctx.stripes) + ctx.stripes) % ctx.stripes;
-  uint64_t passed = 0;
-  for (; stripe * kStripeRows <= rowLast; stripe += ctx.stripes) {
-    const int top = stripe * kStripeRows;
-    passed += drawFrom(std::max(rowFirst, top), std::min(rowLast, top + kStripeRows - 1));
-  }
-  return passed;
-}
 
 // Whether a vertex lies where the fixed-point set-up holds it (false for NaN too). Clipped vertices
 // always do; this keeps anything the clipper could still make of extreme input off the target.
@@ -235,6 +213,11 @@ void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVerte
   int rowFirst = static_cast<int>(std::max<int64_t>(ctx.scissorY0, -FloorDiv(-minY, kSubpixelUnits)));
   int rowLast = static_cast<int>(std::min<int64_t>(ctx.scissorY1 - 1, FloorDiv(maxY, kSubpixelUnits)));
   if (rowFirst > rowLast) return;
+  // Counted once, by the band that holds the triangle's first row.
+  const bool counted = rowFirst >= ctx.bandY0 && rowFirst < ctx.bandY1;
+  rowFirst = std::max(rowFirst, ctx.bandY0);
+  rowLast = std::min(rowLast, ctx.bandY1 - 1);
+  if (rowFirst > rowLast) return;
   // The same for columns: a triangle in the guard band beside the scissor rectangle has rows but
   // no pixel in them, and need not be walked.
   int64_t minX = std::min({x0, x1, x2});
@@ -262,10 +245,12 @@ void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVerte
   tri.rowLast = rowLast;
   tri.columnFirst = columnFirst;
   tri.columnLast = columnLast;
-  const uint64_t passed = DrawOwnRows(ctx, tri, {x0, x1, x2}, {y0, y1, y2});
+  tri.edges[0] = MakeEdge(x0, y0, x1, y1, rowFirst);
+  tri.edges[1] = MakeEdge(x1, y1, x2, y2, rowFirst);
+  tri.edges[2] = MakeEdge(x2, y2, x0, y0, rowFirst);
+  const uint64_t passed = ctx.drawRows(*ctx.params, tri);
   if (ctx.stats != nullptr) {
-    // Counted once, by the thread whose stripe holds the triangle's first row.
-    ctx.stats->triangles += (rowFirst / kStripeRows) % ctx.stripes == ctx.stripe ? 1 : 0;
+    ctx.stats->triangles += counted ? 1 : 0;
     ctx.stats->depthPassed += passed;
   }
 }
@@ -332,7 +317,7 @@ void FillRows(uint8_t* first, intptr_t pitch, size_t rowBytes, int rows, int64_t
   FillJob job{first, pitch, rowBytes, rows, pattern, 1, avx2};
   if (rowBytes * static_cast<size_t>(rows) >= kThreadedFillBytes) job.bands = std::min(RasterThreadsFor(pixels), rows);
   if (job.bands <= 1) return FillBand(&job, 0);
-  RunOnRasterWorkers(job.bands, &FillBand, &job);
+  RunOnRasterWorkers(job.bands, job.bands, &FillBand, &job);
 }
 
 // The region inside a set of planes, each bounding x, y or z from one side, as a box: a vertex is
@@ -362,24 +347,25 @@ class ClipBox {
 
 // One draw call's triangles and how to draw them, shared by the threads drawing it.
 struct DrawList {
-  DrawContext ctx;  // stripe and stats are set per thread
+  DrawContext ctx;  // the band and stats are set per band
   const D3DTLVERTEX* vertices;
   size_t vertexCount;
   const WORD* indices;
   size_t indexCount;
   bool clip;
-  RasterStats stats[kMaxDrawThreads];  // per thread, when there are several
-  int stripes = 1;
+  RasterStats stats[kMaxRasterParts];  // per band, when there are several
+  int bands = 1;
 };
 
-// Clips, sets up and draws every triangle of the list into the rows of thread `stripe`'s stripes
-// (of list.stripes); each thread drawing the list runs it with its own number.
-void DrawStripes(void* context, int stripe) {
+// Clips, sets up and draws every triangle of the list into the rows of band `band` (of list.bands,
+// equal shares of the scissor rectangle's rows, top to bottom).
+void DrawBand(void* context, int band) {
   DrawList& list = *static_cast<DrawList*>(context);
   DrawContext ctx = list.ctx;
-  ctx.stripe = stripe;
-  ctx.stripes = list.stripes;
-  if (list.stripes > 1 && ctx.stats != nullptr) ctx.stats = &list.stats[stripe];
+  const int64_t rows = ctx.scissorY1 - ctx.scissorY0;
+  ctx.bandY0 = ctx.scissorY0 + static_cast<int>(rows * band / list.bands);
+  ctx.bandY1 = ctx.scissorY0 + static_cast<int>(rows * (band + 1) / list.bands);
+  if (list.bands > 1 && ctx.stats != nullptr) ctx.stats = &list.stats[band];
   const SpanParams& params = *ctx.params;
   const D3DTLVERTEX* vertices = list.vertices;
   const size_t vertexCount = list.vertexCount;
@@ -403,6 +389,7 @@ void DrawStripes(void* context, int stripe) {
       {kY, -1.0f, kMaxUnclipped},
   };
   const ClipBox clipBox(planes), unclippedBox(unclipped);
+  const float bandTop = static_cast<float>(ctx.bandY0 - 1), bandBottom = static_cast<float>(ctx.bandY1);
 
   for (size_t i = 0; i + 3 <= indexCount; i += 3) {
     WORD i0 = indices[i], i1 = indices[i + 1], i2 = indices[i + 2];
@@ -410,6 +397,9 @@ void DrawStripes(void* context, int stripe) {
     const D3DTLVERTEX& a = vertices[i0];
     const D3DTLVERTEX& b = vertices[i1];
     const D3DTLVERTEX& c = vertices[i2];
+    // A triangle whose corners all lie above or all below the band draws nothing in it: clipping
+    // only cuts a triangle down, and snapping moves a corner by less than a pixel.
+    if (std::max({a.sy, b.sy, c.sy}) < bandTop || std::min({a.sy, b.sy, c.sy}) > bandBottom) continue;
     if (!Finite(a) || !Finite(b) || !Finite(c)) continue;
     ClipVertex poly[kMaxClipVertices];
     poly[0] = MakeVertex(a, a, params);
@@ -449,8 +439,6 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
   SpanParams params = MakeSpanParams(state, target, depth, texture);
   DrawContext ctx;
   ctx.params = &params;
-  ctx.stripe = 0;
-  ctx.stripes = 1;
   ctx.drawRows = ChooseSpanRoutine(params);
   ctx.stats = stats;
   ctx.scissorX0 = 0;
@@ -470,17 +458,17 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
   if (ctx.scissorX0 >= ctx.scissorX1 || ctx.scissorY0 >= ctx.scissorY1) return;
 
   DrawList list{ctx, vertices, vertexCount, indices, indexCount, clip, {}};
-  const int firstStripe = ctx.scissorY0 / kStripeRows, lastStripe = (ctx.scissorY1 - 1) / kStripeRows;
-  const int threads = std::min(
-      {RasterThreadsFor(int64_t{target.width} * target.height), lastStripe - firstStripe + 1, kMaxDrawThreads});
-  if (threads <= 1) {
-    DrawStripes(&list, 0);
+  const int threads = RasterThreadsFor(int64_t{target.width} * target.height);
+  list.bands = std::clamp(std::min(threads * kBandsPerThread, (ctx.scissorY1 - ctx.scissorY0) / kMinBandRows), 1,
+                          kMaxRasterParts);
+  if (threads <= 1 || list.bands == 1) {
+    list.bands = 1;
+    DrawBand(&list, 0);
     return;
   }
-  list.stripes = threads;
-  RunOnRasterWorkers(threads, &DrawStripes, &list);
+  RunOnRasterWorkers(threads, list.bands, &DrawBand, &list);
   if (stats != nullptr)
-    for (int k = 0; k < threads; ++k) {
+    for (int k = 0; k < list.bands; ++k) {
       stats->triangles += list.stats[k].triangles;
       stats->depthPassed += list.stats[k].depthPassed;
     }

@@ -99,12 +99,12 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
                          const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
                          const WORD* indices, size_t indexCount, bool clip, RasterStats* stats);
 
-// Drawing threads. A draw is shared among up to RasterThreadsFor(its target's pixels) threads, each
-// drawing every triangle into its own stripes of rows; the pixels are the same for every thread
-// count. The limit is process-wide: 1 draws on the calling thread only, N > 1 on N threads; 0 (the
-// default) draws as many threads as the picture needs, one per 1024 x 768 pixels, up to one per
-// core: a picture that size draws in a few milliseconds, and sharing it would cost more processor
-// time than it saves.
+// Drawing threads. A draw is shared among up to RasterThreadsFor(its target's pixels) threads: its
+// rows are cut into bands, and each band is drawn, every triangle in order, by one thread; the
+// pixels are the same for every thread count. The limit is process-wide: 1 draws on the calling
+// thread only, N > 1 on N threads; 0 (the default) draws as many threads as the picture needs, one
+// per 1024 x 768 pixels, up to one per core: a picture that size draws in a few milliseconds, and
+// sharing it would cost more processor time than it saves.
 void RasterSetThreadLimit(int limit);
 // The most threads any draw uses: the limit, or one per core.
 int RasterThreadCount();

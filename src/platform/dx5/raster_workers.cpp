@@ -1,14 +1,21 @@
-// The drawing thread pool. A dispatch publishes the job's parts in one atomic word (generation,
-// part count, next part) and wakes the workers; the calling thread and every worker that wakes
-// claim parts from that word until none are left, so a worker the system does not schedule in time
-// leaves its part to the others instead of holding the draw up. The dispatch returns when every
-// claimed part has finished; the job's fields are written again only after that, and a worker
-// reads them only for a part it claimed. Workers park on the word (a futex wait, no spinning). The
-// pool only grows, up to the largest count asked for, and its threads end with the process.
+// The drawing thread pool. Worker k (from 1) has seat k, the calling thread seat 0. A dispatch
+// writes the job, opens the seats of its thread count, and wakes the workers; each worker that
+// wakes while its seat is open takes it and claims parts, one bit each in a claim mask. A seat
+// claims its own share of the parts first (part p belongs to seat p * threads / parts, the same
+// share every job, so a thread keeps drawing the rows whose memory its cache holds), then any
+// left. When the calling thread has no part left to claim it closes the seats, so a worker the
+// system does not schedule in time misses the job instead of holding it up, and it waits until
+// every worker that took a seat has left; only then is the job written again. A worker that has
+// left looks for the next job for a short while before it parks on the job counter (a futex
+// wait): a frame's draw calls follow one another within microseconds, and waking a parked thread
+// can take longer than a small draw. The pool only grows, up to the largest thread count asked for,
+// and its threads end with the process.
 #include "platform/dx5/raster_workers.h"
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <chrono>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -17,74 +24,127 @@
 
 namespace {
 
-constexpr int kMaxThreads = 64;
+constexpr int kMaxThreads = 64;  // a seat is a bit of one 64-bit word
 // With no limit set, a draw takes one thread per this many pixels of its target.
 constexpr int64_t kPixelsPerThread = int64_t{1024} * 768;
 
+// How long a worker looks for the next job after the last one ended, and the dispatching thread
+// for the workers to leave, before parking.
+constexpr std::chrono::microseconds kLookBeforeParking{50};
+// How long a worker that has left a job looks while the job is still running (its other threads
+// finishing their last parts), before the look above begins.
+constexpr std::chrono::microseconds kLookWhileRunning{2000};
+
 std::atomic<int> threadLimit{0};  // 0: one per core
 
-// The job word: generation in bits 32..63, part count in 16..31, next unclaimed part in 0..15.
-constexpr uint64_t Word(uint64_t generation, uint64_t count, uint64_t next) {
-  return (generation << 32) | (count << 16) | next;
+// Waits while busy() holds, for at most `limit`; the caller parks after if need be.
+template <class Busy>
+void LookWhile(std::chrono::microseconds limit, Busy busy) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (busy() && std::chrono::steady_clock::now() < end) {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+  }
 }
-constexpr int CountOf(uint64_t word) { return static_cast<int>((word >> 16) & 0xFFFF); }
-constexpr int NextOf(uint64_t word) { return static_cast<int>(word & 0xFFFF); }
+
+// The seats of workers 1..threads-1.
+constexpr uint64_t WorkerSeats(int threads) {
+  return threads >= kMaxThreads ? ~uint64_t{1} : (uint64_t{1} << threads) - 2;
+}
 
 class WorkerPool {
  public:
   ~WorkerPool() {
     stopping_.store(true);
-    word_.fetch_add(Word(1, 0, 0));
-    word_.notify_all();
-    for (std::thread& t : threads_) t.join();
+    jobs_.fetch_add(1);
+    jobs_.notify_all();
+    for (std::thread& t : workers_) t.join();
   }
 
-  void Run(int count, void (*job)(void*, int), void* context) {
+  void Run(int threads, int parts, void (*job)(void*, int), void* context) {
     const std::lock_guard<std::mutex> one(dispatch_);
-    while (static_cast<int>(threads_.size()) + 1 < count) threads_.emplace_back([this] { Work(); });
+    while (static_cast<int>(workers_.size()) + 1 < threads) {
+      const int seat = static_cast<int>(workers_.size()) + 1;
+      workers_.emplace_back([this, seat] { Work(seat); });
+    }
     job_ = job;
     context_ = context;
-    done_.store(0);
-    const uint64_t generation = (word_.load() >> 32) + 1;
-    word_.store(Word(generation, static_cast<uint64_t>(count), 0), std::memory_order_release);
-    word_.notify_all();
-    while (ClaimAndRun()) {
-    }
-    for (int finished = done_.load(std::memory_order_acquire); finished != count;
-         finished = done_.load(std::memory_order_acquire))
-      done_.wait(finished);
+    threads_ = threads;
+    parts_ = parts;
+    claimed_.store(0, std::memory_order_relaxed);
+    left_.store(0, std::memory_order_relaxed);
+    const uint64_t open = WorkerSeats(threads);
+    seats_.store(open, std::memory_order_release);
+    running_.store(true, std::memory_order_relaxed);
+    jobs_.fetch_add(1, std::memory_order_release);
+    jobs_.notify_all();
+    RunParts(0);
+    const int seated = std::popcount(open & ~seats_.exchange(0, std::memory_order_acq_rel));
+    LookWhile(kLookBeforeParking, [&] { return left_.load(std::memory_order_acquire) != seated; });
+    for (int gone = left_.load(std::memory_order_acquire); gone != seated; gone = left_.load(std::memory_order_acquire))
+      left_.wait(gone);
+    running_.store(false, std::memory_order_relaxed);
   }
 
  private:
-  // Claims the next part of the current job and runs it; false when no part was left.
-  bool ClaimAndRun() {
-    uint64_t word = word_.load(std::memory_order_acquire);
+  // The first part of `seat`'s own share.
+  int ShareStart(int seat) const { return (seat * parts_ + threads_ - 1) / threads_; }
+
+  bool Claim(int part) {
+    const uint64_t bit = uint64_t{1} << part;
+    return (claimed_.load(std::memory_order_relaxed) & bit) == 0 &&
+           (claimed_.fetch_or(bit, std::memory_order_acq_rel) & bit) == 0;
+  }
+
+  // Runs the parts of the current job this seat can claim: its own share in order, then the
+  // others' from the last part back, where their owners reach them last.
+  void RunParts(int seat) {
+    const int first = ShareStart(seat), end = ShareStart(seat + 1);
+    for (int part = first; part < end; ++part)
+      if (Claim(part)) job_(context_, part);
+    for (int part = parts_ - 1; part >= 0; --part)
+      if ((part < first || part >= end) && Claim(part)) job_(context_, part);
+  }
+
+  // Takes `seat` if the current job has it open; the job's fields are then this job's until the
+  // worker leaves.
+  bool TakeSeat(uint64_t bit) {
+    uint64_t seats = seats_.load(std::memory_order_acquire);
     do {
-      if (NextOf(word) >= CountOf(word)) return false;
-    } while (!word_.compare_exchange_weak(word, word + 1, std::memory_order_acq_rel, std::memory_order_acquire));
-    job_(context_, NextOf(word));
-    done_.fetch_add(1, std::memory_order_release);
-    done_.notify_one();
+      if ((seats & bit) == 0) return false;
+    } while (!seats_.compare_exchange_weak(seats, seats & ~bit, std::memory_order_acq_rel, std::memory_order_acquire));
     return true;
   }
 
-  void Work() {
+  void Work(int seat) {
+    const uint64_t bit = uint64_t{1} << seat;
     for (;;) {
-      while (ClaimAndRun()) {
-      }
-      const uint64_t word = word_.load(std::memory_order_acquire);
+      const uint32_t seen = jobs_.load(std::memory_order_acquire);
       if (stopping_.load()) return;
-      if (NextOf(word) >= CountOf(word)) word_.wait(word);
+      if (TakeSeat(bit)) {
+        RunParts(seat);
+        left_.fetch_add(1, std::memory_order_release);
+        left_.notify_one();
+      }
+      const auto noNewJob = [&] { return jobs_.load(std::memory_order_acquire) == seen && !stopping_.load(); };
+      LookWhile(kLookWhileRunning, [&] { return noNewJob() && running_.load(std::memory_order_relaxed); });
+      LookWhile(kLookBeforeParking, noNewJob);
+      jobs_.wait(seen);
     }
   }
 
-  std::mutex dispatch_;  // one draw at a time
-  std::vector<std::thread> threads_;
-  std::atomic<uint64_t> word_{0};
-  std::atomic<int> done_{0};
+  std::mutex dispatch_;               // one job at a time
+  std::vector<std::thread> workers_;  // worker k has seat k + 1
+  std::atomic<uint32_t> jobs_{0};     // jobs dispatched so far, what parked workers wait on
+  std::atomic<uint64_t> seats_{0};    // the current job's seats not yet taken, closed or not given
+  std::atomic<uint64_t> claimed_{0};  // the current job's parts claimed so far
+  std::atomic<int> left_{0};          // workers that took a seat of the current job and left it
+  std::atomic<bool> running_{false};  // a job is dispatched and not yet over
   std::atomic<bool> stopping_{false};
   void (*job_)(void*, int) = nullptr;
   void* context_ = nullptr;
+  int threads_ = 1, parts_ = 0;
 };
 
 WorkerPool& Pool() {
@@ -108,10 +168,10 @@ int RasterThreadsFor(int64_t pixels) {
   return static_cast<int>(std::min<int64_t>(needed, RasterThreadCount()));
 }
 
-void RunOnRasterWorkers(int count, void (*job)(void*, int), void* context) {
-  if (count <= 1) {
-    job(context, 0);
+void RunOnRasterWorkers(int threads, int parts, void (*job)(void*, int), void* context) {
+  if (threads <= 1 || parts <= 1) {
+    for (int part = 0; part < parts; ++part) job(context, part);
     return;
   }
-  Pool().Run(std::min(count, kMaxThreads), job, context);
+  Pool().Run(std::min(threads, kMaxThreads), parts, job, context);
 }

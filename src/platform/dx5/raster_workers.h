@@ -3,6 +3,12 @@
 // per draw. The thread limit is set through RasterSetThreadLimit (raster.h).
 #pragma once
 
-// Runs job(context, index) for every index in 0..count-1 at the same time, index 0 on the calling
-// thread, and returns when all have finished. count is at most RasterThreadCount().
-void RunOnRasterWorkers(int count, void (*job)(void* context, int index), void* context);
+// The most parts one job may have.
+constexpr int kMaxRasterParts = 64;
+
+// Runs job(context, part) for every part in 0..parts-1 on up to `threads` threads at once, the
+// calling thread among them, and returns when all have finished. Each thread runs its own share of
+// the parts first (thread k of n: the parts p with p * n / parts == k, the same every call), then
+// parts no thread has begun, so a thread that starts late or runs slowly takes fewer parts. threads
+// is at most RasterThreadCount(); parts at most kMaxRasterParts.
+void RunOnRasterWorkers(int threads, int parts, void (*job)(void* context, int part), void* context);
