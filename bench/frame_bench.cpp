@@ -7,9 +7,11 @@
 // valgrind's processor has no AVX-512, so those are the eight-pixel AVX2 path's counts.
 //
 //   frame_bench [--capture FILE] [--sizes 640x480,1920x1080,3840x2160] [--threads 1,2,0] [--reps N]
-//               [--frame INDEX] [--quiet] [--no-instructions]
+//               [--depth 16|32] [--frame INDEX] [--quiet] [--no-instructions]
 //
 // Thread count 0 means as many as the picture needs (one per 1024 x 768 pixels), up to one per core.
+// --depth replays on a depth buffer of that many bits instead of the one the capture was made on
+// (the saver's hardware device now draws on 16 bits; the stored capture was made on 32).
 // --frame replays only that frame (0-based), once per repetition.
 #include <fcntl.h>
 #include <spawn.h>
@@ -43,12 +45,13 @@ struct Options {
   int frame = -1;
   bool quiet = false;
   bool instructions = true;  // count them with callgrind where valgrind is installed
+  int depthBits = 0;         // 0: the capture's own depth buffer
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::fprintf(stderr,
                "frame_bench: %s\nusage: frame_bench [--capture FILE] [--sizes WxH,...] [--threads N,...] [--reps N]"
-               " [--frame INDEX] [--quiet] [--no-instructions]\n",
+               " [--depth 16|32] [--frame INDEX] [--quiet] [--no-instructions]\n",
                problem.c_str());
   std::exit(2);
 }
@@ -96,6 +99,9 @@ Options Parse(int argc, char** argv) {
     } else if (arg == "--threads") {
       o.threads.clear();
       for (const std::string& t : Split(value)) o.threads.push_back(Number(t, 0, 256));
+    } else if (arg == "--depth") {
+      o.depthBits = Number(value, 16, 32);
+      if (o.depthBits != 16 && o.depthBits != 32) Usage("--depth takes 16 or 32");
     } else if (arg == "--reps") {
       o.reps = Number(value, 1, 100000);
     } else if (arg == "--frame") {
@@ -173,10 +179,25 @@ void PrintInstructions(const Options& o, const std::string& valgrind, const Size
   int counted = 0;
   for (size_t f = 0; f < capture.frames.size(); ++f) {
     if (o.frame >= 0 && static_cast<int>(f) != o.frame) continue;
-    const bool ran =
-        RunQuietly({valgrind, "--tool=callgrind", std::string("--callgrind-out-file=") + outName,
-                    "--toggle-collect=*TimedReplay*", self, "--capture", o.capture, "--sizes", sizeText, "--threads",
-                    "1", "--reps", "1", "--frame", std::to_string(f), "--quiet", "--no-instructions"});
+    std::vector<std::string> argv = {valgrind,
+                                     "--tool=callgrind",
+                                     std::string("--callgrind-out-file=") + outName,
+                                     "--toggle-collect=*TimedReplay*",
+                                     self,
+                                     "--capture",
+                                     o.capture,
+                                     "--sizes",
+                                     sizeText,
+                                     "--threads",
+                                     "1",
+                                     "--reps",
+                                     "1",
+                                     "--frame",
+                                     std::to_string(f),
+                                     "--quiet",
+                                     "--no-instructions"};
+    if (o.depthBits != 0) argv.insert(argv.end(), {"--depth", std::to_string(o.depthBits)});
+    const bool ran = RunQuietly(argv);
     const double total = ran ? CallgrindTotal(outName) : -1;
     if (total < 0) {
       std::printf("  %-22s valgrind did not run\n", capture.frames[f].name.c_str());
@@ -197,6 +218,10 @@ void Run(const Options& o) {
   for (const Size& size : o.sizes) {
     RasterCapture capture = LoadRasterCapture(o.capture);
     ScaleRasterCapture(capture, size.width, size.height);
+    if (o.depthBits != 0) {
+      capture.depthBytes = o.depthBits / 8;
+      capture.depthMax = o.depthBits == 16 ? 0xFFFFu : 0xFFFFFF00u;  // depth 1.0 as the device stores it
+    }
     const int colorBytes = capture.format == RasterPixelFormat::Xrgb32 ? 4 : 2;
     const int depthBytes = capture.depthBytes != 0 ? capture.depthBytes : 2;
     std::vector<uint8_t> color(size_t(size.width) * size.height * colorBytes);
