@@ -8,8 +8,9 @@
 // every worker that took a seat has left; only then is the job written again. A worker that has
 // left looks for the next job for a short while before it parks on the job counter (a futex
 // wait): a frame's draw calls follow one another within microseconds, and waking a parked thread
-// can take longer than a small draw. The pool only grows, up to the largest thread count asked for,
-// and its threads end with the process.
+// can take longer than a small draw. In a job of more threads than the processor has cores they
+// park at once, since a thread that looks would take a core from one that draws. The pool only
+// grows, up to the largest thread count asked for, and its threads end with the process.
 #include "platform/dx5/raster_workers.h"
 
 #include <algorithm>
@@ -75,13 +76,15 @@ class WorkerPool {
     claimed_.store(0, std::memory_order_relaxed);
     left_.store(0, std::memory_order_relaxed);
     const uint64_t open = WorkerSeats(threads);
+    look_.store(threads <= cores_, std::memory_order_relaxed);
     seats_.store(open, std::memory_order_release);
     running_.store(true, std::memory_order_relaxed);
     jobs_.fetch_add(1, std::memory_order_release);
     jobs_.notify_all();
     RunParts(0);
     const int seated = std::popcount(open & ~seats_.exchange(0, std::memory_order_acq_rel));
-    LookWhile(kLookBeforeParking, [&] { return left_.load(std::memory_order_acquire) != seated; });
+    if (look_.load(std::memory_order_relaxed))
+      LookWhile(kLookBeforeParking, [&] { return left_.load(std::memory_order_acquire) != seated; });
     for (int gone = left_.load(std::memory_order_acquire); gone != seated; gone = left_.load(std::memory_order_acquire))
       left_.wait(gone);
     running_.store(false, std::memory_order_relaxed);
@@ -128,8 +131,10 @@ class WorkerPool {
         left_.notify_one();
       }
       const auto noNewJob = [&] { return jobs_.load(std::memory_order_acquire) == seen && !stopping_.load(); };
-      LookWhile(kLookWhileRunning, [&] { return noNewJob() && running_.load(std::memory_order_relaxed); });
-      LookWhile(kLookBeforeParking, noNewJob);
+      if (look_.load(std::memory_order_relaxed)) {
+        LookWhile(kLookWhileRunning, [&] { return noNewJob() && running_.load(std::memory_order_relaxed); });
+        LookWhile(kLookBeforeParking, noNewJob);
+      }
       jobs_.wait(seen);
     }
   }
@@ -141,6 +146,8 @@ class WorkerPool {
   std::atomic<uint64_t> claimed_{0};  // the current job's parts claimed so far
   std::atomic<int> left_{0};          // workers that took a seat of the current job and left it
   std::atomic<bool> running_{false};  // a job is dispatched and not yet over
+  std::atomic<bool> look_{false};     // the last job's threads look before parking
+  const int cores_ = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
   std::atomic<bool> stopping_{false};
   void (*job_)(void*, int) = nullptr;
   void* context_ = nullptr;
