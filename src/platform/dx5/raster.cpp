@@ -182,7 +182,7 @@ struct DrawContext {
   const SpanParams* params;
   SpanTriangleFn drawRows;
   int scissorX0, scissorY0, scissorX1, scissorY1;
-  int bandY0, bandY1;  // the rows bandY0..bandY1-1 of the scissor rectangle this thread draws
+  int bandY0, bandY1;  // the band being drawn: rows bandY0..bandY1-1 of the scissor rectangle
   RasterStats* stats;
 };
 
