@@ -668,10 +668,9 @@ KLV_AVX2 __attribute__((always_inline)) inline SpanEnds SpanEndsOf(const SpanTri
   const __m256 first = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(start, low), low), high);
   const __m256 final = _mm256_min_ps(_mm256_max_ps(_mm256_add_ps(end, low), low), high);
   const __m256 step = n > 1 ? _mm256_div_ps(_mm256_sub_ps(final, first), _mm256_set1_ps(last)) : _mm256_setzero_ps();
-  const int atZero =
-      _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(first, low, _CMP_EQ_OQ), _mm256_cmp_ps(final, low, _CMP_EQ_OQ)));
-  const int atTop =
-      _mm256_movemask_ps(_mm256_and_ps(_mm256_cmp_ps(first, high, _CMP_EQ_OQ), _mm256_cmp_ps(final, high, _CMP_EQ_OQ)));
+  // Both ends are within low .. high, so both are at a bound when the one nearer the other bound is.
+  const int atZero = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_max_ps(first, final), low, _CMP_EQ_OQ));
+  const int atTop = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_min_ps(first, final), high, _CMP_EQ_OQ));
   constexpr int kSpecularLanes = (1 << (kSR - kZ)) | (1 << (kSG - kZ)) | (1 << (kSB - kZ)), kFogLane = 1 << (kF - kZ);
   constexpr int kDiffuseLanes = (1 << (kR - kZ)) | (1 << (kG - kZ)) | (1 << (kB - kZ));
   const bool specular = (atZero & kSpecularLanes) != kSpecularLanes;
@@ -685,15 +684,6 @@ KLV_AVX2 __attribute__((always_inline)) inline SpanEnds SpanEndsOf(const SpanTri
   return {first, step, values, steps, specular, (atTop & kFogLane) == 0, (kept & flatLanes) == flatLanes};
 }
 
-// 16-bit lanes 0..3 of each 128-bit block of the result take the low half of 32-bit lane a of
-// that block of `v`, lanes 4..7 that of lane b; a lane of -1 gives 0.
-KLV_AVX2 inline __m256i Spread16(__m256i v, int a, int b) {
-  const auto a0 = static_cast<char>(a < 0 ? 0x80 : 4 * a), a1 = static_cast<char>(a < 0 ? 0x80 : 4 * a + 1);
-  const auto b0 = static_cast<char>(b < 0 ? 0x80 : 4 * b), b1 = static_cast<char>(b < 0 ? 0x80 : 4 * b + 1);
-  return _mm256_shuffle_epi8(v, _mm256_setr_epi8(a0, a1, a0, a1, a0, a1, a0, a1, b0, b1, b0, b1, b0, b1, b0, b1,  //
-                                                 a0, a1, a0, a1, a0, a1, a0, a1, b0, b1, b0, b1, b0, b1, b0, b1));
-}
-
 // A flat span's colours as its loop takes them, from its ramps' fixed-point values (ramp i in
 // lane i + 1): High16's layout of constant ramps, that is in each 128-bit block red four times
 // and green four times (`rg`), blue eight times (`bx`), and the same for the specular colour.
@@ -702,13 +692,36 @@ struct FlatColors8 {
   __m256i rg, bx, srg, sbx;
 };
 
+// Byte shuffles that spread whole parts over each 128-bit block: a ramp's whole part is the high
+// 16 bits of its 32-bit lane (bytes 4j + 2 and 4j + 3 of lane j), as it is below 256. They are
+// applied to the block of lanes 0..3 (depth, r, g, b) and to that of lanes 4..7 (sr, sg, sb, fog),
+// repeated in every block; each table holds one block's shuffle four times, for 512-bit registers.
+struct SpreadBytes {
+  alignas(64) int8_t bytes[64];
+};
+
+constexpr SpreadBytes SpreadOf(int a, int b) {  // words 0..3 take lane a's whole part, 4..7 lane b's
+  SpreadBytes spread{};
+  for (int i = 0; i < 64; ++i) {
+    const int word = (i % 16) / 2, lane = word < 4 ? a : b;
+    spread.bytes[i] = static_cast<int8_t>(4 * lane + 2 + i % 2);
+  }
+  return spread;
+}
+
+constexpr SpreadBytes kSpreadRG = SpreadOf(1, 2), kSpreadB = SpreadOf(3, 3);
+constexpr SpreadBytes kSpreadSRG = SpreadOf(0, 1), kSpreadSB = SpreadOf(2, 2);
+
+KLV_AVX2 inline __m256i Spread8(__m256i block, const SpreadBytes& spread) {
+  return _mm256_shuffle_epi8(block, _mm256_load_si256(reinterpret_cast<const __m256i*>(spread.bytes)));
+}
+
 KLV_AVX2 inline FlatColors8 FlatColorsOf(__m256i values, bool textured) {
   static_assert(kRampR == 0 && kRampSB == 5, "ramps r, g, b, sr, sg and sb are in lanes 1..6");
-  const __m256i whole = _mm256_srli_epi32(values, 16);  // 0..255: the low 16 bits of a lane hold it
-  const __m256i diffuse = _mm256_permutevar8x32_epi32(whole, _mm256_setr_epi32(1, 2, 3, 4, 1, 2, 3, 4));
-  const __m256i specular = _mm256_permutevar8x32_epi32(whole, _mm256_setr_epi32(5, 6, 5, 6, 5, 6, 5, 6));
-  FlatColors8 flat = {Spread16(diffuse, 0, 1), Spread16(diffuse, 2, 2),
-                      _mm256_or_si256(Spread16(diffuse, 3, -1), Spread16(specular, -1, 0)), Spread16(specular, 1, 1)};
+  const __m256i diffuse = _mm256_permute2x128_si256(values, values, 0x00);
+  const __m256i specular = _mm256_permute2x128_si256(values, values, 0x11);
+  FlatColors8 flat = {Spread8(diffuse, kSpreadRG), Spread8(diffuse, kSpreadB), Spread8(specular, kSpreadSRG),
+                      Spread8(specular, kSpreadSB)};
   if (textured) {
     flat.rg = ModulateFactor16(flat.rg);
     flat.bx = ModulateFactor16(flat.bx);
@@ -1026,6 +1039,10 @@ KLV_AVX512 inline __m512i High32(__m512i a, __m512i b) {
   return _mm512_packs_epi32(_mm512_srli_epi32(a, 16), _mm512_srli_epi32(b, 16));
 }
 
+KLV_AVX512 inline __m512i Spread32(__m512i blocks, const SpreadBytes& spread) {
+  return _mm512_shuffle_epi8(blocks, _mm512_load_si512(spread.bytes));
+}
+
 // WrapIndex8 and WrapIndexMasked8 in sixteen lanes.
 KLV_AVX512 inline __m512i WrapIndex16(__m512 t, __m512 size, __m512i maxIndex) {
   __m512 frac = _mm512_sub_ps(t, _mm512_cvtepi32_ps(_mm512_cvttps_epi32(t)));
@@ -1089,9 +1106,12 @@ class Sixteens {
   KLV_AVX512 void Draw(const SpanTriangle& tri, int y, int x0, int n) {
     const auto fx = static_cast<float>(x0), fy = static_cast<float>(y);
     const SpanEnds ends = SpanEndsOf(tri, fx, fy, n, low_, high_);
-    w0_ = _mm512_set1_ps(tri.origin[kW] + tri.dx[kW] * fx + tri.dy[kW] * fy);
-    u0_ = _mm512_set1_ps(tri.origin[kU] + tri.dx[kU] * fx + tri.dy[kU] * fy);
-    v0_ = _mm512_set1_ps(tri.origin[kV] + tri.dx[kV] * fx + tri.dy[kV] * fy);
+    const __m128 wuv =
+        _mm_add_ps(_mm_add_ps(_mm_loadu_ps(tri.origin + kW), _mm_mul_ps(_mm_loadu_ps(tri.dx + kW), _mm_set1_ps(fx))),
+                   _mm_mul_ps(_mm_loadu_ps(tri.dy + kW), _mm_set1_ps(fy)));
+    w0_ = _mm512_broadcastss_ps(wuv);
+    u0_ = _mm512_broadcastss_ps(_mm_shuffle_ps(wuv, wuv, 1));
+    v0_ = _mm512_broadcastss_ps(_mm_shuffle_ps(wuv, wuv, 2));
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
     if (ends.specular && ends.fog) return SpanOf<true, true>(ends, row, depthRow, x0, x0 + n);
@@ -1135,12 +1155,17 @@ class Sixteens {
       walk.ramp[i] = _mm512_add_epi32(_mm512_permutexvar_epi32(pick, values), _mm512_mullo_epi32(dv, lane));
       walk.step[i] = _mm512_slli_epi32(dv, 4);
     }
-    if constexpr (Flat) {  // every 128-bit block as in the eight-pixel loop
-      const FlatColors8 flat = FlatColorsOf(ends.values, T != TexKind::None);
-      walk.flatRG = _mm512_broadcast_i64x4(flat.rg);
-      walk.flatBX = _mm512_broadcast_i64x4(flat.bx);
-      walk.flatSRG = _mm512_broadcast_i64x4(flat.srg);
-      walk.flatSBX = _mm512_broadcast_i64x4(flat.sbx);
+    if constexpr (Flat) {  // every 128-bit block as in the eight-pixel loop (see FlatColorsOf)
+      const __m512i diffuse = _mm512_broadcast_i32x4(_mm256_castsi256_si128(ends.values));
+      const __m512i specular = _mm512_broadcast_i32x4(_mm256_extracti128_si256(ends.values, 1));
+      walk.flatRG = Spread32(diffuse, kSpreadRG);
+      walk.flatBX = Spread32(diffuse, kSpreadB);
+      walk.flatSRG = Spread32(specular, kSpreadSRG);
+      walk.flatSBX = Spread32(specular, kSpreadSB);
+      if constexpr (T != TexKind::None) {
+        walk.flatRG = ModulateFactor32(walk.flatRG);
+        walk.flatBX = ModulateFactor32(walk.flatBX);
+      }
     }
   }
 
