@@ -1128,6 +1128,11 @@ class Sixteens {
     __m512 k, z0, dz;
     __m512i ramp[kRampCount], step[kRampCount];
     __m512i flatRG, flatBX, flatSRG, flatSBX;
+    // Constants of the draw copied here, where the loop's stores cannot reach them: read from the
+    // object, a group would load them again every time.
+    __m512i maxZ16;
+    const uint8_t* texels;
+    __m128i redShift, greenLoss;
   };
 
   template <bool Specular, bool Fog>
@@ -1144,6 +1149,10 @@ class Sixteens {
     walk.k = _mm512_setr_ps(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     walk.z0 = _mm512_set1_ps(_mm256_cvtss_f32(ends.first));
     walk.dz = _mm512_set1_ps(_mm256_cvtss_f32(ends.step));
+    walk.maxZ16 = maxZ16_;
+    walk.texels = texels_;
+    walk.redShift = redShift_;
+    walk.greenLoss = greenLoss_;
     const __m512i values = _mm512_castsi256_si512(ends.values);
     const __m512i steps = _mm512_castsi256_si512(ends.steps);
     const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -1189,7 +1198,7 @@ class Sixteens {
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
 
   // Raw texels of the pixels in `fetch` (the others read as 0) for the sixteen pixels k.
-  KLV_AVX512 __attribute__((always_inline)) __m512i Texels(__m512 k, __mmask16 fetch) {
+  KLV_AVX512 __attribute__((always_inline)) __m512i Texels(const Walk& walk, __m512 k, __mmask16 fetch) {
     __m512 w = _mm512_add_ps(w0_, _mm512_mul_ps(k, dw_));
     __m512 tu = _mm512_add_ps(u0_, _mm512_mul_ps(k, du_));
     __m512 tv = _mm512_add_ps(v0_, _mm512_mul_ps(k, dv_));
@@ -1207,7 +1216,7 @@ class Sixteens {
       ty = WrapIndex16(tv, texH_, maxV_);
     }
     const __m512i offset = _mm512_add_epi32(_mm512_mullo_epi32(ty, pitch_), _mm512_slli_epi32(tx, 2));
-    const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, offset, texels_, 1);
+    const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, offset, walk.texels, 1);
     return _mm512_and_si512(words, texelMask_);
   }
 
@@ -1221,7 +1230,7 @@ class Sixteens {
     __m512i zStored = _mm512_setzero_si512();
     if constexpr (Z == ZMode::Test16 || Z == ZMode::Write16) {
       zStored = _mm512_cvttps_epi32(z);
-      zStored = _mm512_min_epi32(_mm512_max_epi32(zStored, _mm512_setzero_si512()), maxZ16_);
+      zStored = _mm512_min_epi32(_mm512_max_epi32(zStored, _mm512_setzero_si512()), walk.maxZ16);
       const __m512i held = _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(live, depthAt));
       pass = _mm512_mask_cmple_epi32_mask(live, zStored, held);
     } else if constexpr (kDepth32) {
@@ -1244,7 +1253,7 @@ class Sixteens {
       }
     }
     if constexpr (T != TexKind::None) {
-      const __m512i raws = Texels(k, pass);
+      const __m512i raws = Texels(walk, k, pass);
       pass = _mm512_mask_cmpgt_epu32_mask(pass, _mm512_sub_epi32(raws, keyLow_), keyRange_);
       const __m512i toRG =
           _mm512_broadcast_i32x4(_mm_setr_epi8(2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1));
@@ -1274,8 +1283,8 @@ class Sixteens {
       _mm512_mask_storeu_epi32(colorAt, pass, _mm512_unpacklo_epi16(low, high));
     } else {
       const __m512i color = _mm512_or_si512(
-          _mm512_sll_epi16(_mm512_srli_epi16(rg, 3), redShift_),
-          _mm512_or_si512(_mm512_slli_epi16(_mm512_srl_epi16(green, greenLoss_), 5), _mm512_srli_epi16(bx, 3)));
+          _mm512_sll_epi16(_mm512_srli_epi16(rg, 3), walk.redShift),
+          _mm512_or_si512(_mm512_slli_epi16(_mm512_srl_epi16(green, walk.greenLoss), 5), _mm512_srli_epi16(bx, 3)));
       _mm256_mask_storeu_epi16(colorAt, pass, JoinLow(color));
     }
     if constexpr (Z == ZMode::Write16) _mm256_mask_storeu_epi16(depthAt, pass, _mm512_cvtepi32_epi16(zStored));
