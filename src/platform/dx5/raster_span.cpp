@@ -1109,9 +1109,7 @@ class Sixteens {
     const __m128 wuv =
         _mm_add_ps(_mm_add_ps(_mm_loadu_ps(tri.origin + kW), _mm_mul_ps(_mm_loadu_ps(tri.dx + kW), _mm_set1_ps(fx))),
                    _mm_mul_ps(_mm_loadu_ps(tri.dy + kW), _mm_set1_ps(fy)));
-    w0_ = _mm512_broadcastss_ps(wuv);
-    u0_ = _mm512_broadcastss_ps(_mm_shuffle_ps(wuv, wuv, 1));
-    v0_ = _mm512_broadcastss_ps(_mm_shuffle_ps(wuv, wuv, 2));
+    _mm_store_ps(wuv_, wuv);
     uint8_t* row = p_.target.bits + y * p_.target.pitch;
     uint8_t* depthRow = Z != ZMode::None ? p_.depth.bits + y * p_.depth.pitch : nullptr;
     if (ends.specular && ends.fog) return SpanOf<true, true>(ends, row, depthRow, x0, x0 + n);
@@ -1199,9 +1197,9 @@ class Sixteens {
 
   // Raw texels of the pixels in `fetch` (the others read as 0) for the sixteen pixels k.
   KLV_AVX512 __attribute__((always_inline)) __m512i Texels(const Walk& walk, __m512 k, __mmask16 fetch) {
-    __m512 w = _mm512_add_ps(w0_, _mm512_mul_ps(k, dw_));
-    __m512 tu = _mm512_add_ps(u0_, _mm512_mul_ps(k, du_));
-    __m512 tv = _mm512_add_ps(v0_, _mm512_mul_ps(k, dv_));
+    __m512 w = _mm512_add_ps(_mm512_set1_ps(wuv_[0]), _mm512_mul_ps(k, dw_));
+    __m512 tu = _mm512_add_ps(_mm512_set1_ps(wuv_[1]), _mm512_mul_ps(k, du_));
+    __m512 tv = _mm512_add_ps(_mm512_set1_ps(wuv_[2]), _mm512_mul_ps(k, dv_));
     if constexpr (Persp) {
       __m512 inverse = _mm512_div_ps(_mm512_set1_ps(1.0f), w);
       tu = _mm512_mul_ps(tu, inverse);
@@ -1305,7 +1303,10 @@ class Sixteens {
   }
 
   const SpanParams& p_;
-  __m512 w0_, u0_, v0_, dw_, du_, dv_;
+  // w, u and v at the span's first pixel (and one spare lane): a group takes each straight from
+  // here in the instruction that adds it, broadcast.
+  alignas(16) float wuv_[4] = {};
+  __m512 dw_, du_, dv_;
   __m512i maxZ16_;
   __m512 maxZ32_, texW_, texH_;
   __m512i maxU_, maxV_, keyLow_, keyRange_, pitch_, texelMask_, fogRG_, fogB_, fogRG256_, fogB256_;
