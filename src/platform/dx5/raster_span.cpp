@@ -693,9 +693,9 @@ struct FlatColors8 {
 };
 
 // Byte shuffles that spread whole parts over each 128-bit block: a ramp's whole part is the high
-// 16 bits of its 32-bit lane (bytes 4j + 2 and 4j + 3 of lane j), as it is below 256. They are
-// applied to the block of lanes 0..3 (depth, r, g, b) and to that of lanes 4..7 (sr, sg, sb, fog),
-// repeated in every block; each table holds one block's shuffle four times, for 512-bit registers.
+// 16 bits of its 32-bit lane, bytes 4j + 2 and 4j + 3 of lane j. They are applied to the block of
+// lanes 0..3 (depth, r, g, b) and to that of lanes 4..7 (sr, sg, sb, fog), repeated in every
+// block; each table holds one block's shuffle four times, for 512-bit registers.
 struct SpreadBytes {
   alignas(64) int8_t bytes[64];
 };
