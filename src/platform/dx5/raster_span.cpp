@@ -712,6 +712,15 @@ constexpr SpreadBytes SpreadOf(int a, int b) {  // words 0..3 take lane a's whol
 constexpr SpreadBytes kSpreadRG = SpreadOf(1, 2), kSpreadB = SpreadOf(3, 3);
 constexpr SpreadBytes kSpreadSRG = SpreadOf(0, 1), kSpreadSB = SpreadOf(2, 2);
 
+// Words 0..3 and again 4..7 take the whole parts of lanes 0..3: what packing a block's lanes
+// shifted down by 16 with themselves gives, for lanes of 0 .. 2^31.
+constexpr SpreadBytes WholeParts() {
+  SpreadBytes spread{};
+  for (int i = 0; i < 64; ++i) spread.bytes[i] = static_cast<int8_t>(4 * ((i % 16) / 2 % 4) + 2 + i % 2);
+  return spread;
+}
+constexpr SpreadBytes kWholeParts = WholeParts();
+
 KLV_AVX2 inline __m256i Spread8(__m256i block, const SpreadBytes& spread) {
   return _mm256_shuffle_epi8(block, _mm256_load_si256(reinterpret_cast<const __m256i*>(spread.bytes)));
 }
@@ -756,11 +765,11 @@ class Octets {
         texH_(_mm256_set1_ps(p.texHeight)),
         maxU_(_mm256_set1_epi32(p.texture.width - 1)),
         maxV_(_mm256_set1_epi32(p.texture.height - 1)),
-        keyLow_(_mm256_set1_epi32(static_cast<int>(p.keyLow))),
+        keyLow_(_mm256_set1_epi32(static_cast<int>(p.keyLow ^ 0x80000000u))),
         keyRange_(_mm256_set1_epi32(static_cast<int>(p.keyRange ^ 0x80000000u))),
         texture_(TextureLanesOf(p)),
-        redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
-        greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
+        redScale_(_mm256_set1_epi16(static_cast<int16_t>(1u << p.redShift))),
+        greenScale_(_mm256_set1_epi16(static_cast<int16_t>(1u << (16 - p.greenLoss)))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
         high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)),
         rowEnd_(Z != ZMode::None ? std::min(p.target.width, p.depth.width) : p.target.width),
@@ -881,7 +890,7 @@ class Octets {
       tu = _mm256_mul_ps(tu, inverse);
       tv = _mm256_mul_ps(tv, inverse);
     }
-    if (wrapByMask_)
+    if (wrapByMask_) [[likely]]
       Fetch8<T>(p_, texture_, WrapIndexMasked8(tu, texW_, maxU_), WrapIndexMasked8(tv, texH_, maxV_), raws, texel);
     else
       Fetch8<T>(p_, texture_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), raws, texel);
@@ -893,7 +902,6 @@ class Octets {
   // red and green of pixels 0..3 then 4..7 in `rg`, blue twice in `bx` (the layout of High16).
   template <bool Specular, bool Fog, bool Flat>
   KLV_AVX2 __attribute__((always_inline)) void Group(Walk& walk, uint8_t* colorAt, uint8_t* depthAt, __m256i live) {
-    const __m256i sign = _mm256_set1_epi32(INT32_MIN);
     const __m256 k = walk.k;
     walk.k = _mm256_add_ps(walk.k, _mm256_set1_ps(8.0f));
     const __m256 z = _mm256_add_ps(walk.z0, _mm256_mul_ps(k, walk.dz));
@@ -933,7 +941,9 @@ class Octets {
       if constexpr (T != TexKind::None) {
         __m256i raws, texel;
         Texels(k, raws, texel);
-        __m256i keyed = _mm256_cmpgt_epi32(_mm256_xor_si256(_mm256_sub_epi32(raws, keyLow_), sign), keyRange_);
+        // Unsigned (raw - keyLow) > keyRange as a signed comparison, both sides offset by 2^31:
+        // keyLow_ holds keyLow - 2^31, so the difference comes out offset already.
+        __m256i keyed = _mm256_cmpgt_epi32(_mm256_sub_epi32(raws, keyLow_), keyRange_);
         pass = _mm256_and_si256(pass, keyed);
         // The texel bytes widened straight into the red-green and blue layouts of rg and bx.
         const __m256i toRG = _mm256_setr_epi8(2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1,  //
@@ -951,9 +961,8 @@ class Octets {
         bx = AddSpecular16(bx, High16(walk.ramp[kRampSB], walk.ramp[kRampSB]));
       }
       if constexpr (Fog) {
-        __m256i fog = _mm256_srli_epi32(walk.ramp[kRampF], 16);
-        fog = _mm256_add_epi32(fog, _mm256_srli_epi32(fog, 7));
-        __m256i weight = _mm256_packs_epi32(fog, fog);
+        const __m256i fog = Spread8(walk.ramp[kRampF], kWholeParts);
+        const __m256i weight = _mm256_add_epi16(fog, _mm256_srli_epi16(fog, 7));
         rg = Fog16(rg, weight, fogRG_, fogRG256_);
         bx = Fog16(bx, weight, fogB_, fogB256_);
       }
@@ -965,9 +974,11 @@ class Octets {
         auto* at = reinterpret_cast<__m256i*>(colorAt);
         _mm256_storeu_si256(at, Select8(pass, color, _mm256_loadu_si256(at)));
       } else {
+        // The 5-6-5 or 5-5-5 shifts as products (the low and the high 16 bits), which take their
+        // factors straight from memory where shifts by a count would load it into a register first.
         __m256i color = _mm256_or_si256(
-            _mm256_sll_epi16(_mm256_srli_epi16(rg, 3), redShift_),
-            _mm256_or_si256(_mm256_slli_epi16(_mm256_srl_epi16(green, greenLoss_), 5), _mm256_srli_epi16(bx, 3)));
+            _mm256_mullo_epi16(_mm256_srli_epi16(rg, 3), redScale_),
+            _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epu16(green, greenScale_), 5), _mm256_srli_epi16(bx, 3)));
         auto* at = reinterpret_cast<__m128i*>(colorAt);
         __m128i mask = JoinLow(_mm256_packs_epi32(pass, pass));
         _mm_storeu_si128(at, _mm_blendv_epi8(_mm_loadu_si128(at), JoinLow(color), mask));
@@ -993,7 +1004,9 @@ class Octets {
   __m256 maxZ32_, texW_, texH_;
   __m256i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_, fogRG256_, fogB256_;
   TextureLanes8 texture_;
-  __m128i redShift_, greenLoss_;
+  // 16-bit targets: x * redScale_ is red << redShift, and the high half of x * greenScale_ is
+  // green >> greenLoss.
+  __m256i redScale_, greenScale_;
   // Span set-up bounds for depth (lane 0) and the colour ramps: each lane is offset by its lower
   // bound (0.5 rounds the ramps) and clamped to lower .. upper.
   __m256 low_, high_;
@@ -1268,9 +1281,8 @@ class Sixteens {
       bx = AddSpecular32(bx, High32(walk.ramp[kRampSB], walk.ramp[kRampSB]));
     }
     if constexpr (Fog) {
-      __m512i fog = _mm512_srli_epi32(walk.ramp[kRampF], 16);
-      fog = _mm512_add_epi32(fog, _mm512_srli_epi32(fog, 7));
-      const __m512i weight = _mm512_packs_epi32(fog, fog);
+      const __m512i fog = Spread32(walk.ramp[kRampF], kWholeParts);
+      const __m512i weight = _mm512_add_epi16(fog, _mm512_srli_epi16(fog, 7));
       rg = Fog32(rg, weight, fogRG_, fogRG256_);
       bx = Fog32(bx, weight, fogB_, fogB256_);
     }
