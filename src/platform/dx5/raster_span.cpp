@@ -257,17 +257,19 @@ void RowBoundsOf(const SpanTriangle& tri, SidedEdges& e, int rows, RowSpans& out
   RowBounds<1, 2, false>(tri, e, rows, out);
 }
 
+using RowBoundsFn = void (*)(const SpanTriangle& tri, SidedEdges& e, int rows, RowSpans& out);
+
 // Walks the triangle's rows and has `spans` draw each row's span. The bounds of a batch of rows
 // are worked out first, in a loop of their own: stepping the edges among the span routine's
 // many constants would keep moving their state to and from memory.
-template <typename SpanDrawer>
+template <RowBoundsFn Bounds = RowBoundsOf, typename SpanDrawer>
 inline __attribute__((always_inline)) void WalkRows(const SpanTriangle& tri, SpanDrawer& spans) {
   SidedEdges edges = SortEdges(tri);
   if (edges.lowers == 0 || edges.uppers == 0) return;  // not a triangle's edges: nothing inside
   RowSpans batch;
   for (int y = tri.rowFirst; y <= tri.rowLast; y += kRowBatch) {
     const int rows = std::min(kRowBatch, tri.rowLast - y + 1);
-    RowBoundsOf(tri, edges, rows, batch);
+    Bounds(tri, edges, rows, batch);
     for (int i = 0; i < rows; ++i)
       if (batch.count[i] > 0) spans.Draw(tri, y + i, batch.first[i], batch.count[i]);
   }
@@ -534,6 +536,62 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
 #define KLV_AVX2 __attribute__((target("avx2,popcnt")))
 
 KLV_AVX2 inline __m256i Select8(__m256i mask, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, mask); }
+
+// One field of four edges, in the four 64-bit lanes.
+KLV_AVX2 inline __m256i EdgeLanes(EdgeBound* const lanes[4], int64_t EdgeBound::*field) {
+  return _mm256_setr_epi64x(lanes[0]->*field, lanes[1]->*field, lanes[2]->*field, lanes[3]->*field);
+}
+
+// RowBounds with the four sloped-edge bounds in the four 64-bit lanes of one register, stepped
+// together: lower bounds in lanes 0 and 1, upper bounds in 2 and 3, a side's single edge taken
+// twice. Each lane is first clamped to the scissor columns widened by one, which leaves every
+// span as it was and a row without one still without one (its first column may differ, which
+// RowSpans allows); the clamped bounds fit 32 bits, where the lower two take their larger and
+// the upper two their smaller.
+KLV_AVX2 __attribute__((noinline)) void RowBoundsWide(const SpanTriangle& tri, SidedEdges& e, int rows, RowSpans& out) {
+  EdgeBound& lower1 = e.lower[e.lowers == 2 ? 1 : 0];
+  EdgeBound& upper1 = e.upper[e.uppers == 2 ? 1 : 0];
+  EdgeBound* const lanes[4] = {&e.lower[0], &lower1, &e.upper[0], &upper1};
+  __m256i q = EdgeLanes(lanes, &EdgeBound::q), r = EdgeLanes(lanes, &EdgeBound::r);
+  const __m256i d = EdgeLanes(lanes, &EdgeBound::d), qStep = EdgeLanes(lanes, &EdgeBound::qStep),
+                rStep = EdgeLanes(lanes, &EdgeBound::rStep);
+  const __m256i dLess1 = _mm256_sub_epi64(d, _mm256_set1_epi64x(1));
+  const __m256i ceilOne = _mm256_setr_epi64x(1, 1, 0, 0);  // lower bounds round up, upper ones down
+  const int64_t first = tri.columnFirst, last = tri.columnLast;
+  const __m256i low = _mm256_setr_epi64x(first, first, first - 1, first - 1);
+  const __m256i high = _mm256_setr_epi64x(last + 1, last + 1, last, last);
+  const __m256i lowDwords = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+  int64_t levelK = e.level.k;
+  const int64_t levelStep = e.level.kStep;
+  const bool level = e.hasLevel;
+  for (int i = 0; i < rows; ++i) {
+    __m256i bound = _mm256_add_epi64(q, _mm256_andnot_si256(_mm256_cmpeq_epi64(r, _mm256_setzero_si256()), ceilOne));
+    bound = _mm256_blendv_epi8(bound, low, _mm256_cmpgt_epi64(low, bound));
+    bound = _mm256_blendv_epi8(bound, high, _mm256_cmpgt_epi64(bound, high));
+    const __m128i b = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(bound, lowDwords));
+    const __m128i swapped = _mm_shuffle_epi32(b, 0xB1);  // lanes 1, 0, 3, 2
+    const int lo = _mm_cvtsi128_si32(_mm_max_epi32(b, swapped));
+    int hi = _mm_extract_epi32(_mm_min_epi32(b, swapped), 2);
+    if (level) {
+      if (levelK < 0) hi = lo - 1;
+      levelK += levelStep;
+    }
+    out.first[i] = lo;
+    out.count[i] = std::max(hi - lo + 1, 0);
+    const __m256i next = _mm256_add_epi64(r, rStep);
+    const __m256i carry = _mm256_cmpgt_epi64(next, dLess1);  // all ones where next >= d
+    q = _mm256_sub_epi64(_mm256_add_epi64(q, qStep), carry);
+    r = _mm256_sub_epi64(next, _mm256_and_si256(d, carry));
+  }
+  alignas(32) int64_t qs[4], rs[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(qs), q);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(rs), r);
+  for (int k = 0; k < 4; ++k) {
+    lanes[k]->q = qs[k];
+    lanes[k]->r = rs[k];
+  }
+  e.level.k = levelK;
+}
 
 KLV_AVX2 inline __m256i WrapIndex8(__m256 t, __m256 size, __m256i maxIndex) {
   const __m256 zero = _mm256_setzero_ps();
@@ -1020,7 +1078,7 @@ class Octets {
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 KLV_AVX2 uint64_t DrawRowsOctets(const SpanParams& p, const SpanTriangle& tri) {
   Octets<T, Persp, Z, Wide> octets(p, tri);
-  WalkRows(tri, octets);
+  WalkRows<RowBoundsWide>(tri, octets);
   return octets.Passed();
 }
 #undef KLV_AVX2
@@ -1332,7 +1390,7 @@ class Sixteens {
 template <TexKind T, bool Persp, ZMode Z, bool Wide>
 KLV_AVX512 uint64_t DrawRowsSixteens(const SpanParams& p, const SpanTriangle& tri) {
   Sixteens<T, Persp, Z, Wide> sixteens(p, tri);
-  WalkRows(tri, sixteens);
+  WalkRows<RowBoundsWide>(tri, sixteens);
   return sixteens.Passed();
 }
 #undef KLV_AVX512
