@@ -1199,7 +1199,8 @@ class Sixteens {
     __m512i flatRG, flatBX, flatSRG, flatSBX;
     // Constants of the draw copied here, where the loop's stores cannot reach them: read from the
     // object, a group would load them again every time.
-    __m512i maxZ16;
+    __m512i maxZ16, maxU, maxV;
+    __m512 maxZ32, texW, texH;
     const uint8_t* texels;
     __m128i redShift, greenLoss;
   };
@@ -1219,6 +1220,11 @@ class Sixteens {
     walk.z0 = _mm512_set1_ps(_mm256_cvtss_f32(ends.first));
     walk.dz = _mm512_set1_ps(_mm256_cvtss_f32(ends.step));
     walk.maxZ16 = maxZ16_;
+    walk.maxZ32 = maxZ32_;
+    walk.texW = texW_;
+    walk.texH = texH_;
+    walk.maxU = maxU_;
+    walk.maxV = maxV_;
     walk.texels = texels_;
     walk.redShift = redShift_;
     walk.greenLoss = greenLoss_;
@@ -1278,11 +1284,11 @@ class Sixteens {
     }
     __m512i tx, ty;
     if (wrapByMask_) {
-      tx = WrapIndexMasked16(tu, texW_, maxU_);
-      ty = WrapIndexMasked16(tv, texH_, maxV_);
+      tx = WrapIndexMasked16(tu, walk.texW, walk.maxU);
+      ty = WrapIndexMasked16(tv, walk.texH, walk.maxV);
     } else {
-      tx = WrapIndex16(tu, texW_, maxU_);
-      ty = WrapIndex16(tv, texH_, maxV_);
+      tx = WrapIndex16(tu, walk.texW, walk.maxU);
+      ty = WrapIndex16(tv, walk.texH, walk.maxV);
     }
     const __m512i offset = _mm512_add_epi32(_mm512_mullo_epi32(ty, pitch_), _mm512_slli_epi32(tx, 2));
     const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, offset, walk.texels, 1);
@@ -1291,8 +1297,7 @@ class Sixteens {
 
   template <bool Specular, bool Fog, bool Flat>
   KLV_AVX512 __attribute__((always_inline)) void Group(Walk& walk, uint8_t* colorAt, uint8_t* depthAt, __mmask16 live) {
-    const __m512 k = walk.k;
-    walk.k = _mm512_add_ps(walk.k, _mm512_set1_ps(16.0f));
+    const __m512 k = walk.k;  // stepped with the ramps, after its last use
     const __m512 z = _mm512_add_ps(walk.z0, _mm512_mul_ps(k, walk.dz));
 
     __mmask16 pass = live;
@@ -1303,12 +1308,12 @@ class Sixteens {
       const __m512i held = _mm512_cvtepu16_epi32(_mm256_maskz_loadu_epi16(live, depthAt));
       pass = _mm512_mask_cmple_epi32_mask(live, zStored, held);
     } else if constexpr (kDepth32) {
-      const __m512 zf = _mm512_min_ps(_mm512_max_ps(z, _mm512_setzero_ps()), maxZ32_);
+      const __m512 zf = _mm512_min_ps(_mm512_max_ps(z, _mm512_setzero_ps()), walk.maxZ32);
       zStored = _mm512_cvttps_epu32(zf);
       pass = _mm512_mask_cmple_epu32_mask(live, zStored, _mm512_maskz_loadu_epi32(live, depthAt));
     }
     if (pass == 0) return StepRamps<Specular, Fog, Flat>(walk);
-    passed_ += static_cast<unsigned>(__builtin_popcount(pass));
+    passed_ += static_cast<unsigned>(__builtin_popcount(_cvtmask16_u32(pass)));
     __m512i rg, bx;  // the diffuse colour; textured, its modulation factor
     if constexpr (Flat) {
       rg = walk.flatRG;
@@ -1367,6 +1372,7 @@ class Sixteens {
 
   template <bool Specular, bool Fog, bool Flat>
   KLV_AVX512 __attribute__((always_inline)) static void StepRamps(Walk& walk) {
+    walk.k = _mm512_add_ps(walk.k, _mm512_set1_ps(16.0f));
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i)
       if (UsesRamp<Specular, Fog, Flat>(i)) walk.ramp[i] = _mm512_add_epi32(walk.ramp[i], walk.step[i]);
