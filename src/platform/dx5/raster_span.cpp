@@ -960,8 +960,7 @@ class Octets {
   // red and green of pixels 0..3 then 4..7 in `rg`, blue twice in `bx` (the layout of High16).
   template <bool Specular, bool Fog, bool Flat>
   KLV_AVX2 __attribute__((always_inline)) void Group(Walk& walk, uint8_t* colorAt, uint8_t* depthAt, __m256i live) {
-    const __m256 k = walk.k;
-    walk.k = _mm256_add_ps(walk.k, _mm256_set1_ps(8.0f));
+    const __m256 k = walk.k;  // stepped with the ramps, after its last use
     const __m256 z = _mm256_add_ps(walk.z0, _mm256_mul_ps(k, walk.dz));
 
     __m256i pass = live, zStored = _mm256_setzero_si256();
@@ -1051,6 +1050,7 @@ class Octets {
         _mm256_storeu_si256(at, Select8(pass, zStored, _mm256_loadu_si256(at)));
       }
     }
+    walk.k = _mm256_add_ps(walk.k, _mm256_set1_ps(8.0f));
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i)
       if (UsesRamp<Specular, Fog, Flat>(i)) walk.ramp[i] = _mm256_add_epi32(walk.ramp[i], walk.step[i]);
