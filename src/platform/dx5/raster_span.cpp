@@ -620,10 +620,12 @@ KLV_AVX2 inline __m256i AddSpecular16(__m256i color, __m256i specular) {
   return _mm256_min_epi16(_mm256_add_epi16(color, specular), _mm256_set1_epi16(255));
 }
 
-// FogBlend on 16-bit lanes: color * weight + fog * (256 - weight) is at most 255 * 256, so it is
-// (color - fog) * weight + fog * 256 in 16-bit arithmetic that wraps; fog256 holds fog * 256.
+// FogBlend on 16-bit lanes before its final shift: color * weight + fog * (256 - weight) is at
+// most 255 * 256, so it is (color - fog) * weight + fog * 256 in 16-bit arithmetic that wraps;
+// fog256 holds fog * 256. The blended colour is the high byte of each lane; a 16-bit target's
+// packing takes its top bits from there without shifting it down first.
 KLV_AVX2 inline __m256i Fog16(__m256i color, __m256i weight, __m256i fog, __m256i fog256) {
-  return _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(color, fog), weight), fog256), 8);
+  return _mm256_add_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(color, fog), weight), fog256);
 }
 
 KLV_AVX2 inline __m256i High16(__m256i a, __m256i b) {
@@ -828,6 +830,7 @@ class Octets {
         texture_(TextureLanesOf(p)),
         redScale_(_mm256_set1_epi16(static_cast<int16_t>(1u << p.redShift))),
         greenScale_(_mm256_set1_epi16(static_cast<int16_t>(1u << (16 - p.greenLoss)))),
+        greenScaleFogged_(_mm256_set1_epi16(static_cast<int16_t>(1u << (8 - p.greenLoss)))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
         high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)),
         rowEnd_(Z != ZMode::None ? std::min(p.target.width, p.depth.width) : p.target.width),
@@ -1025,6 +1028,10 @@ class Octets {
         const __m256i weight = _mm256_add_epi16(fog, _mm256_srli_epi16(fog, 7));
         rg = Fog16(rg, weight, fogRG_, fogRG256_);
         bx = Fog16(bx, weight, fogB_, fogB256_);
+        if constexpr (Wide) {
+          rg = _mm256_srli_epi16(rg, 8);
+          bx = _mm256_srli_epi16(bx, 8);
+        }
       }
       __m256i green = _mm256_srli_si256(rg, 8);
       if constexpr (Wide) {
@@ -1036,9 +1043,12 @@ class Octets {
       } else {
         // The 5-6-5 or 5-5-5 shifts as products (the low and the high 16 bits), which take their
         // factors straight from memory where shifts by a count would load it into a register first.
-        __m256i color = _mm256_or_si256(
-            _mm256_mullo_epi16(_mm256_srli_epi16(rg, 3), redScale_),
-            _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epu16(green, greenScale_), 5), _mm256_srli_epi16(bx, 3)));
+        // After the fog blend the colours still hold 8 bits below them, shifted out here too.
+        constexpr int kBelow = Fog ? 8 : 0;
+        const __m256i greenScale = Fog ? greenScaleFogged_ : greenScale_;
+        __m256i color = _mm256_or_si256(_mm256_mullo_epi16(_mm256_srli_epi16(rg, 3 + kBelow), redScale_),
+                                        _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epu16(green, greenScale), 5),
+                                                        _mm256_srli_epi16(bx, 3 + kBelow)));
         auto* at = reinterpret_cast<__m128i*>(colorAt);
         __m128i mask = JoinLow(_mm256_packs_epi32(pass, pass));
         _mm_storeu_si128(at, _mm_blendv_epi8(_mm_loadu_si128(at), JoinLow(color), mask));
@@ -1066,8 +1076,8 @@ class Octets {
   __m256i maxU_, maxV_, keyLow_, keyRange_, fogRG_, fogB_, fogRG256_, fogB256_;
   TextureLanes8 texture_;
   // 16-bit targets: x * redScale_ is red << redShift, and the high half of x * greenScale_ is
-  // green >> greenLoss.
-  __m256i redScale_, greenScale_;
+  // green >> greenLoss, or of x * greenScaleFogged_ for a fog blend's green, 256 times larger.
+  __m256i redScale_, greenScale_, greenScaleFogged_;
   // Span set-up bounds for depth (lane 0) and the colour ramps: each lane is offset by its lower
   // bound (0.5 rounds the ramps) and clamped to lower .. upper.
   __m256 low_, high_;
@@ -1106,7 +1116,7 @@ KLV_AVX512 inline __m512i AddSpecular32(__m512i color, __m512i specular) {
 }
 
 KLV_AVX512 inline __m512i Fog32(__m512i color, __m512i weight, __m512i fog, __m512i fog256) {
-  return _mm512_srli_epi16(_mm512_add_epi16(_mm512_mullo_epi16(_mm512_sub_epi16(color, fog), weight), fog256), 8);
+  return _mm512_add_epi16(_mm512_mullo_epi16(_mm512_sub_epi16(color, fog), weight), fog256);
 }
 
 KLV_AVX512 inline __m512i High32(__m512i a, __m512i b) {
@@ -1166,6 +1176,7 @@ class Sixteens {
         texels_(p.texture.bits),
         redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
         greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
+        greenLossFogged_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss + 8))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
         high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)),
         wrapByMask_(p.wrapByMask) {
@@ -1205,7 +1216,7 @@ class Sixteens {
     __m512i maxZ16, maxU, maxV;
     __m512 maxZ32, texW, texH;
     const uint8_t* texels;
-    __m128i redShift, greenLoss;
+    __m128i redShift, greenLoss;  // greenLoss as the span shifts its green: 8 more after a fog blend
   };
 
   template <bool Specular, bool Fog>
@@ -1232,7 +1243,7 @@ class Sixteens {
     walk.maxV = maxV_;
     walk.texels = texels_;
     walk.redShift = redShift_;
-    walk.greenLoss = greenLoss_;
+    walk.greenLoss = Fog ? greenLossFogged_ : greenLoss_;
     const __m512i values16 = _mm512_castsi256_si512(values);
     const __m512i steps16 = _mm512_castsi256_si512(steps);
     const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -1353,6 +1364,10 @@ class Sixteens {
       const __m512i weight = _mm512_add_epi16(fog, _mm512_srli_epi16(fog, 7));
       rg = Fog32(rg, weight, fogRG_, fogRG256_);
       bx = Fog32(bx, weight, fogB_, fogB256_);
+      if constexpr (Wide) {
+        rg = _mm512_srli_epi16(rg, 8);
+        bx = _mm512_srli_epi16(bx, 8);
+      }
     }
     const __m512i green = _mm512_bsrli_epi128(rg, 8);
     if constexpr (Wide) {
@@ -1360,9 +1375,11 @@ class Sixteens {
       const __m512i high = _mm512_or_si512(rg, _mm512_set1_epi16(static_cast<int16_t>(0xFF00)));
       _mm512_mask_storeu_epi32(colorAt, pass, _mm512_unpacklo_epi16(low, high));
     } else {
-      const __m512i color = _mm512_or_si512(
-          _mm512_sll_epi16(_mm512_srli_epi16(rg, 3), walk.redShift),
-          _mm512_or_si512(_mm512_slli_epi16(_mm512_srl_epi16(green, walk.greenLoss), 5), _mm512_srli_epi16(bx, 3)));
+      constexpr int kBelow = Fog ? 8 : 0;  // bits below the colours a fog blend leaves (see Fog16)
+      const __m512i color =
+          _mm512_or_si512(_mm512_sll_epi16(_mm512_srli_epi16(rg, 3 + kBelow), walk.redShift),
+                          _mm512_or_si512(_mm512_slli_epi16(_mm512_srl_epi16(green, walk.greenLoss), 5),
+                                          _mm512_srli_epi16(bx, 3 + kBelow)));
       _mm256_mask_storeu_epi16(colorAt, pass, JoinLow(color));
     }
     if constexpr (Z == ZMode::Write16) _mm256_mask_storeu_epi16(depthAt, pass, _mm512_cvtepi32_epi16(zStored));
@@ -1392,7 +1409,7 @@ class Sixteens {
   __m512 maxZ32_, texW_, texH_;
   __m512i maxU_, maxV_, keyLow_, keyRange_, pitch_, texelMask_, fogRG_, fogB_, fogRG256_, fogB256_;
   const uint8_t* texels_;
-  __m128i redShift_, greenLoss_;
+  __m128i redShift_, greenLoss_, greenLossFogged_;  // the last for a fog blend's green (see Fog16)
   __m256 low_, high_;
   bool wrapByMask_;  // p_.wrapByMask, read every group without going through p_
   uint64_t passed_ = 0;
