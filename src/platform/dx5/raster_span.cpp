@@ -1244,15 +1244,15 @@ class Sixteens {
     walk.texels = texels_;
     walk.redShift = redShift_;
     walk.greenLoss = Fog ? greenLossFogged_ : greenLoss_;
-    const __m512i values16 = _mm512_castsi256_si512(values);
-    const __m512i steps16 = _mm512_castsi256_si512(steps);
+    const __m512i valueLanes = _mm512_castsi256_si512(values);
+    const __m512i stepLanes = _mm512_castsi256_si512(steps);
     const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) {
       if (!UsesRamp<Specular, Fog, Flat>(i)) continue;
       const __m512i pick = _mm512_set1_epi32(i + 1);
-      const __m512i dv = _mm512_permutexvar_epi32(pick, steps16);
-      walk.ramp[i] = _mm512_add_epi32(_mm512_permutexvar_epi32(pick, values16), _mm512_mullo_epi32(dv, lane));
+      const __m512i dv = _mm512_permutexvar_epi32(pick, stepLanes);
+      walk.ramp[i] = _mm512_add_epi32(_mm512_permutexvar_epi32(pick, valueLanes), _mm512_mullo_epi32(dv, lane));
       walk.step[i] = _mm512_slli_epi32(dv, 4);
     }
     if constexpr (Flat) {  // every 128-bit block as in the eight-pixel loop (see FlatColorsOf)
