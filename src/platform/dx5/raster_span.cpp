@@ -806,8 +806,10 @@ constexpr bool UsesRamp(int i) {
 }
 
 // A triangle's spans drawn eight pixels at a time: the constants of the draw, set up once, and the
-// colour ramps and float interpolants of the current span.
-template <TexKind T, bool Persp, ZMode Z, bool Wide>
+// colour ramps and float interpolants of the current span. ByMask: the texture wraps by masking
+// (both sides powers of two), as every texture of the saver's own data does; the other wrap is
+// a routine of its own, so the loop tests neither.
+template <TexKind T, bool Persp, ZMode Z, bool Wide, bool ByMask>
 class Octets {
  public:
   static constexpr bool kDepth32 = Z == ZMode::Test32 || Z == ZMode::Write32;
@@ -833,8 +835,7 @@ class Octets {
         greenScaleFogged_(_mm256_set1_epi16(static_cast<int16_t>(1u << (8 - p.greenLoss)))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
         high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)),
-        rowEnd_(Z != ZMode::None ? std::min(p.target.width, p.depth.width) : p.target.width),
-        wrapByMask_(p.wrapByMask) {
+        rowEnd_(Z != ZMode::None ? std::min(p.target.width, p.depth.width) : p.target.width) {
     const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
     fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG, fogG,
                                fogG);
@@ -954,7 +955,7 @@ class Octets {
       tu = _mm256_mul_ps(tu, inverse);
       tv = _mm256_mul_ps(tv, inverse);
     }
-    if (wrapByMask_) [[likely]]
+    if constexpr (ByMask)
       Fetch8<T>(p_, texture_, WrapIndexMasked8(tu, texW_, maxU_), WrapIndexMasked8(tv, texH_, maxV_), raws, texel);
     else
       Fetch8<T>(p_, texture_, WrapIndex8(tu, texW_, maxU_), WrapIndex8(tv, texH_, maxV_), raws, texel);
@@ -1082,17 +1083,25 @@ class Octets {
   // bound (0.5 rounds the ramps) and clamped to lower .. upper.
   __m256 low_, high_;
   int rowEnd_;           // columns a whole group may touch: the target's, and the depth buffer's
-  bool wrapByMask_;      // p_.wrapByMask, read every group without going through p_
   uint64_t passed_ = 0;  // pixels that passed the depth test
 };
 
 // Draws the triangle's rows eight pixels at a time. The row walk and span set-up are compiled
 // here for AVX2 too, and the draw's constants are set up once for all rows.
-template <TexKind T, bool Persp, ZMode Z, bool Wide>
-KLV_AVX2 uint64_t DrawRowsOctets(const SpanParams& p, const SpanTriangle& tri) {
-  Octets<T, Persp, Z, Wide> octets(p, tri);
+template <TexKind T, bool Persp, ZMode Z, bool Wide, bool ByMask>
+KLV_AVX2 uint64_t DrawRowsOctetsWrapped(const SpanParams& p, const SpanTriangle& tri) {
+  Octets<T, Persp, Z, Wide, ByMask> octets(p, tri);
   WalkRows<RowBoundsWide>(tri, octets);
   return octets.Passed();
+}
+
+// The same with the draw's wrap; an untextured draw fetches nothing and takes the masked routine.
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
+KLV_AVX2 uint64_t DrawRowsOctets(const SpanParams& p, const SpanTriangle& tri) {
+  if constexpr (T != TexKind::None) {
+    if (!p.wrapByMask) return DrawRowsOctetsWrapped<T, Persp, Z, Wide, false>(p, tri);
+  }
+  return DrawRowsOctetsWrapped<T, Persp, Z, Wide, true>(p, tri);
 }
 #undef KLV_AVX2
 
@@ -1151,7 +1160,7 @@ inline bool Avx512Fits(const SpanParams& p) {
 }
 
 // A triangle's spans drawn sixteen pixels at a time, as Octets draws them eight at a time.
-template <TexKind T, bool Persp, ZMode Z, bool Wide>
+template <TexKind T, bool Persp, ZMode Z, bool Wide, bool ByMask>
 class Sixteens {
  public:
   static_assert(T == TexKind::None || T == TexKind::Xrgb32, "narrower texels take the AVX2 path");
@@ -1178,8 +1187,7 @@ class Sixteens {
         greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
         greenLossFogged_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss + 8))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
-        high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)),
-        wrapByMask_(p.wrapByMask) {
+        high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)) {
     const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
     fogRG_ = _mm512_broadcast_i32x4(_mm_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG));
     fogB_ = _mm512_set1_epi16(static_cast<int16_t>(p.fogB));
@@ -1299,7 +1307,7 @@ class Sixteens {
       tv = _mm512_mul_ps(tv, inverse);
     }
     __m512i tx, ty;
-    if (wrapByMask_) {
+    if constexpr (ByMask) {
       tx = WrapIndexMasked16(tu, walk.texW, walk.maxU);
       ty = WrapIndexMasked16(tv, walk.texH, walk.maxV);
     } else {
@@ -1411,15 +1419,22 @@ class Sixteens {
   const uint8_t* texels_;
   __m128i redShift_, greenLoss_, greenLossFogged_;  // the last for a fog blend's green (see Fog16)
   __m256 low_, high_;
-  bool wrapByMask_;  // p_.wrapByMask, read every group without going through p_
   uint64_t passed_ = 0;
 };
 
-template <TexKind T, bool Persp, ZMode Z, bool Wide>
-KLV_AVX512 uint64_t DrawRowsSixteens(const SpanParams& p, const SpanTriangle& tri) {
-  Sixteens<T, Persp, Z, Wide> sixteens(p, tri);
+template <TexKind T, bool Persp, ZMode Z, bool Wide, bool ByMask>
+KLV_AVX512 uint64_t DrawRowsSixteensWrapped(const SpanParams& p, const SpanTriangle& tri) {
+  Sixteens<T, Persp, Z, Wide, ByMask> sixteens(p, tri);
   WalkRows<RowBoundsWide>(tri, sixteens);
   return sixteens.Passed();
+}
+
+template <TexKind T, bool Persp, ZMode Z, bool Wide>
+KLV_AVX512 uint64_t DrawRowsSixteens(const SpanParams& p, const SpanTriangle& tri) {
+  if constexpr (T != TexKind::None) {
+    if (!p.wrapByMask) return DrawRowsSixteensWrapped<T, Persp, Z, Wide, false>(p, tri);
+  }
+  return DrawRowsSixteensWrapped<T, Persp, Z, Wide, true>(p, tri);
 }
 #undef KLV_AVX512
 #endif
