@@ -647,11 +647,14 @@ KLV_AVX2 inline __m256i Expand8(__m256i raw, const ChannelExpand& c) {
 }
 
 // Whether DrawOctets may run: it gathers 32-bit words at texel byte offsets, which must fit a
-// signed 32-bit lane, from a texture of rows going down in memory and at least one word long.
+// signed 32-bit lane, from a texture of rows going down in memory and at least one word long;
+// 32-bit texels it gathers by index, from rows a whole number of words apart.
 inline bool Avx2Allowed(const SpanParams& p) {
   if (p.texture.bits == nullptr) return true;
   const int64_t extent = TextureExtent(p);
-  return p.texture.pitch > 0 && extent >= 4 && extent <= INT32_MAX;
+  const bool words =
+      p.texture.format == RasterTexelFormat::Xrgb32 || p.texture.format == RasterTexelFormat::MarkedXrgb32;
+  return p.texture.pitch > 0 && extent >= 4 && extent <= INT32_MAX && (!words || p.texture.pitch % 4 == 0);
 }
 
 // The eight 32-bit words at byte offsets `offset` from `base`, in one hardware gather. The
@@ -660,16 +663,18 @@ KLV_AVX2 __attribute__((always_inline)) inline __m256i Gather8(const int* base, 
   return _mm256_i32gather_epi32(base, offset, 1);
 }
 
-// A draw's texture as the eight-pixel loop addresses it: its first texel, its pitch and the
-// colour-keyed bits of a 32-bit texel in every lane, and the offset of its last whole word.
+// A draw's texture as the eight-pixel loop addresses it: its first texel, its pitch in bytes and
+// (for 32-bit texels) in words, the colour-keyed bits of a 32-bit texel in every lane, and the
+// offset of its last whole word.
 struct TextureLanes8 {
   const int* base;
-  __m256i pitch, texelMask, lastWord;
+  __m256i pitch, rowWords, texelMask, lastWord;
 };
 
 KLV_AVX2 inline TextureLanes8 TextureLanesOf(const SpanParams& p) {
   return {reinterpret_cast<const int*>(p.texture.bits), _mm256_set1_epi32(static_cast<int>(p.texture.pitch)),
-          _mm256_set1_epi32(static_cast<int>(p.texelMask)), _mm256_set1_epi32(p.textureLastWord)};
+          _mm256_set1_epi32(static_cast<int>(p.texture.pitch / 4)), _mm256_set1_epi32(static_cast<int>(p.texelMask)),
+          _mm256_set1_epi32(p.textureLastWord)};
 }
 
 // Raw texels and their 0x00RRGGBB colours for eight texel positions. A 32-bit texel is one
@@ -678,13 +683,14 @@ KLV_AVX2 inline TextureLanes8 TextureLanesOf(const SpanParams& p) {
 template <TexKind T>
 KLV_AVX2 __attribute__((always_inline)) inline void Fetch8(const SpanParams& p, const TextureLanes8& lanes, __m256i tx,
                                                            __m256i ty, __m256i& raws, __m256i& texel) {
-  constexpr int kTexelShift = T == TexKind::Indexed8 ? 0 : T == TexKind::Direct16 ? 1 : 2;
   const int* base = lanes.base;
-  __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(ty, lanes.pitch), _mm256_slli_epi32(tx, kTexelShift));
   if constexpr (T == TexKind::Xrgb32) {
-    raws = _mm256_and_si256(Gather8(base, offset), lanes.texelMask);
+    const __m256i index = _mm256_add_epi32(_mm256_mullo_epi32(ty, lanes.rowWords), tx);
+    raws = _mm256_and_si256(_mm256_i32gather_epi32(base, index, 4), lanes.texelMask);
     texel = raws;
   } else {
+    constexpr int kTexelShift = T == TexKind::Indexed8 ? 0 : 1;
+    __m256i offset = _mm256_add_epi32(_mm256_mullo_epi32(ty, lanes.pitch), _mm256_slli_epi32(tx, kTexelShift));
     __m256i start = _mm256_min_epi32(offset, lanes.lastWord);
     __m256i word = Gather8(base, start);
     __m256i shifted = _mm256_srlv_epi32(word, _mm256_slli_epi32(_mm256_sub_epi32(offset, start), 3));
@@ -1180,7 +1186,7 @@ class Sixteens {
         maxV_(_mm512_set1_epi32(p.texture.height - 1)),
         keyLow_(_mm512_set1_epi32(static_cast<int>(p.keyLow))),
         keyRange_(_mm512_set1_epi32(static_cast<int>(p.keyRange))),
-        pitch_(_mm512_set1_epi32(static_cast<int>(p.texture.pitch))),
+        rowWords_(_mm512_set1_epi32(static_cast<int>(p.texture.pitch / 4))),
         texelMask_(_mm512_set1_epi32(static_cast<int>(p.texelMask))),
         texels_(p.texture.bits),
         redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
@@ -1314,8 +1320,8 @@ class Sixteens {
       tx = WrapIndex16(tu, walk.texW, walk.maxU);
       ty = WrapIndex16(tv, walk.texH, walk.maxV);
     }
-    const __m512i offset = _mm512_add_epi32(_mm512_mullo_epi32(ty, pitch_), _mm512_slli_epi32(tx, 2));
-    const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, offset, walk.texels, 1);
+    const __m512i index = _mm512_add_epi32(_mm512_mullo_epi32(ty, rowWords_), tx);
+    const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, index, walk.texels, 4);
     return _mm512_and_si512(words, texelMask_);
   }
 
@@ -1415,7 +1421,7 @@ class Sixteens {
   __m512 dw_, du_, dv_;
   __m512i maxZ16_;
   __m512 maxZ32_, texW_, texH_;
-  __m512i maxU_, maxV_, keyLow_, keyRange_, pitch_, texelMask_, fogRG_, fogB_, fogRG256_, fogB256_;
+  __m512i maxU_, maxV_, keyLow_, keyRange_, rowWords_, texelMask_, fogRG_, fogB_, fogRG256_, fogB256_;
   const uint8_t* texels_;
   __m128i redShift_, greenLoss_, greenLossFogged_;  // the last for a fog blend's green (see Fog16)
   __m256 low_, high_;
