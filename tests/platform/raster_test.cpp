@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -314,6 +315,37 @@ TEST(Raster, TextureModulatesDiffuseAndWraps) {
   EXPECT_EQ(canvas.Pixel(2, 0), 0xFF800000u);
   EXPECT_EQ(canvas.Pixel(3, 3), 0xFF808080u);
   EXPECT_EQ(canvas.Pixel(0, 0), 0xFF000080u);
+}
+
+// 32-bit texels are fetched by row and column; rows that are not a whole number of 32-bit words
+// apart must still give each pixel its own texel, whichever span routine draws them.
+TEST(Raster, ThirtyTwoBitTexelsDrawTheSameAtAnyRowPitch) {
+  constexpr int kSide = 8, kPixels = 32;
+  auto drawWithPitch = [&](int pitch) {
+    std::vector<uint8_t> bits(size_t(pitch) * kSide + 4);
+    for (int y = 0; y < kSide; ++y)
+      for (int x = 0; x < kSide; ++x) {
+        const uint32_t texel = 0x00102030u + uint32_t(y) * 0x00200000u + uint32_t(x) * 0x00001010u;
+        std::memcpy(&bits[size_t(y) * pitch + size_t(x) * 4], &texel, 4);
+      }
+    RasterTexture texture;
+    texture.bits = bits.data();
+    texture.pitch = pitch;
+    texture.width = kSide;
+    texture.height = kSide;
+    texture.format = RasterTexelFormat::Xrgb32;
+    Canvas canvas(kPixels, kPixels);
+    const auto side = static_cast<float>(kPixels);
+    std::vector<D3DTLVERTEX> v = {V(0, 0, 0xFFFFFFFFu, 0.5f, 1, 0, 0), V(side, 0, 0xFFFFFFFFu, 0.5f, 1, 1, 0),
+                                  V(side, side, 0xFFFFFFFFu, 0.5f, 1, 1, 1), V(0, side, 0xFFFFFFFFu, 0.5f, 1, 0, 1)};
+    Draw(canvas, PlainState(kPixels, kPixels), v, kQuad, true, &texture);
+    return canvas.color;
+  };
+  const std::vector<uint32_t> aligned = drawWithPitch(kSide * 4), offset = drawWithPitch(kSide * 4 + 2);
+  EXPECT_EQ(aligned, offset);
+  Canvas expected(kPixels, kPixels);
+  expected.color = aligned;
+  EXPECT_EQ(expected.Pixel(5 * 4 + 1, 3 * 4 + 2), 0xFF000000u | (0x00102030u + 3 * 0x00200000u + 5 * 0x00001010u));
 }
 
 TEST(Raster, FogBlendsTowardTheFogColourBySpecularAlpha) {
