@@ -89,8 +89,15 @@ template <TexKind T>
 inline uint32_t RawTexel(const SpanParams& p, uint32_t tx, uint32_t ty) {
   const uint8_t* texRow = p.texture.bits + static_cast<intptr_t>(ty) * p.texture.pitch;
   if constexpr (T == TexKind::Indexed8) return texRow[tx];
-  if constexpr (T == TexKind::Direct16) return reinterpret_cast<const uint16_t*>(texRow)[tx];
-  return reinterpret_cast<const uint32_t*>(texRow)[tx] & p.texelMask;
+  // Copied, not dereferenced: a texture's rows need not be a whole number of texels apart.
+  if constexpr (T == TexKind::Direct16) {
+    uint16_t raw;
+    std::memcpy(&raw, texRow + 2 * size_t{tx}, sizeof raw);
+    return raw;
+  }
+  uint32_t raw;
+  std::memcpy(&raw, texRow + 4 * size_t{tx}, sizeof raw);
+  return raw & p.texelMask;
 }
 
 template <TexKind T>
