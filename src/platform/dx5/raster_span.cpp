@@ -928,8 +928,8 @@ class Octets {
   // lanes past the end masked off; where those lanes would fall beyond the row, on a copy of the
   // span's last colour and depth values, so nothing outside the row is read or written.
   template <bool Specular, bool Fog, bool Flat>
-  KLV_AVX2 __attribute__((noinline)) void Span(__m256 first, __m256 step, __m256i values, __m256i steps, uint8_t* row,
-                                               uint8_t* depthRow, int x, int end) {
+  KLV_AVX2 __attribute__((always_inline)) void Span(__m256 first, __m256 step, __m256i values, __m256i steps,
+                                                    uint8_t* row, uint8_t* depthRow, int x, int end) {
     Walk walk;
     BeginWalk<Specular, Fog, Flat>(first, step, values, steps, walk);
     // Every group but the last, stepping pointers; the loop ends on the colour pointer.
@@ -1291,8 +1291,8 @@ class Sixteens {
   }
 
   template <bool Specular, bool Fog, bool Flat>
-  KLV_AVX512 __attribute__((noinline)) void Span(__m256 first, __m256 step, __m256i values, __m256i steps, uint8_t* row,
-                                                 uint8_t* depthRow, int x, int end) {
+  KLV_AVX512 __attribute__((always_inline)) void Span(__m256 first, __m256 step, __m256i values, __m256i steps,
+                                                      uint8_t* row, uint8_t* depthRow, int x, int end) {
     Walk walk;
     BeginWalk<Specular, Fog, Flat>(first, step, values, steps, walk);
     uint8_t* colorAt = row + kColorBytes * x;
