@@ -896,9 +896,8 @@ class Octets {
   template <bool Specular, bool Fog>
   KLV_AVX2 __attribute__((always_inline)) void SpanOf(const SpanEnds& ends, uint8_t* row, uint8_t* depthRow, int x,
                                                       int end) {
-    if (ends.flat)
-      return Span<Specular, Fog, true>(ends.first, ends.step, ends.values, ends.steps, row, depthRow, x, end);
-    Span<Specular, Fog, false>(ends.first, ends.step, ends.values, ends.steps, row, depthRow, x, end);
+    if (ends.flat) return Span<Specular, Fog, true>(ends, row, depthRow, x, end);
+    Span<Specular, Fog, false>(ends, row, depthRow, x, end);
   }
 
   // The walk of a span from its first group. The colour ramps come from the span's fixed-point
@@ -906,32 +905,31 @@ class Octets {
   // value + k * step, wrapping like stepping would. Flat colours are taken once, in the layouts
   // the loop uses (see Group).
   template <bool Specular, bool Fog, bool Flat>
-  KLV_AVX2 __attribute__((always_inline)) void BeginWalk(__m256 first, __m256 step, __m256i values, __m256i steps,
-                                                         Walk& walk) {
+  KLV_AVX2 __attribute__((always_inline)) void BeginWalk(const SpanEnds& ends, Walk& walk) {
     walk.k = _mm256_setr_ps(0.0f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f, 6.0f, 7.0f);
-    walk.z0 = _mm256_permutevar8x32_ps(first, _mm256_setzero_si256());
-    walk.dz = _mm256_permutevar8x32_ps(step, _mm256_setzero_si256());
+    walk.z0 = _mm256_permutevar8x32_ps(ends.first, _mm256_setzero_si256());
+    walk.dz = _mm256_permutevar8x32_ps(ends.step, _mm256_setzero_si256());
     const __m256i lane = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     static_assert(kR == kZ + 1, "ramp i is in lane i + 1");
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) {
       if (!UsesRamp<Specular, Fog, Flat>(i)) continue;
       const __m256i pick = _mm256_set1_epi32(i + 1);
-      const __m256i dv = _mm256_permutevar8x32_epi32(steps, pick);
-      walk.ramp[i] = _mm256_add_epi32(_mm256_permutevar8x32_epi32(values, pick), _mm256_mullo_epi32(dv, lane));
+      const __m256i dv = _mm256_permutevar8x32_epi32(ends.steps, pick);
+      walk.ramp[i] = _mm256_add_epi32(_mm256_permutevar8x32_epi32(ends.values, pick), _mm256_mullo_epi32(dv, lane));
       walk.step[i] = _mm256_slli_epi32(dv, 3);
     }
-    if constexpr (Flat) walk.flat = FlatColorsOf(values, T != TexKind::None);
+    if constexpr (Flat) walk.flat = FlatColorsOf(ends.values, T != TexKind::None);
   }
 
   // Draws pixels x .. end - 1. The last one to seven go through the same eight-lane code with the
   // lanes past the end masked off; where those lanes would fall beyond the row, on a copy of the
   // span's last colour and depth values, so nothing outside the row is read or written.
   template <bool Specular, bool Fog, bool Flat>
-  KLV_AVX2 __attribute__((always_inline)) void Span(__m256 first, __m256 step, __m256i values, __m256i steps,
-                                                    uint8_t* row, uint8_t* depthRow, int x, int end) {
+  KLV_AVX2 __attribute__((always_inline)) void Span(const SpanEnds& ends, uint8_t* row, uint8_t* depthRow, int x,
+                                                    int end) {
     Walk walk;
-    BeginWalk<Specular, Fog, Flat>(first, step, values, steps, walk);
+    BeginWalk<Specular, Fog, Flat>(ends, walk);
     // Every group but the last, stepping pointers; the loop ends on the colour pointer.
     const __m256i all = _mm256_set1_epi32(-1);
     uint8_t* colorAt = row + kColorBytes * x;
@@ -1243,19 +1241,17 @@ class Sixteens {
   template <bool Specular, bool Fog>
   KLV_AVX512 __attribute__((always_inline)) void SpanOf(const SpanEnds& ends, uint8_t* row, uint8_t* depthRow, int x,
                                                         int end) {
-    if (ends.flat)
-      return Span<Specular, Fog, true>(ends.first, ends.step, ends.values, ends.steps, row, depthRow, x, end);
-    Span<Specular, Fog, false>(ends.first, ends.step, ends.values, ends.steps, row, depthRow, x, end);
+    if (ends.flat) return Span<Specular, Fog, true>(ends, row, depthRow, x, end);
+    Span<Specular, Fog, false>(ends, row, depthRow, x, end);
   }
 
   // The walk of a span from its first group: lane k of ramp i starts at value + k * step of the
   // span's attribute kR + i; flat colours are taken once, as Octets takes them.
   template <bool Specular, bool Fog, bool Flat>
-  KLV_AVX512 __attribute__((always_inline)) void BeginWalk(__m256 first, __m256 step, __m256i values, __m256i steps,
-                                                           Walk& walk) {
+  KLV_AVX512 __attribute__((always_inline)) void BeginWalk(const SpanEnds& ends, Walk& walk) {
     walk.k = _mm512_setr_ps(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-    walk.z0 = _mm512_set1_ps(_mm256_cvtss_f32(first));
-    walk.dz = _mm512_set1_ps(_mm256_cvtss_f32(step));
+    walk.z0 = _mm512_set1_ps(_mm256_cvtss_f32(ends.first));
+    walk.dz = _mm512_set1_ps(_mm256_cvtss_f32(ends.step));
     walk.maxZ16 = maxZ16_;
     walk.maxZ32 = maxZ32_;
     walk.texW = texW_;
@@ -1265,20 +1261,20 @@ class Sixteens {
     walk.texels = texels_;
     walk.redShift = redShift_;
     walk.greenLoss = Fog ? greenLossFogged_ : greenLoss_;
-    const __m512i valueLanes = _mm512_castsi256_si512(values);
-    const __m512i stepLanes = _mm512_castsi256_si512(steps);
+    const __m512i values = _mm512_castsi256_si512(ends.values);
+    const __m512i steps = _mm512_castsi256_si512(ends.steps);
     const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i) {
       if (!UsesRamp<Specular, Fog, Flat>(i)) continue;
       const __m512i pick = _mm512_set1_epi32(i + 1);
-      const __m512i dv = _mm512_permutexvar_epi32(pick, stepLanes);
-      walk.ramp[i] = _mm512_add_epi32(_mm512_permutexvar_epi32(pick, valueLanes), _mm512_mullo_epi32(dv, lane));
+      const __m512i dv = _mm512_permutexvar_epi32(pick, steps);
+      walk.ramp[i] = _mm512_add_epi32(_mm512_permutexvar_epi32(pick, values), _mm512_mullo_epi32(dv, lane));
       walk.step[i] = _mm512_slli_epi32(dv, 4);
     }
     if constexpr (Flat) {  // every 128-bit block as in the eight-pixel loop (see FlatColorsOf)
-      const __m512i diffuse = _mm512_broadcast_i32x4(_mm256_castsi256_si128(values));
-      const __m512i specular = _mm512_broadcast_i32x4(_mm256_extracti128_si256(values, 1));
+      const __m512i diffuse = _mm512_broadcast_i32x4(_mm256_castsi256_si128(ends.values));
+      const __m512i specular = _mm512_broadcast_i32x4(_mm256_extracti128_si256(ends.values, 1));
       walk.flatRG = Spread32(diffuse, kSpreadRG);
       walk.flatBX = Spread32(diffuse, kSpreadB);
       walk.flatSRG = Spread32(specular, kSpreadSRG);
@@ -1291,10 +1287,10 @@ class Sixteens {
   }
 
   template <bool Specular, bool Fog, bool Flat>
-  KLV_AVX512 __attribute__((always_inline)) void Span(__m256 first, __m256 step, __m256i values, __m256i steps,
-                                                      uint8_t* row, uint8_t* depthRow, int x, int end) {
+  KLV_AVX512 __attribute__((always_inline)) void Span(const SpanEnds& ends, uint8_t* row, uint8_t* depthRow, int x,
+                                                      int end) {
     Walk walk;
-    BeginWalk<Specular, Fog, Flat>(first, step, values, steps, walk);
+    BeginWalk<Specular, Fog, Flat>(ends, walk);
     uint8_t* colorAt = row + kColorBytes * x;
     uint8_t* depthAt = DepthAt(depthRow, x);
     const int groups = (end - x - 1) / 16;
