@@ -6,11 +6,13 @@
 // left. When the calling thread has no part left to claim it closes the seats, so a worker the
 // system does not schedule in time misses the job instead of holding it up, and it waits until
 // every worker that took a seat has left; only then is the job written again. A worker that has
-// left looks for the next job for a short while before it parks on the job counter (a futex
-// wait): a frame's draw calls follow one another within microseconds, and waking a parked thread
-// can take longer than a small draw. In a job of more threads than the processor has cores they
-// park at once, since a thread that looks would take a core from one that draws. The pool only
-// grows, up to the largest thread count asked for, and its threads end with the process.
+// left parks on the job counter (a futex wait) at once: a worker that kept looking for the next
+// job would burn a core through every gap between draws and for the whole tail of each draw, which
+// in a saver paced at 60 frames a second cost more processor time than the second thread saved.
+// The calling thread looks for a short while for the workers to leave, since they are drawing
+// their last parts, unless the job has more threads than the processor has cores (a thread that
+// looks would take a core from one that draws). The pool only grows, up to the largest thread
+// count asked for, and its threads end with the process.
 #include "platform/dx5/raster_workers.h"
 
 #include <algorithm>
@@ -29,12 +31,8 @@ constexpr int kMaxThreads = 64;  // a seat is a bit of one 64-bit word
 // With no limit set, a draw takes one thread per this many pixels of its target.
 constexpr int64_t kPixelsPerThread = int64_t{1024} * 768;
 
-// How long a worker looks for the next job after the last one ended, and the dispatching thread
-// for the workers to leave, before parking.
+// How long the dispatching thread looks for the workers to leave before parking.
 constexpr std::chrono::microseconds kLookBeforeParking{50};
-// How long a worker that has left a job looks while the job is still running (its other threads
-// finishing their last parts), before the look above begins.
-constexpr std::chrono::microseconds kLookWhileRunning{2000};
 
 std::atomic<int> threadLimit{0};  // 0: one per core
 
@@ -76,18 +74,15 @@ class WorkerPool {
     claimed_.store(0, std::memory_order_relaxed);
     left_.store(0, std::memory_order_relaxed);
     const uint64_t open = WorkerSeats(threads);
-    look_.store(threads <= cores_, std::memory_order_relaxed);
     seats_.store(open, std::memory_order_release);
-    running_.store(true, std::memory_order_relaxed);
     jobs_.fetch_add(1, std::memory_order_release);
     jobs_.notify_all();
     RunParts(0);
     const int seated = std::popcount(open & ~seats_.exchange(0, std::memory_order_acq_rel));
-    if (look_.load(std::memory_order_relaxed))
+    if (threads <= cores_)
       LookWhile(kLookBeforeParking, [&] { return left_.load(std::memory_order_acquire) != seated; });
     for (int gone = left_.load(std::memory_order_acquire); gone != seated; gone = left_.load(std::memory_order_acquire))
       left_.wait(gone);
-    running_.store(false, std::memory_order_relaxed);
   }
 
  private:
@@ -130,11 +125,6 @@ class WorkerPool {
         left_.fetch_add(1, std::memory_order_release);
         left_.notify_one();
       }
-      const auto noNewJob = [&] { return jobs_.load(std::memory_order_acquire) == seen && !stopping_.load(); };
-      if (look_.load(std::memory_order_relaxed)) {
-        LookWhile(kLookWhileRunning, [&] { return noNewJob() && running_.load(std::memory_order_relaxed); });
-        LookWhile(kLookBeforeParking, noNewJob);
-      }
       jobs_.wait(seen);
     }
   }
@@ -145,8 +135,6 @@ class WorkerPool {
   std::atomic<uint64_t> seats_{0};    // the current job's seats not yet taken, closed or not given
   std::atomic<uint64_t> claimed_{0};  // the current job's parts claimed so far
   std::atomic<int> left_{0};          // workers that took a seat of the current job and left it
-  std::atomic<bool> running_{false};  // a job is dispatched and not yet over
-  std::atomic<bool> look_{false};     // the last job's threads look before parking
   const int cores_ = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
   std::atomic<bool> stopping_{false};
   void (*job_)(void*, int) = nullptr;
