@@ -1,7 +1,9 @@
 // The rasteriser on the saver's own frames: replays the captured frames (every clear and draw of
 // chosen frames of the real saver, tests/data/saver_frames.rcap.gz) at several sizes and thread
 // counts and prints, per frame and in total, the wall-clock milliseconds (minimum and median over
-// the repetitions, after one untimed replay that fills the caches). Where valgrind is installed it
+// the repetitions, after one untimed replay that fills the caches) and the median processor time of
+// the whole process, every drawing thread's included (what several threads cost beyond their
+// speed-up, such as a thread waiting for the next draw). Where valgrind is installed it
 // then counts, for each size, the instructions of one such replay of each frame on one thread
 // (callgrind, one run of itself per frame) and their average;
 // valgrind's processor has no AVX-512, so those are the eight-pixel AVX2 path's counts.
@@ -22,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -119,6 +122,13 @@ Options Parse(int argc, char** argv) {
 __attribute__((noinline)) void TimedReplay(const RasterCapture& capture, const RasterCaptureFrame& frame,
                                            const RasterTarget& target, const RasterDepth& depth) {
   ReplayRasterFrame(capture, frame, target, &depth);
+}
+
+// The processor time this process has used so far, all its threads, in milliseconds.
+double ProcessCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
 double Median(std::vector<double> values) {
@@ -234,23 +244,27 @@ void Run(const Options& o) {
       RasterSetThreadLimit(threads);
       std::printf("%dx%d, %d thread%s (%d used):\n", size.width, size.height, threads, threads == 1 ? "" : "s",
                   RasterThreadsFor(int64_t{size.width} * size.height));
-      double totalMin = 0, totalMedian = 0;
+      double totalMin = 0, totalMedian = 0, totalCpu = 0;
       for (size_t f = 0; f < capture.frames.size(); ++f) {
         if (o.frame >= 0 && static_cast<int>(f) != o.frame) continue;
         const RasterCaptureFrame& frame = capture.frames[f];
-        std::vector<double> ms;
+        std::vector<double> ms, cpuMs;
         ReplayRasterFrame(capture, frame, target, &depth);
         for (int r = 0; r < o.reps; ++r) {
+          const double cpuStart = ProcessCpuMs();
           const auto start = std::chrono::steady_clock::now();
           TimedReplay(capture, frame, target, depth);
           ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+          cpuMs.push_back(ProcessCpuMs() - cpuStart);
         }
-        const double low = *std::min_element(ms.begin(), ms.end()), median = Median(ms);
+        const double low = *std::min_element(ms.begin(), ms.end()), median = Median(ms), cpu = Median(cpuMs);
         totalMin += low;
         totalMedian += median;
-        if (!o.quiet) std::printf("  %-22s min %8.3f ms  median %8.3f ms\n", frame.name.c_str(), low, median);
+        totalCpu += cpu;
+        if (!o.quiet)
+          std::printf("  %-22s min %8.3f ms  median %8.3f ms  cpu %8.3f ms\n", frame.name.c_str(), low, median, cpu);
       }
-      std::printf("  %-22s min %8.3f ms  median %8.3f ms\n", "total", totalMin, totalMedian);
+      std::printf("  %-22s min %8.3f ms  median %8.3f ms  cpu %8.3f ms\n", "total", totalMin, totalMedian, totalCpu);
     }
     if (valgrind) PrintInstructions(o, *valgrind, size, capture);
   }
