@@ -72,7 +72,8 @@ def main():
     parser.add_argument("--reps", type=int, default=15)
     args = parser.parse_args()
     sizes = args.sizes.split(",")
-    pin = args.a[1] == "1" and args.b[1] == "1" and subprocess.run(["which", "taskset"], capture_output=True).returncode == 0
+    have_taskset = subprocess.run(["which", "taskset"], capture_output=True).returncode == 0
+    pin = args.a[1] == "1" and args.b[1] == "1" and have_taskset
     cpus = sorted(os.sched_getaffinity(0))
 
     rounds = []
@@ -81,7 +82,8 @@ def main():
         a = run(*args.a, sizes, args.reps, cpu)
         b = run(*args.b, sizes, args.reps, cpu)
         rounds.append((a, b))
-        cells = "  ".join(f"{s}: A {a[s]:8.3f} ms  B {b[s]:8.3f} ms  x{a[s] / b[s]:.2f}" for s in sizes)
+        cells = "  ".join(f"{s}: A {a[s]:8.3f} ms  B {b[s]:8.3f} ms  x{a[s] / b[s]:.2f}"
+                          for s in sizes)
         print(f"round {number + 1:2d}{'' if cpu is None else f' (cpu {cpu})'}  {cells}", flush=True)
 
     print(f"A = {':'.join(args.a)}\nB = {':'.join(args.b)}")
