@@ -15,6 +15,7 @@ without --no-instructions are run without it.
 import argparse
 import os
 import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -46,11 +47,17 @@ def parse_totals(output):
     return totals
 
 
-def run(binary, threads, sizes, reps, cpu):
+def command_of(binary, threads, sizes, reps):
+    """The frame_bench command line of one side, without the instruction counts where it has them."""
     command = [binary, "--sizes", ",".join(sizes), "--threads", threads, "--reps", str(reps)]
     usage = subprocess.run([binary, "--help"], capture_output=True, text=True)
     if "--no-instructions" in usage.stdout + usage.stderr:
         command.append("--no-instructions")
+    return command
+
+
+def run(command, sizes, cpu):
+    binary = command[0]
     if cpu is not None:
         command = ["taskset", "-c", str(cpu)] + command
     done = subprocess.run(command, capture_output=True, text=True)
@@ -72,15 +79,14 @@ def main():
     parser.add_argument("--reps", type=int, default=15)
     args = parser.parse_args()
     sizes = args.sizes.split(",")
-    have_taskset = subprocess.run(["which", "taskset"], capture_output=True).returncode == 0
-    pin = args.a[1] == "1" and args.b[1] == "1" and have_taskset
+    pin = args.a[1] == "1" and args.b[1] == "1" and shutil.which("taskset") is not None
+    commands = [command_of(*args.a, sizes, args.reps), command_of(*args.b, sizes, args.reps)]
     cpus = sorted(os.sched_getaffinity(0))
 
     rounds = []
     for number in range(args.rounds):
         cpu = cpus[number % len(cpus)] if pin else None
-        a = run(*args.a, sizes, args.reps, cpu)
-        b = run(*args.b, sizes, args.reps, cpu)
+        a, b = (run(command, sizes, cpu) for command in commands)
         rounds.append((a, b))
         cells = "  ".join(f"{s}: A {a[s]:8.3f} ms  B {b[s]:8.3f} ms  x{a[s] / b[s]:.2f}"
                           for s in sizes)
