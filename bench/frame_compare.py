@@ -33,6 +33,12 @@ def side(text):
     return binary, threads or "1"
 
 
+def positive(text):
+    if not text.isdigit() or int(text) < 1:
+        raise argparse.ArgumentTypeError(f"{text}: must be a whole number of 1 or more")
+    return int(text)
+
+
 def parse_totals(output):
     """The median total of each size in a frame_bench report, in the order printed."""
     totals, size = {}, None
@@ -75,8 +81,8 @@ def main():
     parser.add_argument("--a", type=side, required=True, help="BIN[:THREADS], the side timed first")
     parser.add_argument("--b", type=side, required=True, help="BIN[:THREADS]")
     parser.add_argument("--sizes", default="640x480,1920x1080")
-    parser.add_argument("--rounds", type=int, default=12)
-    parser.add_argument("--reps", type=int, default=15)
+    parser.add_argument("--rounds", type=positive, default=12)
+    parser.add_argument("--reps", type=positive, default=15)
     args = parser.parse_args()
     sizes = args.sizes.split(",")
     pin = args.a[1] == "1" and args.b[1] == "1" and shutil.which("taskset") is not None
