@@ -39,7 +39,10 @@ constexpr int kMaxClipVertices = 3 + 6;  // a triangle cut by six planes
 // at least kMinBandRows rows each; one thread draws a whole band, every triangle in order. Each
 // thread draws its own share of the bands first, the same rows every draw (its cache holds them),
 // then bands the others have not begun, so a thread that runs late or slowly holds no draw up.
-constexpr int kBandsPerThread = 8;
+// A draw ends when its last band does, so smaller bands end it sooner, but each band sets up every
+// triangle that crosses it again (measured at 1920 x 1080 on two threads: 16 bands per thread
+// draw about 8% faster than 8, and 32 slower again).
+constexpr int kBandsPerThread = 16;
 constexpr int kMinBandRows = 16;
 // Fills of fewer bytes than this run on the calling thread: waking workers would cost more.
 constexpr size_t kThreadedFillBytes = size_t{256} << 10;
