@@ -337,4 +337,60 @@ TEST(RasterGolden, TexelIndicesBeyond32BitsWrapToTexelZeroOnEveryPath) {
     }
 }
 
+// Textures drawn about as large as their size or larger, where groups of pixels take their texels
+// from a window of two texel rows: at random offsets, across the texture's wrap and up to its last
+// column and row, every path draws the texels the one-pixel path draws. The texture's allocation
+// ends at its last texel, so a read past it is caught by the sanitizer build.
+TEST(RasterGolden, MagnifiedTexturesDrawTheSameTexelsOnEveryPath) {
+  struct Size {
+    int width, height, pitchWords;
+  };
+  const Size sizes[] = {{16, 2, 16}, {17, 3, 19}, {32, 4, 32}, {15, 8, 15}, {64, 64, 67}};
+  constexpr int kWidth = 67, kHeight = 9;
+  Random random(7);
+  for (const Size& size : sizes) {
+    std::vector<uint32_t> texels(size_t(size.pitchWords) * (size.height - 1) + size_t(size.width));
+    for (uint32_t& texel : texels) texel = static_cast<uint32_t>(random.Next());
+    RasterTexture texture;
+    texture.bits = reinterpret_cast<const uint8_t*>(texels.data());
+    texture.pitch = 4 * intptr_t(size.pitchWords);
+    texture.width = size.width;
+    texture.height = size.height;
+    for (int round = 0; round < 24; ++round) {
+      // From 0.2 to 1.2 texels a pixel across, less down, sometimes slanted, in perspective or not.
+      const float u0 = random.Uniform(-2.0f, 2.0f), v0 = random.Uniform(-2.0f, 2.0f);
+      const float uSpan = random.Uniform(0.2f, 1.2f) * kWidth / float(size.width);
+      const float vSpan = random.Uniform(0.1f, 1.0f) * kHeight / float(size.height);
+      const float slant = random.Chance(50) ? 0.0f : random.Uniform(-0.3f, 0.3f);
+      std::vector<D3DTLVERTEX> quad(4);
+      for (size_t i = 0; i < quad.size(); ++i) {
+        const bool right = i % 2 == 1, bottom = i >= 2;
+        quad[i].sx = right ? float(kWidth) : 0.0f;
+        quad[i].sy = bottom ? float(kHeight) : 0.0f;
+        quad[i].sz = 0.5f;
+        quad[i].rhw = random.Uniform(0.5f, 1.5f);
+        quad[i].color = 0xFFFFFFFFu;
+        quad[i].tu = u0 + (right ? uSpan : 0.0f);
+        quad[i].tv = v0 + (bottom ? vSpan : 0.0f) + (right ? slant : 0.0f);
+      }
+      const WORD indices[] = {0, 1, 2, 1, 3, 2};
+      std::vector<uint8_t> reference;
+      for (const SpanPath& path : {kSpanPaths[2], kSpanPaths[1], kSpanPaths[0]}) {
+        Buffers buffers(kWidth, kHeight, RasterPixelFormat::Xrgb32, 0);
+        RasterState rs;
+        rs.cullMode = D3DCULL_NONE;
+        rs.perspective = round % 2 == 0;
+        rs.allowAvx2 = path.allowAvx2;
+        rs.allowAvx512 = path.allowAvx512;
+        rs.viewportX1 = kWidth;
+        rs.viewportY1 = kHeight;
+        RasterDrawTriangles(rs, buffers.target, nullptr, &texture, quad.data(), quad.size(), indices, 6, false,
+                            nullptr);
+        if (reference.empty()) reference = buffers.color;
+        ASSERT_EQ(buffers.color, reference) << size.width << " x " << size.height << ", round " << round << path.name;
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -1163,6 +1163,14 @@ KLV_AVX512 inline __m512i WrapIndexMasked16(__m512 t, __m512 size, __m512i maxIn
   return _mm512_and_si512(whole, maxIndex);
 }
 
+// The smaller of lanes 0 and 15, in every lane. Texel columns and rows change monotonically along
+// a span (unless they wrap), so for a group of a span these two lanes usually bound all sixteen;
+// a texel window taken from them is checked against every lane all the same.
+KLV_AVX512 inline __m512i SmallerOfEnds16(__m512i value) {
+  return _mm512_min_epu32(_mm512_broadcastd_epi32(_mm512_castsi512_si128(value)),
+                          _mm512_permutexvar_epi32(_mm512_set1_epi32(15), value));
+}
+
 // Whether a draw may take the sixteen-pixel path: 32-bit texels or none (the narrower texel
 // formats stay on the AVX2 path), and the AVX2 path's own conditions.
 inline bool Avx512Fits(const SpanParams& p) {
@@ -1177,6 +1185,8 @@ class Sixteens {
   static_assert(T == TexKind::None || T == TexKind::Xrgb32, "narrower texels take the AVX2 path");
   static constexpr bool kDepth32 = Z == ZMode::Test32 || Z == ZMode::Write32;
   static constexpr int kColorBytes = Wide ? 4 : 2, kDepthBytes = kDepth32 ? 4 : 2;
+  // A texel window (see Texels): each of its rows is one register of sixteen texels.
+  static constexpr int kWindowColumns = 16, kWindowRows = 2;
 
   KLV_AVX512 Sixteens(const SpanParams& p, const SpanTriangle& tri)
       : p_(p),
@@ -1194,6 +1204,9 @@ class Sixteens {
         rowWords_(_mm512_set1_epi32(static_cast<int>(p.texture.pitch / 4))),
         texelMask_(_mm512_set1_epi32(static_cast<int>(p.texelMask))),
         texels_(p.texture.bits),
+        rowStride_(p.texture.pitch / 4),
+        lastWindowColumn_(p.texture.width - kWindowColumns),
+        lastWindowRow_(p.texture.height - kWindowRows),
         redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
         greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
         greenLossFogged_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss + 8))),
@@ -1305,7 +1318,11 @@ class Sixteens {
 
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
 
-  // Raw texels of the pixels in `fetch` (the others read as 0) for the sixteen pixels k.
+  // Raw texels of the pixels in `fetch` (the others read as 0) for the sixteen pixels k. Where
+  // those texels lie in a window of the texture 16 columns wide and 2 rows high, as they mostly do
+  // on a texture drawn larger than its size, the window's two rows are loaded and the texels
+  // picked from them in registers, which costs far less than a gather. A window starts within the
+  // texture's columns and rows, so its loads stay inside the texture.
   KLV_AVX512 __attribute__((always_inline)) __m512i Texels(const Walk& walk, __m512 k, __mmask16 fetch) {
     __m512 w = _mm512_add_ps(_mm512_set1_ps(wuv_[0]), _mm512_mul_ps(k, dw_));
     __m512 tu = _mm512_add_ps(_mm512_set1_ps(wuv_[1]), _mm512_mul_ps(k, du_));
@@ -1323,8 +1340,22 @@ class Sixteens {
       tx = WrapIndex16(tu, walk.texW, walk.maxU);
       ty = WrapIndex16(tv, walk.texH, walk.maxV);
     }
-    const __m512i index = _mm512_add_epi32(_mm512_mullo_epi32(ty, rowWords_), tx);
-    const __m512i words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, index, walk.texels, 4);
+    const __m512i column = SmallerOfEnds16(tx), row = SmallerOfEnds16(ty);
+    const __m512i dx = _mm512_sub_epi32(tx, column), dy = _mm512_sub_epi32(ty, row);
+    const __mmask16 inColumns = _mm512_mask_cmplt_epu32_mask(fetch, dx, _mm512_set1_epi32(kWindowColumns));
+    const __mmask16 inWindow = _mm512_mask_cmplt_epu32_mask(inColumns, dy, _mm512_set1_epi32(kWindowRows));
+    const int firstColumn = _mm_cvtsi128_si32(_mm512_castsi512_si128(column));
+    const int firstRow = _mm_cvtsi128_si32(_mm512_castsi512_si128(row));
+    __m512i words;
+    if (inWindow == fetch && firstColumn <= lastWindowColumn_ && firstRow <= lastWindowRow_) {
+      const uint8_t* top = walk.texels + 4 * (static_cast<ptrdiff_t>(firstRow) * rowStride_ + firstColumn);
+      const __m512i pick = _mm512_add_epi32(dx, _mm512_slli_epi32(dy, 4));  // the second row's are 16..31
+      words = _mm512_maskz_permutex2var_epi32(fetch, _mm512_loadu_si512(top), pick,
+                                              _mm512_loadu_si512(top + 4 * static_cast<ptrdiff_t>(rowStride_)));
+    } else {
+      const __m512i index = _mm512_add_epi32(_mm512_mullo_epi32(ty, rowWords_), tx);
+      words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, index, walk.texels, 4);
+    }
     return _mm512_and_si512(words, texelMask_);
   }
 
@@ -1426,6 +1457,9 @@ class Sixteens {
   __m512 maxZ32_, texW_, texH_;
   __m512i maxU_, maxV_, keyLow_, keyRange_, rowWords_, texelMask_, fogRG_, fogB_, fogRG256_, fogB256_;
   const uint8_t* texels_;
+  // Texel windows: rowWords_ as a number, and the last column and row a window may start at
+  // (negative: the texture is smaller than a window).
+  int rowStride_, lastWindowColumn_, lastWindowRow_;
   __m128i redShift_, greenLoss_, greenLossFogged_;  // the last for a fog blend's green (see Fog16)
   __m256 low_, high_;
   uint64_t passed_ = 0;
