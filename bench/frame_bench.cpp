@@ -7,15 +7,21 @@
 // then counts, for each size, the instructions of one such replay of each frame on one thread
 // (callgrind, one run of itself per frame) and their average;
 // valgrind's processor has no AVX-512, so those are the eight-pixel AVX2 path's counts.
+// --step counts the same instructions on this processor instead, on the path it takes (the
+// sixteen-pixel one where it has AVX-512), by stepping through one replay of each frame an
+// instruction at a time. Every instruction then costs a trap and a signal (about 11 us on a
+// virtual machine), so a 1920 x 1080 frame takes minutes. --lanes 8 keeps the rasteriser off the sixteen-pixel path, to
+// compare the two counts on the same path.
 //
 //   frame_bench [--capture FILE] [--sizes 640x480,1920x1080,3840x2160] [--threads 1,2,0] [--reps N]
-//               [--depth 16|32] [--frame INDEX] [--quiet] [--no-instructions]
+//               [--depth 16|32] [--frame INDEX] [--quiet] [--no-instructions] [--step] [--lanes 8|16]
 //
 // Thread count 0 means as many as the picture needs (one per 1024 x 768 pixels), up to one per core.
 // --depth replays on a depth buffer of that many bits instead of the one the capture was made on
 // (the saver's hardware device now draws on 16 bits; the stored capture was made on 32).
 // --frame replays only that frame (0-based), once per repetition.
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,12 +55,14 @@ struct Options {
   bool quiet = false;
   bool instructions = true;  // count them with callgrind where valgrind is installed
   int depthBits = 0;         // 0: the capture's own depth buffer
+  bool step = false;         // count instructions by stepping on this processor (x86-64 Linux)
+  bool sixteenLanes = true;  // let the rasteriser take the sixteen-pixel path where it can
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::fprintf(stderr,
                "frame_bench: %s\nusage: frame_bench [--capture FILE] [--sizes WxH,...] [--threads N,...] [--reps N]"
-               " [--depth 16|32] [--frame INDEX] [--quiet] [--no-instructions]\n",
+               " [--depth 16|32] [--frame INDEX] [--quiet] [--no-instructions] [--step] [--lanes 8|16]\n",
                problem.c_str());
   std::exit(2);
 }
@@ -87,6 +95,10 @@ Options Parse(int argc, char** argv) {
       o.instructions = false;
       continue;
     }
+    if (arg == "--step") {
+      o.step = true;
+      continue;
+    }
     if (arg == "--help") Usage("replays captured frames");
     if (i + 1 >= argc) Usage("missing value for " + arg);
     const std::string value = argv[++i];
@@ -105,6 +117,10 @@ Options Parse(int argc, char** argv) {
     } else if (arg == "--depth") {
       o.depthBits = Number(value, 16, 32);
       if (o.depthBits != 16 && o.depthBits != 32) Usage("--depth takes 16 or 32");
+    } else if (arg == "--lanes") {
+      const int lanes = Number(value, 8, 16);
+      if (lanes != 8 && lanes != 16) Usage("--lanes takes 8 or 16");
+      o.sixteenLanes = lanes == 16;
     } else if (arg == "--reps") {
       o.reps = Number(value, 1, 100000);
     } else if (arg == "--frame") {
@@ -123,6 +139,71 @@ __attribute__((noinline)) void TimedReplay(const RasterCapture& capture, const R
                                            const RasterTarget& target, const RasterDepth& depth) {
   ReplayRasterFrame(capture, frame, target, &depth);
 }
+
+#if defined(__x86_64__) && defined(__linux__)
+// Instruction counting by the trap flag: while it is set the processor traps after every
+// instruction and the kernel sends SIGTRAP, whose handler counts it. The kernel clears the flag
+// while the handler runs and sets it again on the handler's return, so only the replay's
+// instructions (and the few that set and clear the flag, measured and taken off) are counted.
+// The count is the handler's, a process-wide variable as a signal handler needs.
+uint64_t steppedInstructions = 0;
+
+void CountStep(int, siginfo_t*, void*) { ++steppedInstructions; }
+
+// The flag is set and cleared below the red zone, which the compiler may be using.
+inline __attribute__((always_inline)) void SetTrapFlag() {
+  asm volatile("lea -128(%%rsp), %%rsp\n\tpushfq\n\torq $0x100, (%%rsp)\n\tpopfq\n\tlea 128(%%rsp), %%rsp" ::
+                   : "memory", "cc");
+}
+
+inline __attribute__((always_inline)) void ClearTrapFlag() {
+  asm volatile("lea -128(%%rsp), %%rsp\n\tpushfq\n\tandq $-0x101, (%%rsp)\n\tpopfq\n\tlea 128(%%rsp), %%rsp" ::
+                   : "memory", "cc");
+}
+
+// The instructions of one replay of `frame`, or of nothing with a null frame.
+__attribute__((noinline)) uint64_t SteppedReplay(const RasterCapture& capture, const RasterCaptureFrame* frame,
+                                                 const RasterTarget& target, const RasterDepth& depth) {
+  struct sigaction action = {};
+  struct sigaction previous = {};
+  action.sa_sigaction = CountStep;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTRAP, &action, &previous);
+  steppedInstructions = 0;
+  SetTrapFlag();
+  if (frame != nullptr) TimedReplay(capture, *frame, target, depth);
+  ClearTrapFlag();
+  const uint64_t steps = steppedInstructions;
+  sigaction(SIGTRAP, &previous, nullptr);
+  return steps;
+}
+
+// Counts the instructions of replaying each frame on one thread by stepping through them.
+void PrintSteppedInstructions(const Options& o, const Size& size, const RasterCapture& capture,
+                              const RasterTarget& target, const RasterDepth& depth) {
+  RasterSetThreadLimit(1);
+  const uint64_t overhead = SteppedReplay(capture, nullptr, target, depth);
+  std::printf("%dx%d, instructions per frame (stepped on this processor, 1 thread):\n", size.width, size.height);
+  double sum = 0;
+  int counted = 0;
+  for (size_t f = 0; f < capture.frames.size(); ++f) {
+    if (o.frame >= 0 && static_cast<int>(f) != o.frame) continue;
+    ReplayRasterFrame(capture, capture.frames[f], target, &depth);  // as the timed replays start
+    const double total = static_cast<double>(SteppedReplay(capture, &capture.frames[f], target, depth) - overhead);
+    sum += total;
+    ++counted;
+    if (!o.quiet) std::printf("  %-22s %8.2f M\n", capture.frames[f].name.c_str(), total / 1e6);
+    std::fflush(stdout);
+  }
+  if (counted > 0) std::printf("  %-22s %8.2f M\n", "average", sum / counted / 1e6);
+}
+#else
+void PrintSteppedInstructions(const Options&, const Size&, const RasterCapture&, const RasterTarget&,
+                              const RasterDepth&) {
+  std::printf("instruction stepping needs x86-64 Linux\n");
+}
+#endif
 
 // The processor time this process has used so far, all its threads, in milliseconds.
 double ProcessCpuMs() {
@@ -232,6 +313,8 @@ void Run(const Options& o) {
       capture.depthBytes = o.depthBits / 8;
       capture.depthMax = o.depthBits == 16 ? 0xFFFFu : 0xFFFFFF00u;  // depth 1.0 as the device stores it
     }
+    for (RasterCaptureFrame& frame : capture.frames)
+      for (RasterCaptureCall& call : frame.calls) call.state.allowAvx512 = call.state.allowAvx512 && o.sixteenLanes;
     const int colorBytes = capture.format == RasterPixelFormat::Xrgb32 ? 4 : 2;
     const int depthBytes = capture.depthBytes != 0 ? capture.depthBytes : 2;
     std::vector<uint8_t> color(size_t(size.width) * size.height * colorBytes);
@@ -267,6 +350,7 @@ void Run(const Options& o) {
       std::printf("  %-22s min %8.3f ms  median %8.3f ms  cpu %8.3f ms\n", "total", totalMin, totalMedian, totalCpu);
     }
     if (valgrind) PrintInstructions(o, *valgrind, size, capture);
+    if (o.step) PrintSteppedInstructions(o, size, capture, target, depth);
   }
 }
 
