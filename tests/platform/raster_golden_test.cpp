@@ -340,12 +340,14 @@ TEST(RasterGolden, TexelIndicesBeyond32BitsWrapToTexelZeroOnEveryPath) {
 // Textures drawn about as large as their size or larger, where groups of pixels take their texels
 // from a window of two texel rows: at random offsets, across the texture's wrap and up to its last
 // column and row, every path draws the texels the one-pixel path draws. The texture's allocation
-// ends at its last texel, so a read past it is caught by the sanitizer build.
+// ends at its last texel, so a read past it is caught by the sanitizer build. The last two have
+// rows and sides longer than 32767 texels, more than a window's 16-bit column and row can number.
 TEST(RasterGolden, MagnifiedTexturesDrawTheSameTexelsOnEveryPath) {
   struct Size {
     int width, height, pitchWords;
   };
-  const Size sizes[] = {{16, 2, 16}, {17, 3, 19}, {32, 4, 32}, {15, 8, 15}, {64, 64, 67}};
+  const Size sizes[] = {{16, 2, 16},  {17, 3, 19},       {32, 4, 32},    {15, 8, 15},
+                        {64, 64, 67}, {32768, 3, 32768}, {20, 40000, 20}};
   constexpr int kWidth = 67, kHeight = 9;
   Random random(7);
   for (const Size& size : sizes) {

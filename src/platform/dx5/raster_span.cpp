@@ -1163,11 +1163,12 @@ KLV_AVX512 inline __m512i WrapIndexMasked16(__m512 t, __m512 size, __m512i maxIn
   return _mm512_and_si512(whole, maxIndex);
 }
 
-// The smaller of lanes 0 and 15, in every lane. Texel columns and rows change monotonically along
-// a span (unless they wrap), so for a group of a span these two lanes usually bound all sixteen;
-// a texel window taken from them is checked against every lane all the same.
+// The smaller of lanes 0 and 15, half by half (the low 16 bits of each, and the high 16 bits of
+// each), in every lane. Texel columns and rows change monotonically along a span (unless they
+// wrap), so for a group of a span these two lanes usually bound all sixteen; a texel window taken
+// from them is checked against every lane all the same.
 KLV_AVX512 inline __m512i SmallerOfEnds16(__m512i value) {
-  return _mm512_min_epu32(_mm512_broadcastd_epi32(_mm512_castsi512_si128(value)),
+  return _mm512_min_epu16(_mm512_broadcastd_epi32(_mm512_castsi512_si128(value)),
                           _mm512_permutexvar_epi32(_mm512_set1_epi32(15), value));
 }
 
@@ -1187,6 +1188,13 @@ class Sixteens {
   static constexpr int kColorBytes = Wide ? 4 : 2, kDepthBytes = kDepth32 ? 4 : 2;
   // A texel window (see Texels): each of its rows is one register of sixteen texels.
   static constexpr int kWindowColumns = 16, kWindowRows = 2;
+  // A texel's column and row are taken as the low and high halves of one 32-bit lane, so windows
+  // need textures and rows of at most this many texels. A lane is inside a window when its
+  // offsets from the window's start, half by half, have no bit of kOutsideWindow set.
+  static constexpr int kMostWindowTexels = INT16_MAX;
+  static constexpr uint32_t kOutsideWindow = ~((uint32_t{kWindowRows - 1} << 16) | (kWindowColumns - 1));
+  static_assert((kWindowColumns & (kWindowColumns - 1)) == 0 && (kWindowRows & (kWindowRows - 1)) == 0,
+                "window sides are powers of two");
 
   KLV_AVX512 Sixteens(const SpanParams& p, const SpanTriangle& tri)
       : p_(p),
@@ -1204,12 +1212,14 @@ class Sixteens {
         rowWords_(_mm512_set1_epi32(static_cast<int>(p.texture.pitch / 4))),
         texelMask_(_mm512_set1_epi32(static_cast<int>(p.texelMask))),
         texels_(p.texture.bits),
-        rowStride_(p.texture.pitch / 4),
-        lastWindowColumn_(p.texture.width - kWindowColumns),
-        lastWindowRow_(p.texture.height - kWindowRows),
-        redShift_(_mm_cvtsi32_si128(static_cast<int>(p.redShift))),
-        greenLoss_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss))),
-        greenLossFogged_(_mm_cvtsi32_si128(static_cast<int>(p.greenLoss + 8))),
+        windowAt_(_mm512_set1_epi32(static_cast<int>(1u | static_cast<uint32_t>(p.texture.pitch / 4) << 16))),
+        windowLast_(_mm512_set1_epi32(static_cast<int>(static_cast<uint32_t>(p.texture.width - kWindowColumns) |
+                                                       static_cast<uint32_t>(p.texture.height - kWindowRows) << 16))),
+        rowBytes_(p.texture.pitch),
+        noWindow_(Windowed(p) ? 0 : 0xFFFF),
+        redScale_(_mm512_set1_epi16(static_cast<int16_t>(1u << p.redShift))),
+        greenScale_(_mm512_set1_epi16(static_cast<int16_t>(1u << (16 - p.greenLoss)))),
+        greenScaleFogged_(_mm512_set1_epi16(static_cast<int16_t>(1u << (8 - p.greenLoss)))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
         high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)) {
     const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
@@ -1238,6 +1248,14 @@ class Sixteens {
   KLV_AVX512 uint64_t Passed() const { return passed_; }
 
  private:
+  // Whether the draw's texture takes texel windows: it is at least a window wide and high, and
+  // its sides and rows fit the halves of a lane.
+  static bool Windowed(const SpanParams& p) {
+    return p.texture.bits != nullptr && p.texture.width >= kWindowColumns && p.texture.height >= kWindowRows &&
+           p.texture.width <= kMostWindowTexels && p.texture.height <= kMostWindowTexels &&
+           p.texture.pitch / 4 <= kMostWindowTexels;
+  }
+
   // A span's walk, as in Octets.
   struct Walk {
     __m512 k, z0, dz;
@@ -1248,7 +1266,8 @@ class Sixteens {
     __m512i maxZ16, maxU, maxV;
     __m512 maxZ32, texW, texH;
     const uint8_t* texels;
-    __m128i redShift, greenLoss;  // greenLoss as the span shifts its green: 8 more after a fog blend
+    __mmask16 noWindow;
+    uint32_t passed;  // the span's pixels that have passed the depth test
   };
 
   template <bool Specular, bool Fog>
@@ -1272,8 +1291,8 @@ class Sixteens {
     walk.maxU = maxU_;
     walk.maxV = maxV_;
     walk.texels = texels_;
-    walk.redShift = redShift_;
-    walk.greenLoss = Fog ? greenLossFogged_ : greenLoss_;
+    walk.noWindow = noWindow_;
+    walk.passed = 0;
     const __m512i values = _mm512_castsi256_si512(ends.values);
     const __m512i steps = _mm512_castsi256_si512(ends.steps);
     const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -1314,6 +1333,7 @@ class Sixteens {
     }
     const auto live = static_cast<__mmask16>((1u << (end - x - 16 * groups)) - 1);
     Group<Specular, Fog, Flat>(walk, colorAt, depthAt, live);
+    passed_ += walk.passed;
   }
 
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
@@ -1321,8 +1341,9 @@ class Sixteens {
   // Raw texels of the pixels in `fetch` (the others read as 0) for the sixteen pixels k. Where
   // those texels lie in a window of the texture 16 columns wide and 2 rows high, as they mostly do
   // on a texture drawn larger than its size, the window's two rows are loaded and the texels
-  // picked from them in registers, which costs far less than a gather. A window starts within the
-  // texture's columns and rows, so its loads stay inside the texture.
+  // picked from them in registers, which costs far less than a gather. A window that would reach
+  // past the texture's last column or row starts that much earlier, so its loads stay inside the
+  // texture.
   KLV_AVX512 __attribute__((always_inline)) __m512i Texels(const Walk& walk, __m512 k, __mmask16 fetch) {
     __m512 w = _mm512_add_ps(_mm512_set1_ps(wuv_[0]), _mm512_mul_ps(k, dw_));
     __m512 tu = _mm512_add_ps(_mm512_set1_ps(wuv_[1]), _mm512_mul_ps(k, du_));
@@ -1340,18 +1361,25 @@ class Sixteens {
       tx = WrapIndex16(tu, walk.texW, walk.maxU);
       ty = WrapIndex16(tv, walk.texH, walk.maxV);
     }
-    const __m512i column = SmallerOfEnds16(tx), row = SmallerOfEnds16(ty);
-    const __m512i dx = _mm512_sub_epi32(tx, column), dy = _mm512_sub_epi32(ty, row);
-    const __mmask16 inColumns = _mm512_mask_cmplt_epu32_mask(fetch, dx, _mm512_set1_epi32(kWindowColumns));
-    const __mmask16 inWindow = _mm512_mask_cmplt_epu32_mask(inColumns, dy, _mm512_set1_epi32(kWindowRows));
-    const int firstColumn = _mm_cvtsi128_si32(_mm512_castsi512_si128(column));
-    const int firstRow = _mm_cvtsi128_si32(_mm512_castsi512_si128(row));
+    // Each lane's column and row as the two halves of one lane. The window starts at the smaller
+    // column and the smaller row of the two ends, moved back where the window would pass the
+    // texture's last column or row.
+    const __m512i at = _mm512_or_si512(tx, _mm512_slli_epi32(ty, 16));
+    const __m512i start = _mm512_min_epu16(SmallerOfEnds16(at), windowLast_);
+    const __m512i offset = _mm512_sub_epi16(at, start);
+    const __mmask16 outside =
+        _mm512_mask_test_epi32_mask(fetch, offset, _mm512_set1_epi32(static_cast<int>(kOutsideWindow))) | walk.noWindow;
     __m512i words;
-    if (inWindow == fetch && firstColumn <= lastWindowColumn_ && firstRow <= lastWindowRow_) {
-      const uint8_t* top = walk.texels + 4 * (static_cast<ptrdiff_t>(firstRow) * rowStride_ + firstColumn);
-      const __m512i pick = _mm512_add_epi32(dx, _mm512_slli_epi32(dy, 4));  // the second row's are 16..31
-      words = _mm512_maskz_permutex2var_epi32(fetch, _mm512_loadu_si512(top), pick,
-                                              _mm512_loadu_si512(top + 4 * static_cast<ptrdiff_t>(rowStride_)));
+    if (outside == 0) {
+      // The start's texel number (column + row * row words) in one multiply-add of the halves.
+      const auto first =
+          static_cast<uint32_t>(_mm_cvtsi128_si32(_mm512_castsi512_si128(_mm512_madd_epi16(start, windowAt_))));
+      const uint8_t* top = walk.texels + 4 * size_t{first};
+      // Texel (dx, dy) of the window is register entry dx + 16 * dy of the two rows; the permute
+      // reads only the low five bits of each entry, where offset + (offset >> 12) has them.
+      const __m512i pick = _mm512_add_epi32(offset, _mm512_srli_epi32(offset, 12));
+      words =
+          _mm512_maskz_permutex2var_epi32(fetch, _mm512_loadu_si512(top), pick, _mm512_loadu_si512(top + rowBytes_));
     } else {
       const __m512i index = _mm512_add_epi32(_mm512_mullo_epi32(ty, rowWords_), tx);
       words = _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), fetch, index, walk.texels, 4);
@@ -1377,7 +1405,7 @@ class Sixteens {
       pass = _mm512_mask_cmple_epu32_mask(live, zStored, _mm512_maskz_loadu_epi32(live, depthAt));
     }
     if (pass == 0) return StepRamps<Specular, Fog, Flat>(walk);
-    passed_ += static_cast<unsigned>(__builtin_popcount(_cvtmask16_u32(pass)));
+    walk.passed += static_cast<uint32_t>(_mm_popcnt_u32(_cvtmask16_u32(pass)));
     __m512i rg, bx;  // the diffuse colour; textured, its modulation factor
     if constexpr (Flat) {
       rg = walk.flatRG;
@@ -1423,11 +1451,12 @@ class Sixteens {
       const __m512i high = _mm512_or_si512(rg, _mm512_set1_epi16(static_cast<int16_t>(0xFF00)));
       _mm512_mask_storeu_epi32(colorAt, pass, _mm512_unpacklo_epi16(low, high));
     } else {
+      // The shifts as products, as in Octets: their factors come straight from memory.
       constexpr int kBelow = Fog ? 8 : 0;  // bits below the colours a fog blend leaves (see Fog16)
-      const __m512i color =
-          _mm512_or_si512(_mm512_sll_epi16(_mm512_srli_epi16(rg, 3 + kBelow), walk.redShift),
-                          _mm512_or_si512(_mm512_slli_epi16(_mm512_srl_epi16(green, walk.greenLoss), 5),
-                                          _mm512_srli_epi16(bx, 3 + kBelow)));
+      const __m512i color = _mm512_or_si512(
+          _mm512_mullo_epi16(_mm512_srli_epi16(rg, 3 + kBelow), redScale_),
+          _mm512_or_si512(_mm512_slli_epi16(_mm512_mulhi_epu16(green, Fog ? greenScaleFogged_ : greenScale_), 5),
+                          _mm512_srli_epi16(bx, 3 + kBelow)));
       _mm256_mask_storeu_epi16(colorAt, pass, JoinLow(color));
     }
     if constexpr (Z == ZMode::Write16) _mm256_mask_storeu_epi16(depthAt, pass, _mm512_cvtepi32_epi16(zStored));
@@ -1457,10 +1486,13 @@ class Sixteens {
   __m512 maxZ32_, texW_, texH_;
   __m512i maxU_, maxV_, keyLow_, keyRange_, rowWords_, texelMask_, fogRG_, fogB_, fogRG256_, fogB256_;
   const uint8_t* texels_;
-  // Texel windows: rowWords_ as a number, and the last column and row a window may start at
-  // (negative: the texture is smaller than a window).
-  int rowStride_, lastWindowColumn_, lastWindowRow_;
-  __m128i redShift_, greenLoss_, greenLossFogged_;  // the last for a fog blend's green (see Fog16)
+  // Texel windows: 1 | row words << 16, for the multiply-add that numbers a window's first texel;
+  // the last column | row << 16 a window may start at; the bytes from one texture row to the next;
+  // and all lanes set where the texture takes no windows.
+  __m512i windowAt_, windowLast_;
+  ptrdiff_t rowBytes_;
+  __mmask16 noWindow_;
+  __m512i redScale_, greenScale_, greenScaleFogged_;  // 16-bit targets' shifts as factors (see Octets)
   __m256 low_, high_;
   uint64_t passed_ = 0;
 };
