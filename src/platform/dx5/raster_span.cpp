@@ -1245,7 +1245,7 @@ class Sixteens {
     SpanOf<false, false>(ends, row, depthRow, x0, x0 + n);
   }
 
-  KLV_AVX512 uint64_t Passed() const { return passed_; }
+  KLV_AVX512 uint64_t Passed() const { return static_cast<uint32_t>(_mm512_reduce_add_epi32(passed_)); }
 
  private:
   // Whether the draw's texture takes texel windows: it is at least a window wide and high, and
@@ -1267,7 +1267,8 @@ class Sixteens {
     __m512 maxZ32, texW, texH;
     const uint8_t* texels;
     __mmask16 noWindow;
-    uint32_t passed;  // the span's pixels that have passed the depth test
+    // The span's pixels that have passed the depth test, lane by lane: one masked add a group.
+    __m512i passed, one;
   };
 
   template <bool Specular, bool Fog>
@@ -1292,7 +1293,8 @@ class Sixteens {
     walk.maxV = maxV_;
     walk.texels = texels_;
     walk.noWindow = noWindow_;
-    walk.passed = 0;
+    walk.passed = _mm512_setzero_si512();
+    walk.one = _mm512_set1_epi32(1);
     const __m512i values = _mm512_castsi256_si512(ends.values);
     const __m512i steps = _mm512_castsi256_si512(ends.steps);
     const __m512i lane = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -1333,7 +1335,7 @@ class Sixteens {
     }
     const auto live = static_cast<__mmask16>((1u << (end - x - 16 * groups)) - 1);
     Group<Specular, Fog, Flat>(walk, colorAt, depthAt, live);
-    passed_ += walk.passed;
+    passed_ = _mm512_add_epi32(passed_, walk.passed);
   }
 
   static uint8_t* DepthAt(uint8_t* depthRow, int x) { return Z != ZMode::None ? depthRow + kDepthBytes * x : nullptr; }
@@ -1368,9 +1370,9 @@ class Sixteens {
     const __m512i start = _mm512_min_epu16(SmallerOfEnds16(at), windowLast_);
     const __m512i offset = _mm512_sub_epi16(at, start);
     const __mmask16 outside =
-        _mm512_mask_test_epi32_mask(fetch, offset, _mm512_set1_epi32(static_cast<int>(kOutsideWindow))) | walk.noWindow;
+        _mm512_mask_test_epi32_mask(fetch, offset, _mm512_set1_epi32(static_cast<int>(kOutsideWindow)));
     __m512i words;
-    if (outside == 0) {
+    if (_kortestz_mask16_u8(outside, walk.noWindow) != 0) {  // no lane outside, and windows allowed
       // The start's texel number (column + row * row words) in one multiply-add of the halves.
       const auto first =
           static_cast<uint32_t>(_mm_cvtsi128_si32(_mm512_castsi512_si128(_mm512_madd_epi16(start, windowAt_))));
@@ -1405,7 +1407,7 @@ class Sixteens {
       pass = _mm512_mask_cmple_epu32_mask(live, zStored, _mm512_maskz_loadu_epi32(live, depthAt));
     }
     if (pass == 0) return StepRamps<Specular, Fog, Flat>(walk);
-    walk.passed += static_cast<uint32_t>(_mm_popcnt_u32(_cvtmask16_u32(pass)));
+    walk.passed = _mm512_mask_add_epi32(walk.passed, pass, walk.passed, walk.one);
     __m512i rg, bx;  // the diffuse colour; textured, its modulation factor
     if constexpr (Flat) {
       rg = walk.flatRG;
@@ -1494,7 +1496,7 @@ class Sixteens {
   __mmask16 noWindow_;
   __m512i redScale_, greenScale_, greenScaleFogged_;  // 16-bit targets' shifts as factors (see Octets)
   __m256 low_, high_;
-  uint64_t passed_ = 0;
+  __m512i passed_ = _mm512_setzero_si512();  // the spans' passed counts, lane by lane (see Walk)
 };
 
 template <TexKind T, bool Persp, ZMode Z, bool Wide, bool ByMask>
