@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -37,8 +38,7 @@ std::string FolderOfThisProgram() {
 // Opens the key as the preview process will see it: the registry stand-in puts a key's file in
 // $KLV_CONFIG_DIR, so the variable points at the scratch folder while the key is opened (the
 // settings program runs on one thread).
-// Returns the key's file.
-std::string WriteScratchKey(const std::string& folder, const TSaverSettings& settings) {
+void WriteScratchKey(const std::string& folder, const TSaverSettings& settings) {
   const char* previous = getenv(kConfigVariable);
   const std::string saved = previous ? previous : "";
   setenv(kConfigVariable, folder.c_str(), 1);
@@ -52,7 +52,6 @@ std::string WriteScratchKey(const std::string& folder, const TSaverSettings& set
   else
     unsetenv(kConfigVariable);
   WriteSettings(key, settings);
-  return key.FileName();
 }
 
 // Runs in the child between fork and exec: end with the settings program, errors to a file.
@@ -89,16 +88,17 @@ TPreview::TPreview(EndHandler onEnd) : onEnd_(std::move(onEnd)) {
 TPreview::~TPreview() {
   Stop();
   if (scratch_.empty()) return;
-  unlink((scratch_ + "/" + kErrorFile).c_str());
-  if (!scratchKey_.empty()) unlink(scratchKey_.c_str());
-  rmdir(scratch_.c_str());
+  // The scratch folder is this preview's own: everything in it goes, the key's lock file as well
+  // as the key and the error file, or the folder would stay behind in the temporary folder.
+  std::error_code ignored;
+  std::filesystem::remove_all(scratch_, ignored);
 }
 
 std::string TPreview::Start(unsigned long windowId, const TSaverSettings& settings) {
   Stop();
   if (scratch_.empty()) return "No scratch folder for the preview in " + std::string(g_get_tmp_dir()) + ".";
   try {
-    scratchKey_ = WriteScratchKey(scratch_, settings);
+    WriteScratchKey(scratch_, settings);
   } catch (const KlvError& error) {
     return error.what();
   }

@@ -35,8 +35,7 @@ class TPreview {
   static void OnChildExit(GPid pid, gint status, gpointer self);
 
   EndHandler onEnd_;
-  std::string scratch_;     // private configuration folder of the preview process
-  std::string scratchKey_;  // the key's file in it, once written
+  std::string scratch_;  // private configuration folder of the preview process
   pid_t pid_ = 0;
   guint watch_ = 0;
 };

@@ -75,6 +75,9 @@ ini="$config/Software_Kalvor_Soft.ini"
 printf '; written by hand\n[KalvorGSaver]\nDataPath = %s/\n\n[KalvorG]\nEnum_Checkbox=-1\n' "$data" >"$ini"
 cp "$ini" "$work/original.ini"
 export KLV_CONFIG_DIR="$config"
+# The settings program's own temporary folders, where the preview keeps its scratch settings.
+export TMPDIR="$work/tmp"
+mkdir -p "$TMPDIR"
 # GTK asks D-Bus for accessibility and settings; there is no session bus here.
 export NO_AT_BRIDGE=1 GSETTINGS_BACKEND=memory
 # Sanitizer builds: GTK and its libraries keep allocations to the process end.
@@ -273,6 +276,9 @@ if [ "$embedded" -eq 1 ]; then
   kill -0 "$preview" 2>/dev/null && fail "the preview process $preview is left after the close box"
   same_file "the close box"
   echo "  OK and the close box end the preview process"
+  left=$(find "$TMPDIR" -maxdepth 1 -name 'kalvor-preview-*')
+  [ -z "$left" ] || fail "the preview's scratch folders are left behind: $left $(ls -A $left)"
+  echo "  the preview's scratch folders are removed"
 fi
 
 # The dialog alone, as the saver's SelectDevices(-4) shows it: "Start" stores the choice at once
