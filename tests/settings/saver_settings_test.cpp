@@ -3,7 +3,6 @@
 // "Start" and "Exit" on the choice the program holds until OK.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,6 +15,7 @@
 #include "display/klvenumwin.h"
 #include "platform/error.h"
 #include "saver_settings.h"
+#include "support/scratch_folder.h"
 
 namespace fs = std::filesystem;
 
@@ -26,8 +26,7 @@ class SettingsTest : public ::testing::Test {
   void SetUp() override {
     KalvorGUnit = TKalvorGUnitState{};
     KalvorRMUnit = TKalvorRMUnitState{};
-    root_ = fs::temp_directory_path() / ("klv_settings_" + std::to_string(getpid()) + "_" +
-                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ = TestScratchFolder("klv_settings_");
     fs::remove_all(root_);
     fs::create_directories(root_ / "config");
     setenv("KLV_CONFIG_DIR", (root_ / "config").c_str(), 1);

@@ -1,7 +1,6 @@
 // The data folder order (the DataPath setting, the current folder, then the fallbacks in their
 // order) and file checks that never throw, whatever the path.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,14 +8,14 @@
 #include <vector>
 
 #include "shell/data_folder.h"
+#include "support/scratch_folder.h"
 
 namespace {
 
 class DataFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() / ("klv_datafolder_" + std::to_string(getpid()) + "_" +
-                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ = TestScratchFolder("klv_datafolder_");
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_);
     saved_ = std::filesystem::current_path();

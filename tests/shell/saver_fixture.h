@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -25,6 +24,7 @@
 #include "platform/win/registry.h"
 #include "platform/win/winuser.h"
 #include "shell/kalvorgsaver.h"
+#include "support/scratch_folder.h"
 
 using Box = std::pair<std::string, std::string>;  // text, caption
 
@@ -49,8 +49,7 @@ class SaverTest : public ::testing::Test {
   }
 
   void SetUp() override {
-    root_ = std::filesystem::temp_directory_path() / ("klv_saver_" + std::to_string(getpid()) + "_" +
-                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ = TestScratchFolder("klv_saver_");
     std::filesystem::remove_all(root_);
     std::filesystem::create_directories(root_ / "config");
     setenv("KLV_CONFIG_DIR", (root_ / "config").c_str(), 1);

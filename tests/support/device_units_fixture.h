@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -15,6 +14,7 @@
 #include "display/kalvorg.h"
 #include "display/kalvorrm.h"
 #include "platform/win/messagebox.h"
+#include "support/scratch_folder.h"
 
 using Box = std::pair<std::string, std::string>;  // text, caption
 
@@ -25,9 +25,7 @@ class DeviceUnitsTest : public ::testing::Test {
     KalvorRMUnit = TKalvorRMUnitState{};
   }
   void SetUp() override {
-    configDir_ =
-        std::filesystem::temp_directory_path() / ("klv_test_" + std::to_string(getpid()) + "_" +
-                                                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    configDir_ = TestScratchFolder("klv_test_");
     std::filesystem::remove_all(configDir_);
     std::filesystem::create_directories(configDir_);
     setenv("KLV_CONFIG_DIR", configDir_.c_str(), 1);
