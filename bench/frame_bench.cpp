@@ -32,6 +32,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -140,6 +141,27 @@ __attribute__((noinline)) void TimedReplay(const RasterCapture& capture, const R
   ReplayRasterFrame(capture, frame, target, &depth);
 }
 
+// Prints `count`'s instructions for each frame the options choose, and their average; a frame
+// it counts as below 0 is printed as `failure` and left out of the average.
+void PrintFrameCounts(const Options& o, const RasterCapture& capture, const char* failure,
+                      const std::function<double(size_t)>& count) {
+  double sum = 0;
+  int counted = 0;
+  for (size_t f = 0; f < capture.frames.size(); ++f) {
+    if (o.frame >= 0 && static_cast<int>(f) != o.frame) continue;
+    const double total = count(f);
+    if (total < 0) {
+      std::printf("  %-22s %s\n", capture.frames[f].name.c_str(), failure);
+      continue;
+    }
+    sum += total;
+    ++counted;
+    if (!o.quiet) std::printf("  %-22s %8.2f M\n", capture.frames[f].name.c_str(), total / 1e6);
+    std::fflush(stdout);
+  }
+  if (counted > 0) std::printf("  %-22s %8.2f M\n", "average", sum / counted / 1e6);
+}
+
 #if defined(__x86_64__) && defined(__linux__)
 // Instruction counting by the trap flag: while it is set the processor traps after every
 // instruction and the kernel sends SIGTRAP, whose handler counts it. The kernel clears the flag
@@ -185,18 +207,10 @@ void PrintSteppedInstructions(const Options& o, const Size& size, const RasterCa
   RasterSetThreadLimit(1);
   const uint64_t overhead = SteppedReplay(capture, nullptr, target, depth);
   std::printf("%dx%d, instructions per frame (stepped on this processor, 1 thread):\n", size.width, size.height);
-  double sum = 0;
-  int counted = 0;
-  for (size_t f = 0; f < capture.frames.size(); ++f) {
-    if (o.frame >= 0 && static_cast<int>(f) != o.frame) continue;
+  PrintFrameCounts(o, capture, "", [&](size_t f) {
     ReplayRasterFrame(capture, capture.frames[f], target, &depth);  // as the timed replays start
-    const double total = static_cast<double>(SteppedReplay(capture, &capture.frames[f], target, depth) - overhead);
-    sum += total;
-    ++counted;
-    if (!o.quiet) std::printf("  %-22s %8.2f M\n", capture.frames[f].name.c_str(), total / 1e6);
-    std::fflush(stdout);
-  }
-  if (counted > 0) std::printf("  %-22s %8.2f M\n", "average", sum / counted / 1e6);
+    return static_cast<double>(SteppedReplay(capture, &capture.frames[f], target, depth) - overhead);
+  });
 }
 #else
 void PrintSteppedInstructions(const Options&, const Size&, const RasterCapture&, const RasterTarget&,
@@ -266,10 +280,7 @@ void PrintInstructions(const Options& o, const std::string& valgrind, const Size
   close(fd);
   const std::string sizeText = std::to_string(size.width) + "x" + std::to_string(size.height);
   std::printf("%s, instructions per frame (callgrind, 1 thread):\n", sizeText.c_str());
-  double sum = 0;
-  int counted = 0;
-  for (size_t f = 0; f < capture.frames.size(); ++f) {
-    if (o.frame >= 0 && static_cast<int>(f) != o.frame) continue;
+  PrintFrameCounts(o, capture, "valgrind did not run", [&](size_t f) {
     std::vector<std::string> argv = {valgrind,
                                      "--tool=callgrind",
                                      std::string("--callgrind-out-file=") + outName,
@@ -288,17 +299,8 @@ void PrintInstructions(const Options& o, const std::string& valgrind, const Size
                                      "--quiet",
                                      "--no-instructions"};
     if (o.depthBits != 0) argv.insert(argv.end(), {"--depth", std::to_string(o.depthBits)});
-    const bool ran = RunQuietly(argv);
-    const double total = ran ? CallgrindTotal(outName) : -1;
-    if (total < 0) {
-      std::printf("  %-22s valgrind did not run\n", capture.frames[f].name.c_str());
-      continue;
-    }
-    sum += total;
-    ++counted;
-    if (!o.quiet) std::printf("  %-22s %8.2f M\n", capture.frames[f].name.c_str(), total / 1e6);
-  }
-  if (counted > 0) std::printf("  %-22s %8.2f M\n", "average", sum / counted / 1e6);
+    return RunQuietly(argv) ? CallgrindTotal(outName) : -1.0;
+  });
   std::remove(outName);
 }
 
