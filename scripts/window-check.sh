@@ -11,9 +11,9 @@
 # The virtual screen is 1024 x 768 unless --screen says otherwise, larger than the saver's 640 x 480
 # picture, so the check also sees the picture scaled over the whole screen (no window manager runs
 # there). On a screen of another shape than the picture the saver letterboxes it, and the check
-# allows the bars that leaves, no more. The saver starts with /s, or with ARGS (its own options, such as "--size native
-# --renderer software --threads 2") to measure other ways of running. Exits 77 (skipped)
-# when Xvfb, xdotool or python3 is missing.
+# allows the bars that leaves, no more. The saver starts with /s, or with ARGS (its own options,
+# such as "--size native --renderer software --threads 2") to measure other ways of running.
+# Exits 77 (skipped) when Xvfb, xdotool or python3 is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -130,10 +130,11 @@ letterbox_bars() {
 
 echo "== window check on $DISPLAY"
 bars=$(letterbox_bars)
+# A picture scaled to a bar's edge may leave one more row or column black than the arithmetic says.
+allowed=$(( bars > 0 ? bars + 1 : 0 ))
 start_saver
 read -r first _ black < <(screen_print)
-# A picture scaled to a bar's edge may leave one more row or column black than the arithmetic above.
-[ "$black" -le "$bars" ] || { [ "$bars" -gt 0 ] && [ "$black" -le $((bars + 1)) ]; } ||
+[ "$black" -le "$allowed" ] ||
   fail "$black% of the screen is black (letterboxing leaves $bars%): the picture does not fill it"
 sleep 0.5
 read -r second _ _ < <(screen_print)
