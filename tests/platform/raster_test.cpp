@@ -578,4 +578,52 @@ TEST(Raster, FillDepthWritesTheScaledValueInsideTheBuffer) {
   EXPECT_TRUE(canvas.GuardsIntact());
 }
 
+// A draw on several threads cuts the target into bands, and each band passes over runs of
+// consecutive triangles that miss it. Triangles in order down the target and scattered, with bad
+// indices, NaN and infinite corners among them, and more of them than there are runs (so a run
+// holds several), draw on 3 and 4 threads what they draw on one.
+TEST(Raster, ThreadedBandsDrawWhatOneThreadDraws) {
+  constexpr int kWidth = 48, kHeight = 320, kTriangles = 12000;
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  uint32_t seed = 12345;
+  auto below = [&seed](int range) {
+    seed = seed * 1103515245u + 12345u;
+    return static_cast<float>((seed >> 8) % static_cast<uint32_t>(range));
+  };
+  std::vector<D3DTLVERTEX> vertices;
+  std::vector<WORD> indices;
+  for (int t = 0; t < kTriangles; ++t) {
+    const float y = t < kTriangles / 2 ? static_cast<float>(t) * kHeight / (kTriangles / 2) : below(kHeight);
+    const float x = below(kWidth), z = 0.05f + below(90) / 100.0f;
+    const D3DCOLOR colour = 0xFF000000u | ((static_cast<uint32_t>(t) * 2654435761u) >> 8);
+    const auto first = static_cast<WORD>(vertices.size());
+    vertices.push_back(V(x, y, colour, z));
+    vertices.push_back(V(x + 2 + below(9), y + below(12), 0xFF00FF00u, z));
+    vertices.push_back(V(x - below(5), y + 1 + below(9), 0xFF0000FFu, z));
+    if (t % 89 == 0) vertices.back().sy = t % 178 == 0 ? nan : inf;
+    const WORD last = t % 97 != 0 ? static_cast<WORD>(first + 2) : WORD{0xFFFF};  // beyond the vertices
+    indices.insert(indices.end(), {first, static_cast<WORD>(first + 1), last});
+  }
+  RasterState state = PlainState(kWidth, kHeight);
+  state.zEnable = true;
+  auto drawOn = [&](int threads, Canvas& canvas, RasterStats& stats) {
+    RasterSetThreadLimit(threads);
+    Draw(canvas, state, vertices, indices, true, nullptr, true, &stats);
+    RasterSetThreadLimit(0);
+  };
+  Canvas single(kWidth, kHeight);
+  RasterStats singleStats;
+  drawOn(1, single, singleStats);
+  EXPECT_GT(singleStats.triangles, uint64_t{kTriangles * 9 / 10});
+  for (int threads : {3, 4}) {
+    Canvas shared(kWidth, kHeight);
+    RasterStats sharedStats;
+    drawOn(threads, shared, sharedStats);
+    EXPECT_TRUE(shared.color == single.color && shared.depth == single.depth) << threads << " threads";
+    EXPECT_EQ(sharedStats.triangles, singleStats.triangles);
+    EXPECT_EQ(sharedStats.depthPassed, singleStats.depthPassed);
+    EXPECT_TRUE(shared.GuardsIntact());
+  }
+}
+
 }  // namespace
