@@ -96,6 +96,43 @@ class ScopedEnvironment {
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
+// A child forked without starting a program (SDL shows its message boxes from one) does not keep
+// the lock: once the holder lets go, or ends, another holder takes it while the child lives on.
+// Checked with the lock file in a runtime folder and with the socket used without.
+TEST(InstanceLockTest, AForkedChildDoesNotKeepTheLock) {
+  char pattern[] = "/tmp/klv_runtime_XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string runtime = pattern;
+  for (const char* runtimeFolder : {runtime.c_str(), static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(runtimeFolder ? "lock file" : "socket");
+    const ScopedEnvironment base(
+        {{"XDG_RUNTIME_DIR", runtimeFolder}, {"DISPLAY", ":93"}, {"WAYLAND_DISPLAY", nullptr}});
+    int running[2];
+    ASSERT_EQ(pipe(running), 0);
+    pid_t child = -1;
+    {
+      TKlvInstanceLock holder("KlvForkedChildClass");
+      ASSERT_TRUE(holder.Held());
+      child = fork();
+      if (child == 0) {
+        if (write(running[1], "r", 1) != 1) _exit(2);
+        pause();
+        _exit(0);
+      }
+      ASSERT_GT(child, 0);
+      char byte = 0;
+      ASSERT_EQ(read(running[0], &byte, 1), 1);  // the child's fork has returned
+      EXPECT_FALSE(TKlvInstanceLock("KlvForkedChildClass").Held()) << "the holder still has it";
+    }
+    EXPECT_TRUE(TKlvInstanceLock("KlvForkedChildClass").Held()) << "the forked child kept the lock";
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(running[0]);
+    close(running[1]);
+  }
+  fs::remove_all(runtime);
+}
+
 // The lock stands for a window search on one display by one user: another display (another X
 // server, or a Wayland display) or another user has its own lock; another screen of the same X
 // server does not. Checked with the lock file in a runtime folder and with the socket used without.

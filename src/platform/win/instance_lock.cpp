@@ -1,10 +1,15 @@
 // The single-instance lock. The lock file (in $XDG_RUNTIME_DIR, which only its user can write) is
 // held by an flock; the abstract-namespace socket address used without that folder can be bound by
 // one socket at a time and leaves no file behind. Either descriptor is close-on-exec, so programs
-// this process starts (the settings program) do not inherit the lock.
+// this process starts (the settings program) do not inherit the lock, and is closed in every child
+// this process forks without starting a program: SDL shows a message box on X from such a child,
+// which would otherwise keep the lock after this process ends (when a screen-saver host ends it
+// while the box is up, the box stays until someone answers it), and every saver started meanwhile
+// would take that for a saver already running and end at once.
 #include "platform/win/instance_lock.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,6 +17,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdlib>
@@ -37,6 +43,37 @@ std::string DisplayScope() {
   return wayland.empty() ? std::string("none") : "wayland-" + wayland;
 }
 
+// The descriptors of the locks this process holds, for the children it forks to close: a slot
+// holds a descriptor plus one, 0 when free. (A process holds one lock; a ninth would be left to
+// its children.)
+constexpr int kMostHeldLocks = 8;
+std::atomic<int> heldSlots[kMostHeldLocks];
+
+// Runs in a child forked by any thread: it only closes descriptors, which is safe there. The
+// child holds none of the locks after.
+void CloseHeldInChild() {
+  for (std::atomic<int>& slot : heldSlots) {
+    const int held = slot.exchange(0);
+    if (held != 0) close(held - 1);
+  }
+}
+
+void RecordHeld(int fd) {
+  static const bool registered = pthread_atfork(nullptr, nullptr, &CloseHeldInChild) == 0;
+  if (!registered) return;
+  for (std::atomic<int>& slot : heldSlots) {
+    int free = 0;
+    if (slot.compare_exchange_strong(free, fd + 1)) return;
+  }
+}
+
+void ForgetHeld(int fd) {
+  for (std::atomic<int>& slot : heldSlots) {
+    int held = fd + 1;
+    if (slot.compare_exchange_strong(held, 0)) return;
+  }
+}
+
 // `text` as one file-name component.
 std::string FileNameSafe(std::string text) {
   std::replace(text.begin(), text.end(), '/', '_');
@@ -52,7 +89,9 @@ TKlvInstanceLock::TKlvInstanceLock(const std::string& windowClass) {
 }
 
 TKlvInstanceLock::~TKlvInstanceLock() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ < 0) return;
+  ForgetHeld(fd_);
+  close(fd_);
 }
 
 // False when the folder is not usable (then the socket stands in); else held_ says who has the lock.
@@ -64,6 +103,7 @@ bool TKlvInstanceLock::TakeFile(const std::string& folder, const std::string& na
   if (fd < 0) return false;
   if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
     fd_ = fd;
+    RecordHeld(fd);
     held_ = true;
     return true;
   }
@@ -91,4 +131,5 @@ void TKlvInstanceLock::TakeSocket(const std::string& name) {
     return;
   }
   fd_ = fd;
+  RecordHeld(fd);
 }
