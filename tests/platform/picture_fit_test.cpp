@@ -71,6 +71,32 @@ TEST(PictureFit, WindowPixelsTakeThePicturePixelUnderTheirCentre) {
     for (int x = 0; x < 2; ++x) EXPECT_EQ(halved.At(x, y), Numbered(2 * x + 1, 2 * y + 1)) << x << "," << y;
 }
 
+// Rows of eight pixels and more, picked a block of eight at a time: pictures shown larger by
+// whole and by uneven factors (blocks near the right edge included), at their own width, and
+// smaller, with rows shorter than a whole number of blocks and spare words after each row.
+TEST(PictureFit, WideRowsTakeThePicturePixelUnderTheirCentre) {
+  struct Case {
+    int width, height, outWidth, outHeight;
+  };
+  PictureFitter fitter;  // one fitter for all, as sizes change in a window
+  for (const Case& c : {Case{20, 4, 45, 9}, Case{37, 3, 100, 9}, Case{8, 2, 64, 16}, Case{9, 1, 10, 1},
+                        Case{200, 10, 250, 13}, Case{30, 2, 30, 2}, Case{40, 4, 24, 3}, Case{160, 2, 17, 1}}) {
+    WindowMemory out(c.outWidth, c.outHeight, 3);
+    Fit(fitter, NumberedPicture(c.width, c.height), c.width, c.height, out);
+    const PictureRect rect = FitPicture(c.width, c.height, c.outWidth, c.outHeight);
+    for (int y = 0; y < c.outHeight; ++y) {
+      for (int x = 0; x < c.outWidth; ++x) {
+        const bool inside = x >= rect.x && x < rect.x + rect.width && y >= rect.y && y < rect.y + rect.height;
+        const int pictureX = (2 * (x - rect.x) + 1) * c.width / (2 * rect.width);
+        const int pictureY = (2 * (y - rect.y) + 1) * c.height / (2 * rect.height);
+        ASSERT_EQ(out.At(x, y), inside ? Numbered(pictureX, pictureY) : 0u)
+            << c.width << "x" << c.height << " in " << c.outWidth << "x" << c.outHeight << " at " << x << "," << y;
+      }
+      for (int x = c.outWidth; x < out.stride; ++x) ASSERT_EQ(out.At(x, y), kUntouched) << "spare word " << x;
+    }
+  }
+}
+
 TEST(PictureFit, BarsAreBlackOverWhateverTheMemoryHeld) {
   PictureFitter fitter;
   WindowMemory wide(6, 2, 1);  // a 2 x 2 picture shows as 2 x 2 in the middle of 6 x 2

@@ -43,6 +43,20 @@ __attribute__((target("avx2"))) void PickColumnsAvx2(const uint32_t* in, const i
   }
   PickColumns(in, columns + x, count - x, out + x);
 }
+
+// The same where each block of eight shown pixels takes its pixels from eight consecutive picture
+// pixels, from starts[block] on: shown pixel x takes pixel offsets[x] of those, so a block is one
+// load and one permute, which costs far less than a gather.
+__attribute__((target("avx2"))) void PickBlocksAvx2(const uint32_t* in, const int* columns, const int* starts,
+                                                    const int* offsets, int count, uint32_t* out) {
+  int x = 0;
+  for (; x + 8 <= count; x += 8) {
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + starts[x / 8]));
+    const __m256i pick = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(offsets + x));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x), _mm256_permutevar8x32_epi32(block, pick));
+  }
+  PickColumns(in, columns + x, count - x, out + x);
+}
 #endif
 
 }  // namespace
@@ -69,6 +83,20 @@ void PictureFitter::MapColumns(int width, int shownWidth) {
   columns_.resize(static_cast<size_t>(shownWidth));
   for (int x = 0; x < shownWidth; ++x) columns_[static_cast<size_t>(x)] = SourceIndex(x, width, shownWidth);
   mappedWidth_ = width;
+  // Blocks of eight shown columns, each from the eight picture columns starting at its first one
+  // (or, near the right edge, at the last eight), which holds wherever the picture is shown at
+  // least at its size: the columns of a block then lie less than eight apart.
+  blockStarts_.assign(static_cast<size_t>(shownWidth / kBlock), 0);
+  offsets_.assign(static_cast<size_t>(shownWidth / kBlock * kBlock), 0);
+  byBlocks_ = width >= kBlock;
+  for (size_t block = 0; block < blockStarts_.size(); ++block) {
+    const int start = std::min(columns_[block * kBlock], width - kBlock);
+    blockStarts_[block] = start;
+    for (size_t x = block * kBlock; x < (block + 1) * kBlock; ++x) {
+      offsets_[x] = columns_[x] - start;
+      byBlocks_ = byBlocks_ && offsets_[x] >= 0 && offsets_[x] < kBlock;
+    }
+  }
 }
 
 void PictureFitter::Fit(const uint32_t* pixels, int width, int height, intptr_t pitch, uint32_t* out, int outWidth,
@@ -99,6 +127,10 @@ void PictureFitter::Fit(const uint32_t* pixels, int width, int height, intptr_t 
       continue;
     }
 #if defined(__x86_64__)
+    if (avx2_ && byBlocks_) {
+      PickBlocksAvx2(in, columns_.data(), blockStarts_.data(), offsets_.data(), rect.width, shown);
+      continue;
+    }
     if (avx2_) {
       PickColumnsAvx2(in, columns_.data(), rect.width, shown);
       continue;

@@ -30,7 +30,14 @@ class PictureFitter {
  private:
   void MapColumns(int width, int shownWidth);
 
+  static constexpr int kBlock = 8;  // shown columns picked at once
+
   std::vector<int> columns_;  // the picture column of each shown column
   int mappedWidth_ = 0;       // the picture width columns_ was made for
-  bool avx2_ = false;         // the processor gathers eight words at once
+  // Where every block of kBlock shown columns (the last few columns are in none) takes its pixels
+  // from, when byBlocks_: from kBlock picture columns starting at blockStarts_[block], shown column
+  // x taking column offsets_[x] of them.
+  std::vector<int> blockStarts_, offsets_;
+  bool byBlocks_ = false;
+  bool avx2_ = false;  // the processor gathers and permutes eight words at once
 };
