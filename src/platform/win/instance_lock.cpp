@@ -1,7 +1,7 @@
 // The single-instance lock. The lock file (in $XDG_RUNTIME_DIR, which only its user can write) is
 // held by an flock; the abstract-namespace socket address used without that folder can be bound by
 // one socket at a time and leaves no file behind. Either descriptor is close-on-exec, so programs
-// this process starts (the settings program) do not inherit the lock, and is closed in every child
+// this process starts (the settings program) do not inherit the lock, and is let go in every child
 // this process forks without starting a program: SDL shows a message box on X from such a child,
 // which would otherwise keep the lock after this process ends (when a screen-saver host ends it
 // while the box is up, the box stays until someone answers it), and every saver started meanwhile
@@ -49,13 +49,19 @@ std::string DisplayScope() {
 constexpr int kMostHeldLocks = 8;
 std::atomic<int> heldSlots[kMostHeldLocks];
 
-// Runs in a child forked by any thread: it only closes descriptors, which is safe there. The
-// child holds none of the locks after.
+// Runs in a child forked by any thread, where only async-signal-safe calls may be made. The
+// child's lock descriptors are pointed at /dev/null rather than closed, so a copy of the holder
+// the child may still destroy closes its own number and nothing the child opened since; the child
+// holds none of the locks after.
 void CloseHeldInChild() {
+  int nothing = -1;
   for (std::atomic<int>& slot : heldSlots) {
     const int held = slot.exchange(0);
-    if (held != 0) close(held - 1);
+    if (held == 0) continue;
+    if (nothing < 0) nothing = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (nothing < 0 || dup3(nothing, held - 1, O_CLOEXEC) < 0) close(held - 1);
   }
+  if (nothing >= 0) close(nothing);
 }
 
 void RecordHeld(int fd) {
