@@ -43,7 +43,7 @@ std::string DisplayScope() {
   return wayland.empty() ? std::string("none") : "wayland-" + wayland;
 }
 
-// The descriptors of the locks this process holds, for the children it forks to close: a slot
+// The descriptors of the locks this process holds, for the children it forks to let go of: a slot
 // holds a descriptor plus one, 0 when free. (A process holds one lock; a ninth would be left to
 // its children.)
 constexpr int kMostHeldLocks = 8;
@@ -53,7 +53,7 @@ std::atomic<int> heldSlots[kMostHeldLocks];
 // child's lock descriptors are pointed at /dev/null rather than closed, so a copy of the holder
 // the child may still destroy closes its own number and nothing the child opened since; the child
 // holds none of the locks after.
-void CloseHeldInChild() {
+void ReleaseHeldInChild() {
   int nothing = -1;
   for (std::atomic<int>& slot : heldSlots) {
     const int held = slot.exchange(0);
@@ -65,7 +65,7 @@ void CloseHeldInChild() {
 }
 
 void RecordHeld(int fd) {
-  static const bool registered = pthread_atfork(nullptr, nullptr, &CloseHeldInChild) == 0;
+  static const bool registered = pthread_atfork(nullptr, nullptr, &ReleaseHeldInChild) == 0;
   if (!registered) return;
   for (std::atomic<int>& slot : heldSlots) {
     int free = 0;
