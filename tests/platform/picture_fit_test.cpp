@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -109,6 +110,41 @@ TEST(PictureFit, BarsAreBlackOverWhateverTheMemoryHeld) {
   }
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 2; ++x) EXPECT_EQ(tall.At(x, y), y == 1 ? Numbered(x, 0) : 0u) << x << "," << y;
+}
+
+TEST(PictureFit, BarsArePaintedAgainWhereTheyMayNoLongerBeBlack) {
+  PictureFitter fitter;
+  WindowMemory memory(6, 2);  // a 2 x 2 picture shows as 2 x 2 in the middle of 6 x 2
+  auto scribble = [&memory] { std::fill(memory.words.begin(), memory.words.end(), kUntouched); };
+  auto barsBlack = [&memory](int first, int last) {  // columns first..last are picture, the rest bars
+    for (int y = 0; y < memory.height; ++y)
+      for (int x = 0; x < memory.width; ++x)
+        if (x < first || x > last) {
+          EXPECT_EQ(memory.At(x, y), 0u) << x << "," << y;
+        }
+  };
+  Fit(fitter, NumberedPicture(2, 2), 2, 2, memory);
+  // The same memory and sizes again: the picture's pixels are new, the bars stay as painted.
+  std::vector<uint32_t> other = NumberedPicture(2, 2);
+  for (uint32_t& pixel : other) pixel ^= 0x800000u;
+  Fit(fitter, other, 2, 2, memory);
+  EXPECT_EQ(memory.At(2, 0), other[0]);
+  EXPECT_EQ(memory.At(3, 1), other[3]);
+  barsBlack(2, 3);
+  // After Forget, and after a picture of another shape in the same memory, the bars are painted.
+  scribble();
+  fitter.Forget();
+  Fit(fitter, NumberedPicture(2, 2), 2, 2, memory);
+  barsBlack(2, 3);
+  Fit(fitter, NumberedPicture(1, 2), 1, 2, memory);  // 1 x 2 shows as 1 x 2 at column 2
+  barsBlack(2, 2);
+  // The same memory taken as a window of other sizes (window memory made again at the same place).
+  scribble();
+  WindowMemory narrower(4, 2);
+  narrower.words.swap(memory.words);  // the same words, now 4 wide
+  Fit(fitter, NumberedPicture(1, 2), 1, 2, narrower);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(narrower.At(x, y), x == 1 ? Numbered(0, y) : 0u) << x << "," << y;
 }
 
 TEST(PictureFit, AFitterServesPicturesOfChangingSizes) {

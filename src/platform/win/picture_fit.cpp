@@ -104,16 +104,21 @@ void PictureFitter::Fit(const uint32_t* pixels, int width, int height, intptr_t 
   const PictureRect rect = FitPicture(width, height, outWidth, outHeight);
   if (rect.width == 0) return;
   MapColumns(width, rect.width);
+  const Layout layout{out, outWidth, outHeight, outPitch, rect};
+  const bool bars = !(layout == barsIn_);
+  barsIn_ = layout;
   const size_t shownBytes = static_cast<size_t>(rect.width) * sizeof(uint32_t);
   int lastSource = -1;
   for (int y = 0; y < outHeight; ++y) {
     uint32_t* row = RowAt(out, outPitch, y);
     if (y < rect.y || y >= rect.y + rect.height) {
-      FillBlack(row, outWidth);
+      if (bars) FillBlack(row, outWidth);
       continue;
     }
-    FillBlack(row, rect.x);
-    FillBlack(row + rect.x + rect.width, outWidth - rect.x - rect.width);
+    if (bars) {
+      FillBlack(row, rect.x);
+      FillBlack(row + rect.x + rect.width, outWidth - rect.x - rect.width);
+    }
     uint32_t* shown = row + rect.x;
     const int source = SourceIndex(y - rect.y, height, rect.height);
     if (source == lastSource) {  // a row shown twice is copied from the one just written

@@ -214,6 +214,7 @@ KlvPictureTarget TKlvSdlWindow::BeginWindowMemoryPicture(int width, int height) 
       surface->h != height || (SDL_MUSTLOCK(surface) && SDL_LockSurface(surface) != 0))
     return KlvWindowBackend::BeginPicture(width, height);
   surfaceLent_ = surface;
+  fitter_.Forget();  // the picture covers the fitter's bars
   windowPictureWidth_ = width;
   windowPictureHeight_ = height;
   return {static_cast<uint32_t*>(surface->pixels), surface->pitch};
@@ -320,7 +321,10 @@ bool TKlvSdlWindow::Translate(const SDL_Event& e, KlvWindowEvent& event) {
           Redraw();
           event.kind = KlvWindowEvent::Kind::Paint;
           return true;
-        case SDL_WINDOWEVENT_SIZE_CHANGED: Redraw(); return false;
+        case SDL_WINDOWEVENT_SIZE_CHANGED:
+          fitter_.Forget();  // the window's memory is made again
+          Redraw();
+          return false;
         case SDL_WINDOWEVENT_CLOSE: event.kind = KlvWindowEvent::Kind::Close; return true;
         case SDL_WINDOWEVENT_FOCUS_LOST: event.kind = KlvWindowEvent::Kind::FocusLost; return true;
         default: return false;
