@@ -126,6 +126,34 @@ TEST(RasterCapture, EveryThreadCountDrawsTheSamePixels) {
   }
 }
 
+// The saver draws on a 16-bit depth buffer, where the span routines of every width have paths of
+// their own (the eight-pixel one goes sixteen pixels at a time): each must draw the saved frames
+// as the others do.
+TEST(RasterCapture, EverySpanWidthDrawsTheSameFramesOnSixteenBitDepth) {
+  const ThreadLimit one(1);
+  RasterCapture capture = Scaled(640, 480);
+  capture.depthBytes = 2;
+  capture.depthMax = 0xFFFFu;
+  struct Path {
+    bool allowAvx2, allowAvx512;
+    const char* name;
+  };
+  for (size_t f = 0; f < capture.frames.size(); ++f) {
+    std::vector<uint64_t> hashes;
+    for (const Path& path : {Path{true, true, "widest"}, Path{true, false, "AVX2"}, Path{false, false, "SSE2"}}) {
+      RasterCaptureFrame frame = capture.frames[f];
+      for (RasterCaptureCall& call : frame.calls) {
+        call.state.allowAvx2 = path.allowAvx2;
+        call.state.allowAvx512 = path.allowAvx512;
+      }
+      Frame drawn(capture, 640, 480);
+      drawn.Draw(capture, frame);
+      hashes.push_back(drawn.Hash());
+      EXPECT_EQ(drawn.Hash(), hashes[0]) << frame.name << " drawn on the " << path.name << " path";
+    }
+  }
+}
+
 // With no limit set, a picture gets one thread per 1024 x 768 pixels, at least one and at most one
 // per core; a limit set is the count, whatever the size.
 TEST(RasterCapture, ThreadsFollowThePictureSizeUnlessALimitIsSet) {

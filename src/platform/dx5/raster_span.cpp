@@ -539,7 +539,8 @@ uint64_t DrawQuads(const SpanParams& p, uint8_t* row, uint8_t* depthRow, int& x,
 // chosen at run time. It does exactly what DrawQuads does, in eight lanes, and no fused
 // multiply-add is enabled, so every result is the one the SSE2 and scalar code compute. Eight-lane
 // integer packs work within 128-bit halves, so each half holds the same layout as DrawQuads'
-// registers (pixels 0..3, then 4..7).
+// registers (pixels 0..3, then 4..7). On 16-bit targets and depth, spans go sixteen pixels at a
+// time (Octets::Pair), with the same results.
 #define KLV_AVX2 __attribute__((target("avx2,popcnt")))
 
 KLV_AVX2 inline __m256i Select8(__m256i mask, __m256i a, __m256i b) { return _mm256_blendv_epi8(b, a, mask); }
@@ -651,6 +652,18 @@ KLV_AVX2 inline __m256i Expand8(__m256i raw, const ChannelExpand& c) {
   __m256i wide = _mm256_or_si256(_mm256_sll_epi32(value, _mm_cvtsi32_si128(static_cast<int>(c.left))),
                                  _mm256_srl_epi32(value, _mm_cvtsi32_si128(static_cast<int>(c.right))));
   return _mm256_and_si256(wide, _mm256_set1_epi32(0xFF));
+}
+
+// Eight 0x00RRGGBB texels widened straight into the red-green and blue layouts of High16 (red
+// and green of pixels 0..3 then 4..7, blue twice).
+KLV_AVX2 inline __m256i TexelRG(__m256i texel) {
+  return _mm256_shuffle_epi8(texel, _mm256_setr_epi8(2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1,  //
+                                                     2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1));
+}
+
+KLV_AVX2 inline __m256i TexelBB(__m256i texel) {
+  return _mm256_shuffle_epi8(texel, _mm256_setr_epi8(0, -1, 4, -1, 8, -1, 12, -1, 0, -1, 4, -1, 8, -1, 12, -1,  //
+                                                     0, -1, 4, -1, 8, -1, 12, -1, 0, -1, 4, -1, 8, -1, 12, -1));
 }
 
 // Whether DrawOctets may run: it gathers 32-bit words at texel byte offsets, which must fit a
@@ -827,6 +840,9 @@ class Octets {
  public:
   static constexpr bool kDepth32 = Z == ZMode::Test32 || Z == ZMode::Write32;
   static constexpr int kColorBytes = Wide ? 4 : 2, kDepthBytes = kDepth32 ? 4 : 2;
+  // Whether spans may go sixteen pixels at a time (see Pair): 16-bit targets on 16-bit depth or
+  // none, with 32-bit texels or none, as the saver draws.
+  static constexpr bool kPairs = !Wide && !kDepth32 && (T == TexKind::None || T == TexKind::Xrgb32);
 
   // The draw's constants and the triangle's steps of w, u and v from pixel to pixel.
   KLV_AVX2 Octets(const SpanParams& p, const SpanTriangle& tri)
@@ -848,7 +864,9 @@ class Octets {
         greenScaleFogged_(_mm256_set1_epi16(static_cast<int16_t>(1u << (8 - p.greenLoss)))),
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
         high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)),
-        rowEnd_(Z != ZMode::None ? std::min(p.target.width, p.depth.width) : p.target.width) {
+        rowEnd_(Z != ZMode::None ? std::min(p.target.width, p.depth.width) : p.target.width),
+        maxZ16x16_(_mm256_set1_epi16(static_cast<int16_t>(std::min<uint32_t>(p.depth.maxValue, UINT16_MAX)))),
+        pairs_(kPairs && (Z == ZMode::None || p.depth.maxValue <= UINT16_MAX)) {
     const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
     fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG, fogG,
                                fogG);
@@ -930,10 +948,31 @@ class Octets {
                                                     int end) {
     Walk walk;
     BeginWalk<Specular, Fog, Flat>(ends, walk);
-    // Every group but the last, stepping pointers; the loop ends on the colour pointer.
-    const __m256i all = _mm256_set1_epi32(-1);
     uint8_t* colorAt = row + kColorBytes * x;
     uint8_t* depthAt = DepthAt(depthRow, x);
+    // Pairs of groups while more than sixteen pixels are left, then groups; every group but the
+    // last stepping pointers, the loops ending on the colour pointer. The last nine to sixteen
+    // pixels are one pair with the lanes past the end masked off, where it stays in the row.
+    if constexpr (kPairs) {
+      if (pairs_) {
+        const __m256i all = _mm256_set1_epi16(-1);
+        const int pairs = (end - x - 1) / 16;
+        const uint8_t* pairsLast = colorAt + 16 * kColorBytes * pairs;
+        for (; colorAt != pairsLast; colorAt += 16 * kColorBytes) {
+          Pair<Specular, Fog, Flat>(walk, colorAt, depthAt, all);
+          if constexpr (Z != ZMode::None) depthAt += 16 * kDepthBytes;
+        }
+        x += 16 * pairs;
+        const int left = end - x;
+        if (left > 8 && x + 16 <= rowEnd_) {
+          const __m256i live =
+              _mm256_cmpgt_epi16(_mm256_set1_epi16(static_cast<int16_t>(left)),
+                                 _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+          return Pair<Specular, Fog, Flat>(walk, colorAt, depthAt, live);
+        }
+      }
+    }
+    const __m256i all = _mm256_set1_epi32(-1);
     const int groups = (end - x - 1) / 8;
     const uint8_t* colorLast = colorAt + 8 * kColorBytes * groups;
     for (; colorAt != colorLast; colorAt += 8 * kColorBytes) {
@@ -1014,19 +1053,11 @@ class Octets {
         }
       }
       if constexpr (T != TexKind::None) {
-        __m256i raws, texel;
-        Texels(k, raws, texel);
-        // Unsigned (raw - keyLow) > keyRange as a signed comparison, both sides offset by 2^31:
-        // keyLow_ holds keyLow - 2^31, so the difference comes out offset already.
-        __m256i keyed = _mm256_cmpgt_epi32(_mm256_sub_epi32(raws, keyLow_), keyRange_);
+        __m256i texel, keyed;
+        Keyed(k, texel, keyed);
         pass = _mm256_and_si256(pass, keyed);
-        // The texel bytes widened straight into the red-green and blue layouts of rg and bx.
-        const __m256i toRG = _mm256_setr_epi8(2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1,  //
-                                              2, -1, 6, -1, 10, -1, 14, -1, 1, -1, 5, -1, 9, -1, 13, -1);
-        const __m256i toBB = _mm256_setr_epi8(0, -1, 4, -1, 8, -1, 12, -1, 0, -1, 4, -1, 8, -1, 12, -1,  //
-                                              0, -1, 4, -1, 8, -1, 12, -1, 0, -1, 4, -1, 8, -1, 12, -1);
-        rg = ModulateBy16(_mm256_shuffle_epi8(texel, toRG), rg);
-        bx = ModulateBy16(_mm256_shuffle_epi8(texel, toBB), bx);
+        rg = ModulateBy16(TexelRG(texel), rg);
+        bx = ModulateBy16(TexelBB(texel), bx);
       }
       if constexpr (Specular && Flat) {
         rg = AddSpecular16(rg, walk.flat.srg);
@@ -1081,6 +1112,105 @@ class Octets {
       if (UsesRamp<Specular, Fog, Flat>(i)) walk.ramp[i] = _mm256_add_epi32(walk.ramp[i], walk.step[i]);
   }
 
+  // Draws the next sixteen pixels, whose colour and depth values start at colorAt and depthAt; only
+  // the lanes set in `live` (sixteen 16-bit lanes, in pixel order) may be drawn. Each pixel takes
+  // the values Group gives it when the sixteen are drawn as two groups (low: pixels 0..7, high:
+  // 8..15), but what Group does in 16-bit lanes for eight pixels is done here once for sixteen:
+  // the depth test and write, the blue channel, the packing and the stores. The colours are in
+  // sixteen 16-bit lanes holding pixels 0..3, 8..11 in the first 128-bit block and 4..7, 12..15 in
+  // the second (the two groups' High16 layouts joined a half block at a time), and one quadword
+  // permute puts them in pixel order, the order of the depth values and the pass mask.
+  template <bool Specular, bool Fog, bool Flat>
+  KLV_AVX2 __attribute__((always_inline)) void Pair(Walk& walk, uint8_t* colorAt, uint8_t* depthAt, __m256i live) {
+    const __m256 kLow = walk.k, kHigh = _mm256_add_ps(walk.k, _mm256_set1_ps(8.0f));
+    __m256i rampHigh[kRampCount];
+#pragma GCC unroll 8
+    for (int i = 0; i < kRampCount; ++i)
+      if (UsesRamp<Specular, Fog, Flat>(i)) rampHigh[i] = _mm256_add_epi32(walk.ramp[i], walk.step[i]);
+
+    __m256i pass = live, zStored = _mm256_setzero_si256(), held = zStored;
+    if constexpr (Z != ZMode::None) {
+      const __m256i zLow = _mm256_cvttps_epi32(_mm256_add_ps(walk.z0, _mm256_mul_ps(kLow, walk.dz)));
+      const __m256i zHigh = _mm256_cvttps_epi32(_mm256_add_ps(walk.z0, _mm256_mul_ps(kHigh, walk.dz)));
+      // Packing with unsigned saturation takes a negative value (and NaN's INT32_MIN) to 0 and
+      // clamps at 65535; the depth maximum, at most 65535 here (pairs_), then clamps as Group does.
+      zStored = _mm256_min_epu16(_mm256_permute4x64_epi64(_mm256_packus_epi32(zLow, zHigh), 0xD8), maxZ16x16_);
+      held = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depthAt));
+      pass = _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(zStored, held), zStored), live);
+    }
+    const auto passBits = static_cast<unsigned>(_mm256_movemask_epi8(pass));  // two bits a pixel
+    if (passBits != 0) {
+      passed_ += static_cast<unsigned>(__builtin_popcount(passBits)) / 2;
+      __m256i rgLow, rgHigh, bb;  // the diffuse colour; textured, its modulation factor
+      if constexpr (Flat) {
+        rgLow = rgHigh = walk.flat.rg;
+        bb = walk.flat.bx;
+      } else {
+        rgLow = High16(walk.ramp[kRampR], walk.ramp[kRampG]);
+        rgHigh = High16(rampHigh[kRampR], rampHigh[kRampG]);
+        bb = High16(walk.ramp[kRampB], rampHigh[kRampB]);
+        if constexpr (T != TexKind::None) {
+          rgLow = ModulateFactor16(rgLow);
+          rgHigh = ModulateFactor16(rgHigh);
+          bb = ModulateFactor16(bb);
+        }
+      }
+      if constexpr (T != TexKind::None) {
+        // A group none of whose pixels passed fetches nothing; its lanes stay masked off.
+        __m256i texelLow = _mm256_setzero_si256(), texelHigh = texelLow, keyedLow = texelLow, keyedHigh = texelLow;
+        if ((passBits & 0xFFFFu) != 0) Keyed(kLow, texelLow, keyedLow);
+        if ((passBits >> 16) != 0) Keyed(kHigh, texelHigh, keyedHigh);
+        pass = _mm256_and_si256(pass, _mm256_permute4x64_epi64(_mm256_packs_epi32(keyedLow, keyedHigh), 0xD8));
+        rgLow = ModulateBy16(TexelRG(texelLow), rgLow);
+        rgHigh = ModulateBy16(TexelRG(texelHigh), rgHigh);
+        bb = ModulateBy16(_mm256_unpacklo_epi64(TexelBB(texelLow), TexelBB(texelHigh)), bb);
+      }
+      if constexpr (Specular && Flat) {
+        rgLow = AddSpecular16(rgLow, walk.flat.srg);
+        rgHigh = AddSpecular16(rgHigh, walk.flat.srg);
+        bb = AddSpecular16(bb, walk.flat.sbx);
+      } else if constexpr (Specular) {
+        rgLow = AddSpecular16(rgLow, High16(walk.ramp[kRampSR], walk.ramp[kRampSG]));
+        rgHigh = AddSpecular16(rgHigh, High16(rampHigh[kRampSR], rampHigh[kRampSG]));
+        bb = AddSpecular16(bb, High16(walk.ramp[kRampSB], rampHigh[kRampSB]));
+      }
+      if constexpr (Fog) {
+        const __m256i fogLow = Spread8(walk.ramp[kRampF], kWholeParts);
+        const __m256i fogHigh = Spread8(rampHigh[kRampF], kWholeParts);
+        const __m256i weightLow = _mm256_add_epi16(fogLow, _mm256_srli_epi16(fogLow, 7));
+        const __m256i weightHigh = _mm256_add_epi16(fogHigh, _mm256_srli_epi16(fogHigh, 7));
+        rgLow = Fog16(rgLow, weightLow, fogRG_, fogRG256_);
+        rgHigh = Fog16(rgHigh, weightHigh, fogRG_, fogRG256_);
+        bb = Fog16(bb, _mm256_unpacklo_epi64(weightLow, weightHigh), fogB_, fogB256_);
+      }
+      // The 5-6-5 or 5-5-5 packing of Group, on reds and greens gathered from both groups.
+      constexpr int kBelow = Fog ? 8 : 0;
+      const __m256i greenScale = Fog ? greenScaleFogged_ : greenScale_;
+      const __m256i red = _mm256_unpacklo_epi64(rgLow, rgHigh), green = _mm256_unpackhi_epi64(rgLow, rgHigh);
+      __m256i color = _mm256_or_si256(_mm256_mullo_epi16(_mm256_srli_epi16(red, 3 + kBelow), redScale_),
+                                      _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epu16(green, greenScale), 5),
+                                                      _mm256_srli_epi16(bb, 3 + kBelow)));
+      color = _mm256_permute4x64_epi64(color, 0xD8);
+      auto* at = reinterpret_cast<__m256i*>(colorAt);
+      _mm256_storeu_si256(at, _mm256_blendv_epi8(_mm256_loadu_si256(at), color, pass));
+      if constexpr (Z == ZMode::Write16)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(depthAt), _mm256_blendv_epi8(held, zStored, pass));
+    }
+    walk.k = _mm256_add_ps(kHigh, _mm256_set1_ps(8.0f));
+#pragma GCC unroll 8
+    for (int i = 0; i < kRampCount; ++i)
+      if (UsesRamp<Specular, Fog, Flat>(i)) walk.ramp[i] = _mm256_add_epi32(rampHigh[i], walk.step[i]);
+  }
+
+  // The colours of the eight texels of pixels k, and the lanes whose texels are not colour-keyed:
+  // unsigned (raw - keyLow) > keyRange as a signed comparison, both sides offset by 2^31 (keyLow_
+  // holds keyLow - 2^31, so the difference comes out offset already).
+  KLV_AVX2 __attribute__((always_inline)) void Keyed(__m256 k, __m256i& texel, __m256i& keyed) {
+    __m256i raws;
+    Texels(k, raws, texel);
+    keyed = _mm256_cmpgt_epi32(_mm256_sub_epi32(raws, keyLow_), keyRange_);
+  }
+
   const SpanParams& p_;
   __m256 w0_, u0_, v0_, dw_, du_, dv_;  // w, u and v at the span's first pixel; the triangle's steps
   __m256i maxZ16_;
@@ -1094,13 +1224,17 @@ class Octets {
   // bound (0.5 rounds the ramps) and clamped to lower .. upper.
   __m256 low_, high_;
   int rowEnd_;           // columns a whole group may touch: the target's, and the depth buffer's
+  __m256i maxZ16x16_;    // the depth maximum in sixteen 16-bit lanes, for pairs
+  bool pairs_;           // spans go by pairs: kPairs, and the depth maximum fits 16 bits
   uint64_t passed_ = 0;  // pixels that passed the depth test
 };
 
 // Draws the triangle's rows eight pixels at a time. The row walk and span set-up are compiled
-// here for AVX2 too, and the draw's constants are set up once for all rows.
+// here for AVX2 too, and the draw's constants are set up once for all rows. Every call the walk
+// makes but the row bounds' is inlined (flatten): a call per span would save and restore
+// registers and reload the draw's constants, for every span.
 template <TexKind T, bool Persp, ZMode Z, bool Wide, bool ByMask>
-KLV_AVX2 uint64_t DrawRowsOctetsWrapped(const SpanParams& p, const SpanTriangle& tri) {
+KLV_AVX2 __attribute__((flatten)) uint64_t DrawRowsOctetsWrapped(const SpanParams& p, const SpanTriangle& tri) {
   Octets<T, Persp, Z, Wide, ByMask> octets(p, tri);
   WalkRows<RowBoundsWide>(tri, octets);
   return octets.Passed();
