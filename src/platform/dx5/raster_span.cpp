@@ -1084,14 +1084,7 @@ class Octets {
         auto* at = reinterpret_cast<__m256i*>(colorAt);
         _mm256_storeu_si256(at, Select8(pass, color, _mm256_loadu_si256(at)));
       } else {
-        // The 5-6-5 or 5-5-5 shifts as products (the low and the high 16 bits), which take their
-        // factors straight from memory where shifts by a count would load it into a register first.
-        // After the fog blend the colours still hold 8 bits below them, shifted out here too.
-        constexpr int kBelow = Fog ? 8 : 0;
-        const __m256i greenScale = Fog ? greenScaleFogged_ : greenScale_;
-        __m256i color = _mm256_or_si256(_mm256_mullo_epi16(_mm256_srli_epi16(rg, 3 + kBelow), redScale_),
-                                        _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epu16(green, greenScale), 5),
-                                                        _mm256_srli_epi16(bx, 3 + kBelow)));
+        const __m256i color = Pack16<Fog>(rg, green, bx);
         auto* at = reinterpret_cast<__m128i*>(colorAt);
         __m128i mask = JoinLow(_mm256_packs_epi32(pass, pass));
         _mm_storeu_si128(at, _mm_blendv_epi8(_mm_loadu_si128(at), JoinLow(color), mask));
@@ -1183,14 +1176,9 @@ class Octets {
         rgHigh = Fog16(rgHigh, weightHigh, fogRG_, fogRG256_);
         bb = Fog16(bb, _mm256_unpacklo_epi64(weightLow, weightHigh), fogB_, fogB256_);
       }
-      // The 5-6-5 or 5-5-5 packing of Group, on reds and greens gathered from both groups.
-      constexpr int kBelow = Fog ? 8 : 0;
-      const __m256i greenScale = Fog ? greenScaleFogged_ : greenScale_;
+      // Packed as Group packs, from reds and greens gathered from both groups.
       const __m256i red = _mm256_unpacklo_epi64(rgLow, rgHigh), green = _mm256_unpackhi_epi64(rgLow, rgHigh);
-      __m256i color = _mm256_or_si256(_mm256_mullo_epi16(_mm256_srli_epi16(red, 3 + kBelow), redScale_),
-                                      _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epu16(green, greenScale), 5),
-                                                      _mm256_srli_epi16(bb, 3 + kBelow)));
-      color = _mm256_permute4x64_epi64(color, 0xD8);
+      const __m256i color = _mm256_permute4x64_epi64(Pack16<Fog>(red, green, bb), 0xD8);
       auto* at = reinterpret_cast<__m256i*>(colorAt);
       _mm256_storeu_si256(at, _mm256_blendv_epi8(_mm256_loadu_si256(at), color, pass));
       if constexpr (Z == ZMode::Write16)
@@ -1200,6 +1188,19 @@ class Octets {
 #pragma GCC unroll 8
     for (int i = 0; i < kRampCount; ++i)
       if (UsesRamp<Specular, Fog, Flat>(i)) walk.ramp[i] = _mm256_add_epi32(rampHigh[i], walk.step[i]);
+  }
+
+  // 16-bit lanes of red, green and blue packed to 5-6-5 or 5-5-5 pixels. The shifts are products
+  // (the low and the high 16 bits), which take their factors straight from memory where shifts by
+  // a count would load it into a register first. After the fog blend the colours still hold 8 bits
+  // below them, shifted out here too.
+  template <bool Fog>
+  KLV_AVX2 __attribute__((always_inline)) __m256i Pack16(__m256i red, __m256i green, __m256i blue) const {
+    constexpr int kBelow = Fog ? 8 : 0;
+    const __m256i greenScale = Fog ? greenScaleFogged_ : greenScale_;
+    return _mm256_or_si256(_mm256_mullo_epi16(_mm256_srli_epi16(red, 3 + kBelow), redScale_),
+                           _mm256_or_si256(_mm256_slli_epi16(_mm256_mulhi_epu16(green, greenScale), 5),
+                                           _mm256_srli_epi16(blue, 3 + kBelow)));
   }
 
   // The colours of the eight texels of pixels k, and the lanes whose texels are not colour-keyed:
