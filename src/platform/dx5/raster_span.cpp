@@ -865,8 +865,7 @@ class Octets {
         low_(_mm256_setr_ps(0.0f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f)),
         high_(_mm256_setr_ps(p.zScale, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f, 255.5f)),
         rowEnd_(Z != ZMode::None ? std::min(p.target.width, p.depth.width) : p.target.width),
-        maxZ16x16_(_mm256_set1_epi16(static_cast<int16_t>(std::min<uint32_t>(p.depth.maxValue, UINT16_MAX)))),
-        pairs_(kPairs && (Z == ZMode::None || p.depth.maxValue <= UINT16_MAX)) {
+        pairs_(kPairs && (Z == ZMode::None || p.depth.maxValue == UINT16_MAX)) {
     const auto fogR = static_cast<int16_t>(p.fogR), fogG = static_cast<int16_t>(p.fogG);
     fogRG_ = _mm256_setr_epi16(fogR, fogR, fogR, fogR, fogG, fogG, fogG, fogG, fogR, fogR, fogR, fogR, fogG, fogG, fogG,
                                fogG);
@@ -1126,8 +1125,8 @@ class Octets {
       const __m256i zLow = _mm256_cvttps_epi32(_mm256_add_ps(walk.z0, _mm256_mul_ps(kLow, walk.dz)));
       const __m256i zHigh = _mm256_cvttps_epi32(_mm256_add_ps(walk.z0, _mm256_mul_ps(kHigh, walk.dz)));
       // Packing with unsigned saturation takes a negative value (and NaN's INT32_MIN) to 0 and
-      // clamps at 65535; the depth maximum, at most 65535 here (pairs_), then clamps as Group does.
-      zStored = _mm256_min_epu16(_mm256_permute4x64_epi64(_mm256_packus_epi32(zLow, zHigh), 0xD8), maxZ16x16_);
+      // clamps at 65535, the depth maximum here (pairs_), as Group clamps.
+      zStored = _mm256_permute4x64_epi64(_mm256_packus_epi32(zLow, zHigh), 0xD8);
       held = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(depthAt));
       pass = _mm256_and_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(zStored, held), zStored), live);
     }
@@ -1225,8 +1224,7 @@ class Octets {
   // bound (0.5 rounds the ramps) and clamped to lower .. upper.
   __m256 low_, high_;
   int rowEnd_;           // columns a whole group may touch: the target's, and the depth buffer's
-  __m256i maxZ16x16_;    // the depth maximum in sixteen 16-bit lanes, for pairs
-  bool pairs_;           // spans go by pairs: kPairs, and the depth maximum fits 16 bits
+  bool pairs_;           // spans go by pairs: kPairs, and depth takes the whole 16-bit range
   uint64_t passed_ = 0;  // pixels that passed the depth test
 };
 
