@@ -96,10 +96,12 @@ class WorkerPool {
  private:
   // The first part of `seat`'s own share.
   int ShareStart(int seat) const { return (seat * parts_ + threads_ - 1) / threads_; }
+  // The seat whose share holds `part`.
+  int ShareOf(int part) const { return part * threads_ / parts_; }
 
   bool Claim(int part) {
     const uint64_t bit = uint64_t{1} << part;
-    std::atomic<uint64_t>& word = claimed_[part * threads_ / parts_].parts;
+    std::atomic<uint64_t>& word = claimed_[ShareOf(part)].parts;
     return (word.load(std::memory_order_relaxed) & bit) == 0 &&
            (word.fetch_or(bit, std::memory_order_acq_rel) & bit) == 0;
   }
