@@ -135,10 +135,11 @@ Options Parse(int argc, char** argv) {
 
 // One timed replay of a frame, in a function of its own so that callgrind can count it alone,
 // without the untimed first replay that fills the caches (widened palette textures and the like)
-// as the saver's earlier frames would have.
+// as the saver's earlier frames would have. The calls go through a queue, as the saver's device
+// makes them.
 __attribute__((noinline)) void TimedReplay(const RasterCapture& capture, const RasterCaptureFrame& frame,
-                                           const RasterTarget& target, const RasterDepth& depth) {
-  ReplayRasterFrame(capture, frame, target, &depth);
+                                           const RasterTarget& target, const RasterDepth& depth, RasterQueue& queue) {
+  ReplayRasterFrame(capture, frame, target, &depth, nullptr, &queue);
 }
 
 // Prints `count`'s instructions for each frame the options choose, and their average; a frame
@@ -185,7 +186,8 @@ inline __attribute__((always_inline)) void ClearTrapFlag() {
 
 // The instructions of one replay of `frame`, or of nothing with a null frame.
 __attribute__((noinline)) uint64_t SteppedReplay(const RasterCapture& capture, const RasterCaptureFrame* frame,
-                                                 const RasterTarget& target, const RasterDepth& depth) {
+                                                 const RasterTarget& target, const RasterDepth& depth,
+                                                 RasterQueue& queue) {
   struct sigaction action = {};
   struct sigaction previous = {};
   action.sa_sigaction = CountStep;
@@ -194,7 +196,7 @@ __attribute__((noinline)) uint64_t SteppedReplay(const RasterCapture& capture, c
   sigaction(SIGTRAP, &action, &previous);
   steppedInstructions = 0;
   SetTrapFlag();
-  if (frame != nullptr) TimedReplay(capture, *frame, target, depth);
+  if (frame != nullptr) TimedReplay(capture, *frame, target, depth, queue);
   ClearTrapFlag();
   const uint64_t steps = steppedInstructions;
   sigaction(SIGTRAP, &previous, nullptr);
@@ -203,18 +205,18 @@ __attribute__((noinline)) uint64_t SteppedReplay(const RasterCapture& capture, c
 
 // Counts the instructions of replaying each frame on one thread by stepping through them.
 void PrintSteppedInstructions(const Options& o, const Size& size, const RasterCapture& capture,
-                              const RasterTarget& target, const RasterDepth& depth) {
+                              const RasterTarget& target, const RasterDepth& depth, RasterQueue& queue) {
   RasterSetThreadLimit(1);
-  const uint64_t overhead = SteppedReplay(capture, nullptr, target, depth);
+  const uint64_t overhead = SteppedReplay(capture, nullptr, target, depth, queue);
   std::printf("%dx%d, instructions per frame (stepped on this processor, 1 thread):\n", size.width, size.height);
   PrintFrameCounts(o, capture, "", [&](size_t f) {
-    ReplayRasterFrame(capture, capture.frames[f], target, &depth);  // as the timed replays start
-    return static_cast<double>(SteppedReplay(capture, &capture.frames[f], target, depth) - overhead);
+    ReplayRasterFrame(capture, capture.frames[f], target, &depth, nullptr, &queue);  // as the timed replays start
+    return static_cast<double>(SteppedReplay(capture, &capture.frames[f], target, depth, queue) - overhead);
   });
 }
 #else
 void PrintSteppedInstructions(const Options&, const Size&, const RasterCapture&, const RasterTarget&,
-                              const RasterDepth&) {
+                              const RasterDepth&, RasterQueue&) {
   std::printf("instruction stepping needs x86-64 Linux\n");
 }
 #endif
@@ -325,6 +327,7 @@ void Run(const Options& o) {
     const RasterDepth depth{depthBits.data(), intptr_t{size.width} * depthBytes,
                             size.width,       size.height,
                             depthBytes,       capture.depthMax != 0 ? capture.depthMax : 0xFFFFu};
+    RasterQueue queue;
     for (int threads : o.threads) {
       RasterSetThreadLimit(threads);
       std::printf("%dx%d, %d thread%s (%d used):\n", size.width, size.height, threads, threads == 1 ? "" : "s",
@@ -334,11 +337,11 @@ void Run(const Options& o) {
         if (o.frame >= 0 && static_cast<int>(f) != o.frame) continue;
         const RasterCaptureFrame& frame = capture.frames[f];
         std::vector<double> ms, cpuMs;
-        ReplayRasterFrame(capture, frame, target, &depth);
+        ReplayRasterFrame(capture, frame, target, &depth, nullptr, &queue);
         for (int r = 0; r < o.reps; ++r) {
           const double cpuStart = ProcessCpuMs();
           const auto start = std::chrono::steady_clock::now();
-          TimedReplay(capture, frame, target, depth);
+          TimedReplay(capture, frame, target, depth, queue);
           ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
           cpuMs.push_back(ProcessCpuMs() - cpuStart);
         }
@@ -352,7 +355,7 @@ void Run(const Options& o) {
       std::printf("  %-22s min %8.3f ms  median %8.3f ms  cpu %8.3f ms\n", "total", totalMin, totalMedian, totalCpu);
     }
     if (valgrind) PrintInstructions(o, *valgrind, size, capture);
-    if (o.step) PrintSteppedInstructions(o, size, capture, target, depth);
+    if (o.step) PrintSteppedInstructions(o, size, capture, target, depth, queue);
   }
 }
 

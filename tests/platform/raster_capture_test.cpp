@@ -42,8 +42,8 @@ struct Frame {
     depthBuffer = {depth.data(),    intptr_t{width} * capture.depthBytes, width, height, capture.depthBytes,
                    capture.depthMax};
   }
-  void Draw(const RasterCapture& capture, const RasterCaptureFrame& frame) {
-    ReplayRasterFrame(capture, frame, target, &depthBuffer, &stats);
+  void Draw(const RasterCapture& capture, const RasterCaptureFrame& frame, RasterQueue* queue = nullptr) {
+    ReplayRasterFrame(capture, frame, target, &depthBuffer, &stats, queue);
   }
   uint64_t Hash() const { return Fnv1a(depth, Fnv1a(color)); }
 };
@@ -113,15 +113,19 @@ TEST(RasterCapture, EveryThreadCountDrawsTheSamePixels) {
         const ThreadLimit limit(1);
         single.Draw(capture, capture.frames[f]);
       }
-      for (int threads : {2, 3, 4, 8}) {
-        const ThreadLimit limit(threads);
-        Frame shared(capture, width, height);
-        shared.Draw(capture, capture.frames[f]);
-        EXPECT_TRUE(shared.color == single.color && shared.depth == single.depth)
-            << capture.frames[f].name << " at " << width << "x" << height << " on " << threads << " threads";
-        EXPECT_EQ(shared.stats.triangles, single.stats.triangles);
-        EXPECT_EQ(shared.stats.depthPassed, single.stats.depthPassed);
-      }
+      // Each call shared out by itself, and the whole frame queued and drawn band by band.
+      for (const bool queued : {false, true})
+        for (int threads : {2, 3, 4, 8}) {
+          const ThreadLimit limit(threads);
+          RasterQueue queue;
+          Frame shared(capture, width, height);
+          shared.Draw(capture, capture.frames[f], queued ? &queue : nullptr);
+          EXPECT_TRUE(shared.color == single.color && shared.depth == single.depth)
+              << capture.frames[f].name << " at " << width << "x" << height << " on " << threads << " threads"
+              << (queued ? ", queued" : "");
+          EXPECT_EQ(shared.stats.triangles, single.stats.triangles);
+          EXPECT_EQ(shared.stats.depthPassed, single.stats.depthPassed);
+        }
     }
   }
 }

@@ -626,4 +626,51 @@ TEST(Raster, ThreadedBandsDrawWhatOneThreadDraws) {
   }
 }
 
+// A queue keeps every palette copy its draws use until they are drawn: with more palette textures
+// than copies are kept, and one texture's texels under two palettes, its pixels are those of the
+// calls drawn one by one.
+TEST(Raster, QueuedPaletteTexturesDrawAsOneByOne) {
+  constexpr int kTextures = 40;  // more than the copies kept
+  std::vector<uint8_t> texels(kTextures, 1);
+  std::vector<RasterTexture> textures(kTextures);
+  for (int i = 0; i < kTextures; ++i) {
+    textures[size_t(i)].bits = &texels[size_t(i)];
+    textures[size_t(i)].pitch = 1;
+    textures[size_t(i)].width = textures[size_t(i)].height = 1;
+    textures[size_t(i)].format = RasterTexelFormat::Indexed8;
+    textures[size_t(i)].palette[1] = 0x010203u * uint32_t(i + 1);
+  }
+  RasterTexture repainted = textures[0];
+  repainted.palette[1] = 0x00FF00FFu;
+  const RasterState state = PlainState(kTextures + 1, 2);
+  const std::vector<WORD> quad = {0, 1, 2, 0, 2, 3};
+  auto column = [](float x) {
+    constexpr D3DCOLOR kWhite = 0xFFFFFFFFu;
+    return std::vector<D3DTLVERTEX>{V(x, 0, kWhite), V(x + 1, 0, kWhite), V(x + 1, 2, kWhite), V(x, 2, kWhite)};
+  };
+  auto drawAll = [&](Canvas& canvas, RasterQueue* queue) {
+    const RasterTarget target = canvas.Target();
+    for (int i = 0; i <= kTextures; ++i) {
+      const RasterTexture& texture = i < kTextures ? textures[size_t(i)] : repainted;
+      const std::vector<D3DTLVERTEX> v = column(float(i));
+      if (queue != nullptr)
+        queue->DrawTriangles(state, target, nullptr, &texture, v.data(), v.size(), quad.data(), quad.size(), true);
+      else
+        RasterDrawTriangles(state, target, nullptr, &texture, v.data(), v.size(), quad.data(), quad.size(), true,
+                            nullptr);
+    }
+    if (queue != nullptr) queue->Flush();
+  };
+  Canvas single(kTextures + 1, 2), queued(kTextures + 1, 2);
+  RasterSetThreadLimit(1);
+  drawAll(single, nullptr);
+  RasterSetThreadLimit(2);
+  RasterQueue queue;
+  drawAll(queued, &queue);
+  RasterSetThreadLimit(0);
+  EXPECT_EQ(single.Pixel(kTextures - 1, 1) & 0xFFFFFFu, 0x010203u * kTextures);
+  EXPECT_EQ(single.Pixel(kTextures, 1) & 0xFFFFFFu, 0xFF00FFu);
+  EXPECT_TRUE(queued.color == single.color);
+}
+
 }  // namespace

@@ -1,13 +1,15 @@
 // Triangle set-up and span drawing for the software rasteriser. The pipeline per triangle: fetch
 // and validate the three vertices, clip (depth 0..1 and a guard band around the viewport) when
 // asked, snap to 28.4 fixed point, cull by winding, then walk the rows with exact integer edge
-// bounds (top-left fill rule) and draw each span with a routine chosen once per draw call.
+// bounds (top-left fill rule) and draw each span with a routine chosen once per draw call. Draws
+// and fills are shared among the drawing threads one call at a time, or a queue of calls at once.
 #include "platform/dx5/raster.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -280,6 +282,14 @@ __attribute__((target("avx2"))) size_t FillBlocksAvx2(uint8_t*& at, size_t bytes
 }
 #endif
 
+bool HasAvx2() {
+#if defined(__x86_64__)
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
 // Fills `bytes` bytes from `at` with the 32-bit `pattern` (a 16-bit value given twice), in the
 // widest stores the processor has; `at` and `bytes` are multiples of 2 and the pattern's halves are
 // equal when either is not a multiple of 4.
@@ -297,35 +307,76 @@ void FillBytes(uint8_t* at, size_t bytes, uint32_t pattern, bool avx2) {
   if (bytes >= 2) std::memcpy(at, &pattern, 2);
 }
 
-// A rectangle of rows to fill with one pattern, shared out among threads in bands of whole rows.
+// A fill's rectangle, cut to its buffer: rows y0..y1-1, rowBytes bytes each from `first` (the
+// first byte of row y0), filled with a 32-bit pattern.
+struct FillRect {
+  uint8_t* first = nullptr;
+  intptr_t pitch = 0;
+  size_t rowBytes = 0;
+  int columns = 0;
+  int y0 = 0, y1 = 0;
+  uint32_t pattern = 0;
+};
+
+// The rectangle [x0, x1) x [y0, y1) of a buffer of `bytes` (2 or 4) per pixel, cut to its size,
+// filled with `value`; false when nothing is left of it.
+bool CutFill(uint8_t* bits, intptr_t pitch, int width, int height, size_t bytes, int x0, int y0, int x1, int y1,
+             uint32_t value, FillRect& rect) {
+  x0 = std::max(x0, 0);
+  y0 = std::max(y0, 0);
+  x1 = std::min(x1, width);
+  y1 = std::min(y1, height);
+  if (bits == nullptr || x0 >= x1 || y0 >= y1) return false;
+  rect.first = bits + y0 * pitch + static_cast<size_t>(x0) * bytes;
+  rect.pitch = pitch;
+  rect.rowBytes = static_cast<size_t>(x1 - x0) * bytes;
+  rect.columns = x1 - x0;
+  rect.y0 = y0;
+  rect.y1 = y1;
+  rect.pattern = bytes == 4 ? value : (value & 0xFFFFu) * 0x10001u;
+  return true;
+}
+
+bool ColorFill(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color, FillRect& rect) {
+  const uint32_t pixel = PackPixel(target.format, (color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
+  const size_t bytes = target.format == RasterPixelFormat::Xrgb32 ? 4 : 2;
+  return CutFill(target.bits, target.pitch, target.width, target.height, bytes, x0, y0, x1, y1, pixel, rect);
+}
+
+bool DepthFill(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value, FillRect& rect) {
+  const float clamped = value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f;
+  const auto stored = static_cast<uint32_t>(static_cast<double>(clamped) * depth.maxValue);
+  const size_t bytes = depth.bytesPerPixel == 4 ? 4 : 2;
+  return CutFill(depth.bits, depth.pitch, depth.width, depth.height, bytes, x0, y0, x1, y1, stored, rect);
+}
+
+// Fills rows y0..y1-1 of the rectangle (cut to its own rows).
+void FillRectRows(const FillRect& rect, int y0, int y1, bool avx2) {
+  for (int y = std::max(y0, rect.y0); y < std::min(y1, rect.y1); ++y)
+    FillBytes(rect.first + (y - rect.y0) * rect.pitch, rect.rowBytes, rect.pattern, avx2);
+}
+
+// A fill shared out among threads in bands of whole rows.
 struct FillJob {
-  uint8_t* first;  // the rectangle's first byte
-  intptr_t pitch;
-  size_t rowBytes;
-  int rows;
-  uint32_t pattern;
+  FillRect rect;
   int bands;
   bool avx2;  // the processor has AVX2
 };
 
 void FillBand(void* context, int band) {
   const FillJob& job = *static_cast<const FillJob*>(context);
-  const int top = static_cast<int>(int64_t{job.rows} * band / job.bands);
-  const int bottom = static_cast<int>(int64_t{job.rows} * (band + 1) / job.bands);
-  for (int y = top; y < bottom; ++y) FillBytes(job.first + y * job.pitch, job.rowBytes, job.pattern, job.avx2);
+  const int64_t rows = job.rect.y1 - job.rect.y0;
+  FillRectRows(job.rect, job.rect.y0 + static_cast<int>(rows * band / job.bands),
+               job.rect.y0 + static_cast<int>(rows * (band + 1) / job.bands), job.avx2);
 }
 
-// Fills rows rows of rowBytes bytes (`pixels` pixels in all) from `first`, pitch bytes apart; a
-// large rectangle is filled by the drawing threads at once (clearing a big picture is a fair part
-// of a frame).
-void FillRows(uint8_t* first, intptr_t pitch, size_t rowBytes, int rows, int64_t pixels, uint32_t pattern) {
-#if defined(__x86_64__)
-  const bool avx2 = __builtin_cpu_supports("avx2");
-#else
-  const bool avx2 = false;
-#endif
-  FillJob job{first, pitch, rowBytes, rows, pattern, 1, avx2};
-  if (rowBytes * static_cast<size_t>(rows) >= kThreadedFillBytes) job.bands = std::min(RasterThreadsFor(pixels), rows);
+// Fills the rectangle; a large one is filled by the drawing threads at once (clearing a big
+// picture is a fair part of a frame).
+void FillRows(const FillRect& rect) {
+  const int rows = rect.y1 - rect.y0;
+  FillJob job{rect, 1, HasAvx2()};
+  if (rect.rowBytes * static_cast<size_t>(rows) >= kThreadedFillBytes)
+    job.bands = std::min(RasterThreadsFor(int64_t{rows} * rect.columns), rows);
   if (job.bands <= 1) return FillBand(&job, 0);
   RunOnRasterWorkers(job.bands, job.bands, &FillBand, &job);
 }
@@ -401,15 +452,13 @@ void MeasureRuns(DrawList& list, RunRows* runs) {
   list.runs = runs;
 }
 
-// Clips, sets up and draws every triangle of the list into the rows of band `band` (of list.bands,
-// equal shares of the scissor rectangle's rows, top to bottom).
-void DrawBand(void* context, int band) {
-  DrawList& list = *static_cast<DrawList*>(context);
+// Clips, sets up and draws every triangle of the list into rows y0..y1-1 (cut to the scissor
+// rectangle), counting into `stats` (if not null).
+void DrawRows(const DrawList& list, int y0, int y1, RasterStats* stats) {
   DrawContext ctx = list.ctx;
-  const int64_t rows = ctx.scissorY1 - ctx.scissorY0;
-  ctx.bandY0 = ctx.scissorY0 + static_cast<int>(rows * band / list.bands);
-  ctx.bandY1 = ctx.scissorY0 + static_cast<int>(rows * (band + 1) / list.bands);
-  if (list.bands > 1 && ctx.stats != nullptr) ctx.stats = &list.stats[band];
+  ctx.bandY0 = y0;
+  ctx.bandY1 = y1;
+  ctx.stats = stats;
   const SpanParams& params = *ctx.params;
   const D3DTLVERTEX* vertices = list.vertices;
   const size_t vertexCount = list.vertexCount;
@@ -472,25 +521,32 @@ void DrawBand(void* context, int band) {
   }
 }
 
-}  // namespace
+// Draws the list into band `band` of list.bands, equal shares of the scissor rectangle's rows.
+void DrawBand(void* context, int band) {
+  DrawList& list = *static_cast<DrawList*>(context);
+  const DrawContext& ctx = list.ctx;
+  const int64_t rows = ctx.scissorY1 - ctx.scissorY0;
+  const int y0 = ctx.scissorY0 + static_cast<int>(rows * band / list.bands);
+  const int y1 = ctx.scissorY0 + static_cast<int>(rows * (band + 1) / list.bands);
+  DrawRows(list, y0, y1, list.bands > 1 && ctx.stats != nullptr ? &list.stats[band] : ctx.stats);
+}
 
-void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, const RasterDepth* depth,
-                         const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
-                         const WORD* indices, size_t indexCount, bool clip, RasterStats* stats) {
-  if (RasterCapture* capture = RasterRecording())
-    RecordTriangles(*capture, state, target, depth, texture, vertices, vertexCount, indices, indexCount, clip);
-  if (target.bits == nullptr || target.width <= 0 || target.height <= 0) return;
-  if (texture != nullptr && (texture->bits == nullptr || texture->width <= 0 || texture->height <= 0))
-    texture = nullptr;
+// The texture a draw samples: null for none or one without texels.
+const RasterTexture* SampledTexture(const RasterTexture* texture) {
+  if (texture != nullptr && (texture->bits == nullptr || texture->width <= 0 || texture->height <= 0)) return nullptr;
+  return texture;
+}
+
+// Sets up the span parameters and the scissor rectangle of a draw whose palette texture is already
+// widened; false when it draws nothing. ctx.params points to `params`.
+bool PrepareDraw(const RasterState& state, const RasterTarget& target, const RasterDepth* depth,
+                 const RasterTexture* texture, bool clip, SpanParams& params, DrawContext& ctx) {
+  if (target.bits == nullptr || target.width <= 0 || target.height <= 0) return false;
   if (depth != nullptr && (depth->bits == nullptr || !state.zEnable)) depth = nullptr;
-  std::unique_lock<std::mutex> widenedHold;
-  if (texture != nullptr) texture = WidenPaletteTexture(*texture, widenedHold);
-
-  SpanParams params = MakeSpanParams(state, target, depth, texture);
-  DrawContext ctx;
+  params = MakeSpanParams(state, target, depth, texture);
   ctx.params = &params;
   ctx.drawRows = ChooseSpanRoutine(params);
-  ctx.stats = stats;
+  ctx.stats = nullptr;
   ctx.scissorX0 = 0;
   ctx.scissorY0 = 0;
   ctx.scissorX1 = target.width;
@@ -505,12 +561,31 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
     ctx.scissorX1 = std::min(ctx.scissorX1, state.viewportX1);
     ctx.scissorY1 = std::min(ctx.scissorY1, state.viewportY1);
   }
-  if (ctx.scissorX0 >= ctx.scissorX1 || ctx.scissorY0 >= ctx.scissorY1) return;
+  return ctx.scissorX0 < ctx.scissorX1 && ctx.scissorY0 < ctx.scissorY1;
+}
 
-  DrawList list{ctx, vertices, vertexCount, indices, indexCount, clip, {}};
+}  // namespace
+
+void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, const RasterDepth* depth,
+                         const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
+                         const WORD* indices, size_t indexCount, bool clip, RasterStats* stats) {
+  if (RasterCapture* capture = RasterRecording())
+    RecordTriangles(*capture, state, target, depth, texture, vertices, vertexCount, indices, indexCount, clip);
+  texture = SampledTexture(texture);
+  std::unique_lock<std::mutex> widenedHold;
+  if (texture != nullptr) texture = WidenPaletteTexture(*texture, widenedHold);
+  SpanParams params;
+  DrawList list{};
+  if (!PrepareDraw(state, target, depth, texture, clip, params, list.ctx)) return;
+  list.ctx.stats = stats;
+  list.vertices = vertices;
+  list.vertexCount = vertexCount;
+  list.indices = indices;
+  list.indexCount = indexCount;
+  list.clip = clip;
   const int threads = RasterThreadsFor(int64_t{target.width} * target.height);
-  list.bands = std::clamp(std::min(threads * kBandsPerThread, (ctx.scissorY1 - ctx.scissorY0) / kMinBandRows), 1,
-                          kMaxRasterParts);
+  list.bands = std::clamp(std::min(threads * kBandsPerThread, (list.ctx.scissorY1 - list.ctx.scissorY0) / kMinBandRows),
+                          1, kMaxRasterParts);
   if (threads <= 1 || list.bands == 1) {
     list.bands = 1;
     DrawBand(&list, 0);
@@ -528,29 +603,217 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
 
 void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color) {
   if (RasterCapture* capture = RasterRecording()) RecordFillColor(*capture, target, x0, y0, x1, y1, color);
-  x0 = std::max(x0, 0);
-  y0 = std::max(y0, 0);
-  x1 = std::min(x1, target.width);
-  y1 = std::min(y1, target.height);
-  if (target.bits == nullptr || x0 >= x1 || y0 >= y1) return;
-  uint32_t pixel = PackPixel(target.format, (color >> 16) & 0xFF, (color >> 8) & 0xFF, color & 0xFF);
-  const size_t bytes = target.format == RasterPixelFormat::Xrgb32 ? 4 : 2;
-  const uint32_t pattern = bytes == 4 ? pixel : (pixel & 0xFFFFu) * 0x10001u;
-  FillRows(target.bits + y0 * target.pitch + static_cast<size_t>(x0) * bytes, target.pitch,
-           static_cast<size_t>(x1 - x0) * bytes, y1 - y0, int64_t{x1 - x0} * (y1 - y0), pattern);
+  FillRect rect;
+  if (ColorFill(target, x0, y0, x1, y1, color, rect)) FillRows(rect);
 }
 
 void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value) {
   if (RasterCapture* capture = RasterRecording()) RecordFillDepth(*capture, depth, x0, y0, x1, y1, value);
-  x0 = std::max(x0, 0);
-  y0 = std::max(y0, 0);
-  x1 = std::min(x1, depth.width);
-  y1 = std::min(y1, depth.height);
-  if (depth.bits == nullptr || x0 >= x1 || y0 >= y1) return;
-  float clamped = value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f;
-  auto stored = static_cast<uint32_t>(static_cast<double>(clamped) * depth.maxValue);
-  const size_t bytes = depth.bytesPerPixel == 4 ? 4 : 2;
-  const uint32_t pattern = bytes == 4 ? stored : (stored & 0xFFFFu) * 0x10001u;
-  FillRows(depth.bits + y0 * depth.pitch + static_cast<size_t>(x0) * bytes, depth.pitch,
-           static_cast<size_t>(x1 - x0) * bytes, y1 - y0, int64_t{x1 - x0} * (y1 - y0), pattern);
+  FillRect rect;
+  if (DepthFill(depth, x0, y0, x1, y1, value, rect)) FillRows(rect);
+}
+
+namespace {
+
+// One queued call: a draw or a fill.
+struct QueuedCall {
+  bool fill = false;
+  // A draw:
+  RasterState state;
+  bool clip = true;
+  bool depth = false;  // drawn with the queue's depth buffer
+  bool textured = false;
+  RasterTexture texture;  // when textured: the description, with its palette and key
+  size_t firstVertex = 0, vertexCount = 0, firstIndex = 0, indexCount = 0;
+  FillRect rect;  // a fill's
+};
+
+bool SameTarget(const RasterTarget& a, const RasterTarget& b) {
+  return a.bits == b.bits && a.pitch == b.pitch && a.width == b.width && a.height == b.height && a.format == b.format;
+}
+
+bool SameDepth(const RasterDepth& a, const RasterDepth& b) {
+  return a.bits == b.bits && a.pitch == b.pitch && a.width == b.width && a.height == b.height &&
+         a.bytesPerPixel == b.bytesPerPixel && a.maxValue == b.maxValue;
+}
+
+}  // namespace
+
+struct RasterQueue::Queued {
+  RasterTarget target;
+  RasterDepth depth;
+  bool hasTarget = false, hasDepth = false;
+  int threads = 1;
+  std::vector<QueuedCall> calls;
+  std::vector<D3DTLVERTEX> vertices;
+  std::vector<WORD> indices;
+  RasterStats counted;  // by the calls drawn since the last Flush
+  // What drawing a run of the calls needs, kept from one flush to the next so that a frame
+  // allocates nothing: per call its span parameters, its list (valid when `drawn`) and kMaxRuns
+  // runs; the calls begin..end-1 being drawn, and the bands they are drawn in.
+  std::vector<SpanParams> params;
+  std::vector<DrawList> lists;
+  std::vector<uint8_t> drawn;
+  std::vector<RunRows> runs;
+  size_t begin = 0, end = 0;
+  int rows = 0, bands = 1;
+  bool avx2 = false;
+  RasterStats bandStats[kMaxRasterParts];
+
+  // Whether a call into `to` and `into` (either may be null) can join those queued.
+  bool Joins(const RasterTarget* to, const RasterDepth* into) const {
+    if (calls.empty()) return true;
+    if (to != nullptr && hasTarget && !SameTarget(*to, target)) return false;
+    return into == nullptr || !hasDepth || SameDepth(*into, depth);
+  }
+
+  // Readies the queue for a call into `to` and `into` of `pixels` pixels, drawing what it holds
+  // first if the call cannot join it; returns the threads the call takes (1: draw it at once).
+  int Open(const RasterTarget* to, const RasterDepth* into, int64_t pixels) {
+    const int count = RasterThreadsFor(pixels);
+    if (!Joins(to, into) || count != threads) Draw();
+    threads = count;
+    return count;
+  }
+
+  // Takes the buffers of a call that joins the queue.
+  void Bind(const RasterTarget* to, const RasterDepth* into) {
+    if (to != nullptr) {
+      target = *to;
+      hasTarget = true;
+    }
+    if (into != nullptr) {
+      depth = *into;
+      hasDepth = true;
+    }
+  }
+
+  void AddFill(const FillRect& rect, const RasterTarget* to, const RasterDepth* into) {
+    Bind(to, into);
+    QueuedCall& call = calls.emplace_back();
+    call.fill = true;
+    call.rect = rect;
+  }
+
+  // Gives the calls from `first` on their span parameters and lists, up to the first whose palette
+  // copy the copies handed out leave no room for; returns the end of the run.
+  size_t Prepare(size_t first, PaletteCopies& copies) {
+    size_t i = first;
+    for (; i < calls.size(); ++i) {
+      const QueuedCall& call = calls[i];
+      drawn[i] = 0;
+      if (call.fill) continue;
+      const RasterTexture* texture = call.textured ? SampledTexture(&call.texture) : nullptr;
+      if (texture != nullptr && (texture = copies.Widen(*texture)) == nullptr) break;
+      DrawList& list = lists[i];
+      if (!PrepareDraw(call.state, target, call.depth ? &depth : nullptr, texture, call.clip, params[i], list.ctx))
+        continue;
+      list.vertices = vertices.data() + call.firstVertex;
+      list.vertexCount = call.vertexCount;
+      list.indices = indices.data() + call.firstIndex;
+      list.indexCount = call.indexCount;
+      list.clip = call.clip;
+      MeasureRuns(list, runs.data() + i * kMaxRuns);
+      drawn[i] = 1;
+    }
+    return i;
+  }
+
+  // Draws every queued call, in runs that the palette copies allow.
+  void Draw() {
+    if (calls.empty()) return;
+    rows = std::max(hasTarget ? target.height : 0, hasDepth ? depth.height : 0);
+    bands = std::clamp(std::min(threads * kBandsPerThread, rows / kMinBandRows), 1, kMaxRasterParts);
+    avx2 = HasAvx2();
+    params.resize(calls.size());
+    lists.resize(calls.size());
+    drawn.resize(calls.size());
+    runs.resize(calls.size() * kMaxRuns);
+    std::fill(std::begin(bandStats), std::end(bandStats), RasterStats{});
+    PaletteCopies copies;
+    for (begin = 0; begin < calls.size(); begin = end) {
+      end = Prepare(begin, copies);
+      RunOnRasterWorkers(threads, bands, &DrawBandOfQueue, this);
+      copies.Release();
+    }
+    for (const RasterStats& band : bandStats) {
+      counted.triangles += band.triangles;
+      counted.depthPassed += band.depthPassed;
+    }
+    calls.clear();
+    vertices.clear();
+    indices.clear();
+    hasTarget = hasDepth = false;
+  }
+
+  // Draws calls begin..end-1 into band `band` of the queue's rows.
+  static void DrawBandOfQueue(void* context, int band) {
+    Queued& q = *static_cast<Queued*>(context);
+    const int y0 = static_cast<int>(int64_t{q.rows} * band / q.bands);
+    const int y1 = static_cast<int>(int64_t{q.rows} * (band + 1) / q.bands);
+    for (size_t i = q.begin; i < q.end; ++i) {
+      const QueuedCall& call = q.calls[i];
+      if (!call.fill) {
+        if (q.drawn[i] != 0) DrawRows(q.lists[i], y0, y1, &q.bandStats[band]);
+        continue;
+      }
+      FillRectRows(call.rect, y0, y1, q.avx2);
+    }
+  }
+};
+
+RasterQueue::RasterQueue() : queued_(std::make_unique<Queued>()) {}
+
+RasterQueue::~RasterQueue() = default;
+
+void RasterQueue::DrawTriangles(const RasterState& state, const RasterTarget& target, const RasterDepth* depth,
+                                const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount,
+                                const WORD* indices, size_t indexCount, bool clip) {
+  Queued& q = *queued_;
+  if (q.Open(&target, depth, int64_t{target.width} * target.height) <= 1)
+    return RasterDrawTriangles(state, target, depth, texture, vertices, vertexCount, indices, indexCount, clip,
+                               &q.counted);
+  if (RasterCapture* capture = RasterRecording())
+    RecordTriangles(*capture, state, target, depth, texture, vertices, vertexCount, indices, indexCount, clip);
+  q.Bind(&target, depth);
+  QueuedCall& call = q.calls.emplace_back();
+  call.state = state;
+  call.clip = clip;
+  call.depth = depth != nullptr;
+  call.textured = texture != nullptr;
+  if (texture != nullptr) call.texture = *texture;
+  call.firstVertex = q.vertices.size();
+  call.vertexCount = vertices != nullptr ? vertexCount : 0;
+  call.firstIndex = q.indices.size();
+  call.indexCount = indices != nullptr ? indexCount : 0;
+  q.vertices.insert(q.vertices.end(), vertices, vertices + call.vertexCount);
+  q.indices.insert(q.indices.end(), indices, indices + call.indexCount);
+}
+
+void RasterQueue::FillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color) {
+  Queued& q = *queued_;
+  if (q.Open(&target, nullptr, int64_t{target.width} * target.height) <= 1)
+    return RasterFillColor(target, x0, y0, x1, y1, color);
+  if (RasterCapture* capture = RasterRecording()) RecordFillColor(*capture, target, x0, y0, x1, y1, color);
+  FillRect rect;
+  if (ColorFill(target, x0, y0, x1, y1, color, rect)) q.AddFill(rect, &target, nullptr);
+}
+
+void RasterQueue::FillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value) {
+  Queued& q = *queued_;
+  if (q.Open(nullptr, &depth, int64_t{depth.width} * depth.height) <= 1)
+    return RasterFillDepth(depth, x0, y0, x1, y1, value);
+  if (RasterCapture* capture = RasterRecording()) RecordFillDepth(*capture, depth, x0, y0, x1, y1, value);
+  FillRect rect;
+  if (DepthFill(depth, x0, y0, x1, y1, value, rect)) q.AddFill(rect, nullptr, &depth);
+}
+
+void RasterQueue::Flush(RasterStats* stats) {
+  Queued& q = *queued_;
+  q.Draw();
+  if (stats != nullptr) {
+    stats->triangles += q.counted.triangles;
+    stats->depthPassed += q.counted.depthPassed;
+  }
+  q.counted = {};
 }

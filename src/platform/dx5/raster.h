@@ -1,12 +1,14 @@
 // The software rasteriser behind the Direct3D device: plain records describing a colour target, a
-// depth buffer, a texture and the render state, and free functions that clear rectangles and draw
-// indexed lists of D3DTLVERTEX triangles into them. It knows nothing of surfaces or interfaces, so
+// depth buffer, a texture and the render state, free functions that clear rectangles and draw
+// indexed lists of D3DTLVERTEX triangles into them, and a queue that keeps such calls and draws
+// them together on the drawing threads. It knows nothing of surfaces or interfaces, so
 // it runs (and is tested) on plain memory. Whatever the vertices hold, it writes only inside the
 // target and depth records it is given.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "platform/dx5/d3d.h"
 
@@ -116,3 +118,34 @@ int RasterThreadsFor(int64_t pixels);
 void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color);
 // Fills the rectangle, cut to the buffer, with the depth value `value` (0.0 near to 1.0 far).
 void RasterFillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value);
+
+// A frame's clears and draws into one target, kept in order until Flush draws them. Where a draw
+// into the target would take one thread, each call is drawn at once by the functions above. Where
+// it would take several, Flush cuts the rows into bands, and each band is drawn by one thread
+// through every call in order: the threads wait for each other once a flush instead of at the end
+// of every call, where the last bands of a draw leave one of them idle (measured on the saver's
+// frames at 1920 x 1080 on two threads: 1.18x as fast as sharing each call by itself). The pixels
+// are the same.
+// Vertices and indices are copied, and the texture's description (palette and colour key with
+// it); the memory of the target, the depth buffer and every texture's texels must stay as it is
+// until Flush. A call into another target or depth buffer draws what was queued first.
+class RasterQueue {
+ public:
+  RasterQueue();
+  ~RasterQueue();  // drops what is queued: its memory may be gone
+  RasterQueue(const RasterQueue&) = delete;
+  RasterQueue& operator=(const RasterQueue&) = delete;
+
+  // As RasterDrawTriangles, RasterFillColor and RasterFillDepth.
+  void DrawTriangles(const RasterState& state, const RasterTarget& target, const RasterDepth* depth,
+                     const RasterTexture* texture, const D3DTLVERTEX* vertices, size_t vertexCount, const WORD* indices,
+                     size_t indexCount, bool clip);
+  void FillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color);
+  void FillDepth(const RasterDepth& depth, int x0, int y0, int x1, int y1, float value);
+  // Draws everything queued; `stats` (if not null) is added to as the calls would have.
+  void Flush(RasterStats* stats = nullptr);
+
+ private:
+  struct Queued;
+  std::unique_ptr<Queued> queued_;
+};

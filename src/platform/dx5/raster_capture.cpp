@@ -423,20 +423,35 @@ void ScaleRasterCapture(RasterCapture& capture, int width, int height) {
 }
 
 void ReplayRasterFrame(const RasterCapture& capture, const RasterCaptureFrame& frame, const RasterTarget& target,
-                       const RasterDepth* depth, RasterStats* stats) {
+                       const RasterDepth* depth, RasterStats* stats, RasterQueue* queue) {
   for (const RasterCaptureCall& c : frame.calls) {
     switch (c.kind) {
       case RasterCallKind::Triangles: {
         const RasterTexture* texture =
             c.texture >= 0 ? &capture.textures[static_cast<size_t>(c.texture)].texture : nullptr;
-        RasterDrawTriangles(c.state, target, c.depth ? depth : nullptr, texture, c.vertices.data(), c.vertices.size(),
-                            c.indices.data(), c.indices.size(), c.clip, stats);
+        const RasterDepth* drawDepth = c.depth ? depth : nullptr;
+        if (queue != nullptr)
+          queue->DrawTriangles(c.state, target, drawDepth, texture, c.vertices.data(), c.vertices.size(),
+                               c.indices.data(), c.indices.size(), c.clip);
+        else
+          RasterDrawTriangles(c.state, target, drawDepth, texture, c.vertices.data(), c.vertices.size(),
+                              c.indices.data(), c.indices.size(), c.clip, stats);
         break;
       }
-      case RasterCallKind::FillColor: RasterFillColor(target, c.x0, c.y0, c.x1, c.y1, c.color); break;
+      case RasterCallKind::FillColor:
+        if (queue != nullptr)
+          queue->FillColor(target, c.x0, c.y0, c.x1, c.y1, c.color);
+        else
+          RasterFillColor(target, c.x0, c.y0, c.x1, c.y1, c.color);
+        break;
       case RasterCallKind::FillDepth:
-        if (depth != nullptr) RasterFillDepth(*depth, c.x0, c.y0, c.x1, c.y1, c.depthValue);
+        if (depth == nullptr) break;
+        if (queue != nullptr)
+          queue->FillDepth(*depth, c.x0, c.y0, c.x1, c.y1, c.depthValue);
+        else
+          RasterFillDepth(*depth, c.x0, c.y0, c.x1, c.y1, c.depthValue);
         break;
     }
   }
+  if (queue != nullptr) queue->Flush(stats);
 }

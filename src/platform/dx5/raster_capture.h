@@ -70,6 +70,7 @@ RasterCapture LoadRasterCapture(const std::string& path);
 
 // Scales positions, viewports and rectangles from the captured size to width x height.
 void ScaleRasterCapture(RasterCapture& capture, int width, int height);
-// Draws one frame's calls into `target` and `depth` (which may be null), of the capture's size.
+// Draws one frame's calls into `target` and `depth` (which may be null), of the capture's size:
+// one by one, or through `queue` (flushed at the end) as the Direct3D device draws them.
 void ReplayRasterFrame(const RasterCapture& capture, const RasterCaptureFrame& frame, const RasterTarget& target,
-                       const RasterDepth* depth, RasterStats* stats = nullptr);
+                       const RasterDepth* depth, RasterStats* stats = nullptr, RasterQueue* queue = nullptr);

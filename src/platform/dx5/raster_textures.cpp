@@ -22,11 +22,15 @@ struct Widened {
   std::vector<uint32_t> texels;  // the 32-bit copy
   RasterTexture texture;         // describes `texels`
   uint64_t lastUse = 0;
+  bool pinned = false;  // handed to a draw still queued: kept as it is
 };
 
 class WidenedTable {
  public:
-  const RasterTexture* Find(const RasterTexture& source) {
+  // The copy of `source`, refilled if the texels, palette or key changed. With `pin`, copies pinned
+  // earlier are neither refilled nor reused, and the one returned is pinned: null when that leaves
+  // no copy to give.
+  const RasterTexture* Find(const RasterTexture& source, bool pin) {
     ++clock_;
     Widened* reuse = nullptr;
     for (Widened& entry : entries_) {
@@ -34,11 +38,20 @@ class WidenedTable {
         reuse = &entry;
         break;
       }
-      if (reuse == nullptr || entry.lastUse < reuse->lastUse) reuse = &entry;
+      if (!entry.pinned && (reuse == nullptr || entry.lastUse < reuse->lastUse)) reuse = &entry;
     }
-    if (reuse->bits != source.bits || !Same(*reuse, source)) Fill(*reuse, source);
+    if (reuse == nullptr) return nullptr;
+    if (reuse->bits != source.bits || !Same(*reuse, source)) {
+      if (reuse->pinned) return nullptr;
+      Fill(*reuse, source);
+    }
     reuse->lastUse = clock_;
+    reuse->pinned = pin;
     return &reuse->texture;
+  }
+
+  void Unpin() {
+    for (Widened& entry : entries_) entry.pinned = false;
   }
 
   std::mutex& Lock() { return lock_; }
@@ -101,12 +114,27 @@ WidenedTable& Table() {
   return table;
 }
 
+// Whether `texture` is drawn from a widened copy.
+bool IsWidened(const RasterTexture& texture) {
+  return texture.format == RasterTexelFormat::Indexed8 && texture.bits != nullptr && texture.width > 0 &&
+         texture.height > 0 && int64_t{texture.width} * texture.height <= kMaxWidenedTexels;
+}
+
 }  // namespace
 
 const RasterTexture* WidenPaletteTexture(const RasterTexture& texture, std::unique_lock<std::mutex>& hold) {
-  if (texture.format != RasterTexelFormat::Indexed8 || texture.bits == nullptr || texture.width <= 0 ||
-      texture.height <= 0 || int64_t{texture.width} * texture.height > kMaxWidenedTexels)
-    return &texture;
+  if (!IsWidened(texture)) return &texture;
   hold = std::unique_lock<std::mutex>(Table().Lock());
-  return Table().Find(texture);
+  return Table().Find(texture, false);
 }
+
+PaletteCopies::PaletteCopies() : hold_(Table().Lock()) {}
+
+PaletteCopies::~PaletteCopies() { Table().Unpin(); }
+
+const RasterTexture* PaletteCopies::Widen(const RasterTexture& texture) {
+  if (!IsWidened(texture)) return &texture;
+  return Table().Find(texture, true);
+}
+
+void PaletteCopies::Release() { Table().Unpin(); }
