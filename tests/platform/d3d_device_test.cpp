@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/dx5/d3d.h"
+#include "platform/dx5/raster.h"
 
 namespace {
 
@@ -81,6 +82,17 @@ class D3DDeviceTest : public ::testing::Test {
     IDirect3DDevice2* device = nullptr;
     EXPECT_EQ(d3d_->CreateDevice(IID_IDirect3DHALDevice, target_, &device), D3D_OK);
     return device;
+  }
+
+  // A viewport of the whole 8 x 8 target, the device's current one.
+  IDirect3DViewport2* WholeViewport(IDirect3DDevice2* device) {
+    IDirect3DViewport2* viewport = nullptr;
+    EXPECT_EQ(d3d_->CreateViewport(&viewport, nullptr), D3D_OK);
+    EXPECT_EQ(device->AddViewport(viewport), D3D_OK);
+    D3DVIEWPORT2 rect{44, 0, 0, 8, 8, 0, 0, 8, 8, 0, 1};
+    EXPECT_EQ(viewport->SetViewport2(&rect), D3D_OK);
+    EXPECT_EQ(device->SetCurrentViewport(viewport), D3D_OK);
+    return viewport;
   }
 
   IDirectDraw2* dd_ = nullptr;
@@ -187,12 +199,7 @@ TEST_F(D3DDeviceTest, EnumeratesPalettisedSixteenBitAndThirtyTwoBitTextureFormat
 // The frame the renderer draws: viewport, background clear, scene, textured colour-keyed quad.
 TEST_F(D3DDeviceTest, ClearsToTheBackgroundAndDrawsTexturedTrianglesInAScene) {
   IDirect3DDevice2* device = MakeDevice();
-  IDirect3DViewport2* viewport = nullptr;
-  ASSERT_EQ(d3d_->CreateViewport(&viewport, nullptr), D3D_OK);
-  ASSERT_EQ(device->AddViewport(viewport), D3D_OK);
-  D3DVIEWPORT2 rect{44, 0, 0, 8, 8, 0, 0, 8, 8, 0, 1};
-  ASSERT_EQ(viewport->SetViewport2(&rect), D3D_OK);
-  ASSERT_EQ(device->SetCurrentViewport(viewport), D3D_OK);
+  IDirect3DViewport2* viewport = WholeViewport(device);
 
   IDirect3DMaterial2* background = nullptr;
   ASSERT_EQ(d3d_->CreateMaterial(&background, nullptr), D3D_OK);
@@ -303,6 +310,81 @@ TEST_F(D3DDeviceTest, HandlesBelongToTheDeviceThatGaveThem) {
   b->Release();
   first->Release();
   second->Release();
+}
+
+// With more than one drawing thread a device queues a scene's clears and draws and draws them
+// together; each must still land as if drawn when it was made: before the surfaces are locked or
+// blitted, with the texels and palette the texture had then, and when the device goes.
+TEST_F(D3DDeviceTest, QueuedDrawsLandAsIfDrawnOneByOne) {
+  RasterSetThreadLimit(2);
+  IDirect3DDevice2* device = MakeDevice();
+  IDirect3DViewport2* viewport = WholeViewport(device);
+
+  // A 1 x 1 palettised texture of index 1, red.
+  IDirectDrawSurface* texSurface = MakeSurface(1, 1, Indexed8(), DDSCAPS_TEXTURE);
+  PALETTEENTRY entries[256] = {};
+  entries[1] = {255, 0, 0, 0};
+  entries[2] = {0, 0, 255, 0};
+  IDirectDrawPalette* palette = nullptr;
+  ASSERT_EQ(dd_->CreatePalette(DDPCAPS_8BIT, entries, &palette, nullptr), DD_OK);
+  ASSERT_EQ(texSurface->SetPalette(palette), DD_OK);
+  auto setTexel = [&](uint8_t index) {
+    DDSURFACEDESC desc{};
+    desc.dwSize = kDDSurfaceDescSize;
+    ASSERT_EQ(texSurface->Lock(nullptr, &desc, DDLOCK_WAIT, nullptr), DD_OK);
+    *static_cast<uint8_t*>(desc.lpSurface) = index;
+    texSurface->Unlock(desc.lpSurface);
+  };
+  setTexel(1);
+  IDirect3DTexture2* texture = nullptr;
+  ASSERT_EQ(texSurface->QueryInterface(IID_IDirect3DTexture2, reinterpret_cast<void**>(&texture)), D3D_OK);
+  D3DTEXTUREHANDLE texHandle = 0;
+  ASSERT_EQ(texture->GetHandle(device, &texHandle), D3D_OK);
+  device->SetRenderState(D3DRENDERSTATE_TEXTUREHANDLE, texHandle);
+  device->SetRenderState(D3DRENDERSTATE_ZENABLE, FALSE);
+
+  // Columns x0..x1-1, every row.
+  auto drawColumns = [&](float x0, float x1) {
+    D3DTLVERTEX quad[4] = {{x0, 0, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 0},
+                           {x1, 0, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 1, 0},
+                           {x1, 8, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 1, 1},
+                           {x0, 8, 0.5f, 1, 0xFFFFFFFF, 0xFF000000, 0, 1}};
+    WORD indices[6] = {0, 1, 2, 0, 2, 3};
+    ASSERT_EQ(device->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, D3DVT_TLVERTEX, quad, 4, indices, 6, D3DDP_WAIT),
+              D3D_OK);
+  };
+  constexpr uint16_t kRed = 0xF800, kBlue = 0x001F, kGreen = 0x07E0;
+
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  drawColumns(0, 2);
+  EXPECT_EQ(Pixel16(target_, 1, 4), kRed) << "a lock sees the scene's draws so far";
+  drawColumns(2, 4);
+  setTexel(2);  // new texels for the draws after
+  drawColumns(4, 6);
+  entries[2] = {0, 255, 0, 0};
+  ASSERT_EQ(palette->SetEntries(0, 0, 256, entries), DD_OK);  // and a new palette
+  drawColumns(6, 8);
+  IDirectDrawSurface* copy = MakeSurface(8, 8, Rgb565(), DDSCAPS_OFFSCREENPLAIN);
+  ASSERT_EQ(copy->Blt(nullptr, target_, nullptr, DDBLT_WAIT, nullptr), DD_OK);
+  EXPECT_EQ(Pixel16(copy, 7, 0), kGreen) << "a blit copies the scene's draws so far";
+  ASSERT_EQ(device->EndScene(), D3D_OK);
+  EXPECT_EQ(Pixel16(target_, 3, 7), kRed);
+  EXPECT_EQ(Pixel16(target_, 5, 7), kBlue);
+  EXPECT_EQ(Pixel16(target_, 7, 7), kGreen);
+
+  // A scene the device never ends is drawn when the device goes.
+  ASSERT_EQ(device->BeginScene(), D3D_OK);
+  setTexel(1);
+  drawColumns(0, 8);
+  texture->Release();
+  viewport->Release();
+  device->Release();
+  EXPECT_EQ(Pixel16(target_, 4, 4), kRed);
+
+  copy->Release();
+  palette->Release();
+  texSurface->Release();
+  RasterSetThreadLimit(0);
 }
 
 }  // namespace

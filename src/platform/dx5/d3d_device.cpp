@@ -6,8 +6,26 @@
 #include <optional>
 
 #include "platform/dx5/d3d_objects.h"
+#include "platform/dx5/ddraw_objects.h"
 
 namespace {
+
+// Marks a device's queue in use while the device locks surfaces to add to it, so that its own
+// locks leave it queued.
+class QueueInUse {
+ public:
+  QueueInUse(DDrawObject* surfaces, RasterQueue* queue) : surfaces_(surfaces) {
+    if (surfaces_ != nullptr) surfaces_->SetQueueInUse(queue);
+  }
+  ~QueueInUse() {
+    if (surfaces_ != nullptr) surfaces_->SetQueueInUse(nullptr);
+  }
+  QueueInUse(const QueueInUse&) = delete;
+  QueueInUse& operator=(const QueueInUse&) = delete;
+
+ private:
+  DDrawObject* surfaces_;
+};
 
 constexpr DWORD kLightStateCount = 8;  // light states are numbered below this
 constexpr DWORD R2_COPYPEN = 13;
@@ -160,9 +178,17 @@ D3DDevice::D3DDevice(IDirectDrawSurface* target) : target_(target) {
   lightStates_[D3DLIGHTSTATE_COLORMODEL] = D3DCOLOR_RGB;
   lightStates_[D3DLIGHTSTATE_FOGDENSITY] = std::bit_cast<DWORD>(kOne);
   if (depth != nullptr) depth->Release();
+  if (const auto* surface = dynamic_cast<DDrawSurface*>(target_); surface != nullptr) {
+    surfaces_ = surface->Owner();
+    surfaces_->AddDrawQueue(&queue_);
+  }
 }
 
 D3DDevice::~D3DDevice() {
+  if (surfaces_ != nullptr) {
+    queue_.Flush();
+    surfaces_->RemoveDrawQueue(&queue_);
+  }
   for (D3DViewport* viewport : viewports_) {
     viewport->AttachTo(nullptr);
     viewport->Release();
@@ -237,6 +263,7 @@ HRESULT D3DDevice::BeginScene() {
 HRESULT D3DDevice::EndScene() {
   if (!inScene_) return D3DERR_SCENE_NOT_IN_SCENE;
   inScene_ = false;
+  queue_.Flush();
   return D3D_OK;
 }
 
@@ -341,6 +368,7 @@ HRESULT D3DDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE primitive, D3DVERTEXTYP
                      vertexCount, indices, indexCount, (flags & D3DDP_DONOTCLIP) == 0);
   }
 
+  const QueueInUse queueing(surfaces_, &queue_);
   SurfaceLock targetLock(target_, 0);
   if (!targetLock.ok()) return DDERR_SURFACELOST;
   RasterTarget target;
@@ -380,9 +408,9 @@ HRESULT D3DDevice::DrawIndexedPrimitive(D3DPRIMITIVETYPE primitive, D3DVERTEXTYP
       if (!haveTexture) result = DDERR_INVALIDPIXELFORMAT;
     }
     if (handle == 0 || haveTexture)
-      RasterDrawTriangles(state, target, haveDepth ? &depth : nullptr, haveTexture ? &sampled : nullptr,
-                          static_cast<const D3DTLVERTEX*>(vertices), vertexCount, indices, indexCount,
-                          (flags & D3DDP_DONOTCLIP) == 0, nullptr);
+      queue_.DrawTriangles(state, target, haveDepth ? &depth : nullptr, haveTexture ? &sampled : nullptr,
+                           static_cast<const D3DTLVERTEX*>(vertices), vertexCount, indices, indexCount,
+                           (flags & D3DDP_DONOTCLIP) == 0);
   }
   if (depthSurface != nullptr) depthSurface->Release();
   return result;
@@ -397,6 +425,7 @@ D3DCOLOR D3DDevice::BackgroundColor(D3DMATERIALHANDLE background) const {
 HRESULT D3DDevice::ClearViewport(const D3DViewport& viewport, D3DMATERIALHANDLE background, DWORD count,
                                  const D3DRECT* rects, DWORD flags) {
   if (gl_ != nullptr) return gl_->Clear(DecodeState(viewport.Rect()), rects, count, flags, BackgroundColor(background));
+  const QueueInUse queueing(surfaces_, &queue_);
   SurfaceLock targetLock(target_, 0);
   if (!targetLock.ok()) return DDERR_SURFACELOST;
   RasterTarget target;
@@ -417,8 +446,8 @@ HRESULT D3DDevice::ClearViewport(const D3DViewport& viewport, D3DMATERIALHANDLE 
       int y0 = std::max(rects[i].y1, static_cast<LONG>(state.viewportY0));
       int x1 = std::min(rects[i].x2, static_cast<LONG>(state.viewportX1));
       int y1 = std::min(rects[i].y2, static_cast<LONG>(state.viewportY1));
-      if ((flags & D3DCLEAR_TARGET) != 0) RasterFillColor(target, x0, y0, x1, y1, color);
-      if (haveDepth) RasterFillDepth(depth, x0, y0, x1, y1, 1.0f);
+      if ((flags & D3DCLEAR_TARGET) != 0) queue_.FillColor(target, x0, y0, x1, y1, color);
+      if (haveDepth) queue_.FillDepth(depth, x0, y0, x1, y1, 1.0f);
     }
   }
   if (depthSurface != nullptr) depthSurface->Release();

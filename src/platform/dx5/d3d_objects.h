@@ -49,6 +49,7 @@ class SurfaceLock {
 };
 
 class D3DDevice;
+class DDrawObject;
 
 class D3DMaterial final : public D3DRefCounted<IDirect3DMaterial2> {
  public:
@@ -142,6 +143,11 @@ class D3DDevice final : public D3DRefCounted<IDirect3DDevice2> {
   std::vector<D3DTexture*> textures_;    // one reference each
   bool inScene_ = false;
   std::unique_ptr<GlDeviceBackend> gl_;  // null: the software rasteriser draws
+  // The software rasteriser's draws and clears of the current scene, drawn at EndScene or when
+  // anything else uses the surfaces; registered with the DirectDraw object that made the target
+  // (null when it is none of ours).
+  RasterQueue queue_;
+  DDrawObject* surfaces_ = nullptr;
 };
 
 class D3DObject final : public D3DRefCounted<IDirect3D2> {

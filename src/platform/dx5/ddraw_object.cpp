@@ -6,6 +6,7 @@
 
 #include "platform/dx5/d3d_factory.h"
 #include "platform/dx5/ddraw_objects.h"
+#include "platform/dx5/raster.h"
 #include "platform/dx5/virtual_display.h"
 
 namespace {
@@ -324,6 +325,15 @@ HRESULT DDrawObject::GetAvailableVidMem(DDSCAPS* caps, DWORD* total, DWORD* free
 void DDrawObject::AddSurface(DDrawSurface* surface) { surfaces_.push_back(surface); }
 
 void DDrawObject::RemoveSurface(DDrawSurface* surface) { std::erase(surfaces_, surface); }
+
+void DDrawObject::AddDrawQueue(RasterQueue* queue) { drawQueues_.push_back(queue); }
+
+void DDrawObject::RemoveDrawQueue(RasterQueue* queue) { std::erase(drawQueues_, queue); }
+
+void DDrawObject::DrawQueued() {
+  for (RasterQueue* queue : drawQueues_)
+    if (queue != queueInUse_) queue->Flush();
+}
 
 void DDrawObject::LoseSurfaces() {
   constexpr DWORD kLosable = DDSCAPS_VIDEOMEMORY | DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP;

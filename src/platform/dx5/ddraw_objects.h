@@ -33,6 +33,7 @@ class RefCounted : public Interface {
 
 class DDrawSurface;
 class GlSurface;
+class RasterQueue;
 
 class DDrawObject final : public RefCounted<IDirectDraw2> {
  public:
@@ -58,6 +59,15 @@ class DDrawObject final : public RefCounted<IDirectDraw2> {
   // Marks every surface in video memory or in a primary chain lost, as a mode switch by another
   // program would.
   void LoseSurfaces();
+  // The draw queues of the software devices drawing into this object's surfaces, registered for
+  // the whole of the devices' lives. Whatever reads or writes a surface's memory other than the
+  // queues (a lock, a blit, a flip, a DC, a restore, the surface's end) first draws what they hold.
+  void AddDrawQueue(RasterQueue* queue);
+  void RemoveDrawQueue(RasterQueue* queue);
+  void DrawQueued();
+  // A device locking surfaces to add to its own queue marks it in use meanwhile, so that its own
+  // locks leave it queued (null: none).
+  void SetQueueInUse(RasterQueue* queue) { queueInUse_ = queue; }
 
  private:
   ~DDrawObject() override;
@@ -69,6 +79,8 @@ class DDrawObject final : public RefCounted<IDirectDraw2> {
   HWND window_ = nullptr;
   bool changedMode_ = false;
   std::vector<DDrawSurface*> surfaces_;
+  std::vector<RasterQueue*> drawQueues_;
+  RasterQueue* queueInUse_ = nullptr;
 };
 
 class DDrawPalette final : public RefCounted<IDirectDrawPalette> {
@@ -139,6 +151,7 @@ class DDrawSurface final : public RefCounted<IDirectDrawSurface> {
 
   DWORD Caps() const { return caps_; }
   SurfaceFormat Format() const { return format_; }
+  DDrawObject* Owner() const { return owner_; }
   // The memory as the blits see it (the palette's entries for 8-bit surfaces, if one is set).
   PixelBlock Block() const;
   // Takes over `backBuffers` (one reference each) as this front buffer's flipping chain.
@@ -159,6 +172,8 @@ class DDrawSurface final : public RefCounted<IDirectDrawSurface> {
   WideRect DestinationRect(const RECT* destRect) const;
   HRESULT CopyFrom(const RECT& dstRect, DDrawSurface* src, const RECT& srcRect, bool keyed);
   void NotePresented() const;
+  // Draws what the software devices have queued, into this surface or `source` (may be null).
+  void DrawQueued(IDirectDrawSurface* source) const;
 
   DDrawObject* owner_;
   DWORD caps_;

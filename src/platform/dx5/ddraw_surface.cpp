@@ -69,6 +69,7 @@ DDrawSurface::DDrawSurface(DDrawObject* owner, const SurfaceSetup& setup)
 }
 
 DDrawSurface::~DDrawSurface() {
+  owner_->DrawQueued();
   ForgetPrimarySurface(this);
   if (palette_ != nullptr) palette_->Release();
   if (clipper_ != nullptr) clipper_->Release();
@@ -76,6 +77,12 @@ DDrawSurface::~DDrawSurface() {
   for (DDrawSurface* back : flipChain_) back->Release();
   owner_->RemoveSurface(this);
   owner_->Release();
+}
+
+void DDrawSurface::DrawQueued(IDirectDrawSurface* source) const {
+  owner_->DrawQueued();
+  if (const DDrawSurface* from = AsSurface(source); from != nullptr && from->owner_ != owner_)
+    from->owner_->DrawQueued();
 }
 
 PixelBlock DDrawSurface::Block() const {
@@ -181,6 +188,7 @@ WideRect DDrawSurface::DestinationRect(const RECT* destRect) const {
 }
 
 HRESULT DDrawSurface::Blt(RECT* destRect, IDirectDrawSurface* src, RECT* srcRect, DWORD flags, DDBLTFX* fx) {
+  DrawQueued(src);
   if (HRESULT usable = CheckUsable(); usable != DD_OK) return usable;
   if (fx != nullptr && fx->dwSize != kDDBltFxSize) return DDERR_INVALIDPARAMS;
   if (destRect != nullptr && Inverted(*destRect)) return DDERR_INVALIDRECT;
@@ -222,6 +230,7 @@ HRESULT DDrawSurface::Blt(RECT* destRect, IDirectDrawSurface* src, RECT* srcRect
 }
 
 HRESULT DDrawSurface::BltFast(DWORD x, DWORD y, IDirectDrawSurface* src, RECT* srcRect, DWORD trans) {
+  DrawQueued(src);
   if (HRESULT usable = CheckUsable(); usable != DD_OK) return usable;
   if (src == nullptr) return DDERR_INVALIDPARAMS;
   DDrawSurface* source = AsSurface(src);
@@ -263,6 +272,7 @@ HRESULT DDrawSurface::CopyFrom(const RECT& dstRect, DDrawSurface* src, const REC
 }
 
 HRESULT DDrawSurface::Flip(IDirectDrawSurface* targetOverride, DWORD) {
+  owner_->DrawQueued();
   if (flipChain_.empty()) return DDERR_NOTFLIPPABLE;
   if (!owner_->Exclusive()) return DDERR_NOEXCLUSIVEMODE;
   if (targetOverride != nullptr &&
@@ -281,6 +291,7 @@ HRESULT DDrawSurface::Flip(IDirectDrawSurface* targetOverride, DWORD) {
 }
 
 HRESULT DDrawSurface::Lock(RECT* rect, DDSURFACEDESC* desc, DWORD flags, HANDLE) {
+  owner_->DrawQueued();
   if (desc == nullptr || desc->dwSize != kDDSurfaceDescSize) return DDERR_INVALIDPARAMS;
   if (HRESULT usable = CheckUsable(); usable != DD_OK) return usable;
   const RECT area = rect ? *rect : RECT{0, 0, width_, height_};
@@ -308,6 +319,7 @@ HRESULT DDrawSurface::GetSurfaceDesc(DDSURFACEDESC* desc) {
 }
 
 HRESULT DDrawSurface::GetDC(HDC* dc) {
+  owner_->DrawQueued();
   if (dc == nullptr) return DDERR_INVALIDPARAMS;
   *dc = nullptr;
   if (HRESULT usable = CheckUsable(); usable != DD_OK) return usable;
@@ -333,6 +345,7 @@ HRESULT DDrawSurface::ReleaseDC(HDC dc) {
 HRESULT DDrawSurface::IsLost() { return lost_ ? DDERR_SURFACELOST : DD_OK; }
 
 HRESULT DDrawSurface::Restore() {
+  owner_->DrawQueued();
   if (!lost_) return DD_OK;
   // A full-screen primary comes back only in the display mode it was made for.
   if ((caps_ & DDSCAPS_PRIMARYSURFACE) && !windowedPrimary_) {

@@ -37,7 +37,8 @@ DisplayView FrontBufferView() {
   DisplayView view;
   const DDrawSurface* primary = State().primary;
   if (primary == nullptr) return view;
-  GlBringToMemory(*primary);  // a picture drawn on the GPU is read back first
+  primary->Owner()->DrawQueued();  // draws a software device still holds are made first
+  GlBringToMemory(*primary);       // a picture drawn on the GPU is read back first
   const PixelBlock block = primary->Block();
   view.pixels = block.bits;
   view.width = block.width;
