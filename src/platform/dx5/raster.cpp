@@ -202,6 +202,11 @@ struct DrawContext {
 // always do; this keeps anything the clipper could still make of extreme input off the target.
 bool Snappable(const ClipVertex& v) { return std::fabs(v.a[kX]) <= kMaxSnapped && std::fabs(v.a[kY]) <= kMaxSnapped; }
 
+void AddStats(RasterStats& total, const RasterStats& part) {
+  total.triangles += part.triangles;
+  total.depthPassed += part.depthPassed;
+}
+
 // Snaps, culls and rasterises one triangle of clipped vertices.
 void SetupTriangle(const DrawContext& ctx, const ClipVertex* v0, const ClipVertex* v1, const ClipVertex* v2) {
   if (!Snappable(*v0) || !Snappable(*v1) || !Snappable(*v2)) return;
@@ -595,10 +600,7 @@ void RasterDrawTriangles(const RasterState& state, const RasterTarget& target, c
   MeasureRuns(list, runs);
   RunOnRasterWorkers(threads, list.bands, &DrawBand, &list);
   if (stats != nullptr)
-    for (int k = 0; k < list.bands; ++k) {
-      stats->triangles += list.stats[k].triangles;
-      stats->depthPassed += list.stats[k].depthPassed;
-    }
+    for (int k = 0; k < list.bands; ++k) AddStats(*stats, list.stats[k]);
 }
 
 void RasterFillColor(const RasterTarget& target, int x0, int y0, int x1, int y1, D3DCOLOR color) {
@@ -736,10 +738,7 @@ struct RasterQueue::Queued {
       RunOnRasterWorkers(threads, bands, &DrawBandOfQueue, this);
       copies.Release();
     }
-    for (const RasterStats& band : bandStats) {
-      counted.triangles += band.triangles;
-      counted.depthPassed += band.depthPassed;
-    }
+    for (const RasterStats& band : bandStats) AddStats(counted, band);
     calls.clear();
     vertices.clear();
     indices.clear();
@@ -811,9 +810,6 @@ void RasterQueue::FillDepth(const RasterDepth& depth, int x0, int y0, int x1, in
 void RasterQueue::Flush(RasterStats* stats) {
   Queued& q = *queued_;
   q.Draw();
-  if (stats != nullptr) {
-    stats->triangles += q.counted.triangles;
-    stats->depthPassed += q.counted.depthPassed;
-  }
+  if (stats != nullptr) AddStats(*stats, q.counted);
   q.counted = {};
 }
